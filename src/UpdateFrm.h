@@ -1,0 +1,145 @@
+// The update dialog: installation discovery, the localised texts and the
+// update run. The language table and the small text rules above the _WIN32
+// block are free of Win32 and build natively for the sanitizer tests.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "SysUtils.h"
+
+// ---------------------------------------------------------------- language table
+
+constexpr int kLanguageCount = 53;
+constexpr int kEnglishIndex = 15;
+
+struct TLanguageEntry {
+  std::uint8_t PrimaryLanguage;  // compared with the low 10 bits of a locale id
+  const char* Texts;             // "field/field/.../" or nullptr
+};
+
+// 1-based; entry 0 is unused. Read only.
+extern const TLanguageEntry LanguageTable[kLanguageCount + 1];
+
+// The code of entry index (1..53) as a ShortString inside the table's own
+// storage of consecutive 3-byte ShortStrings, so its address can be handed
+// to the installer library. Index 0 (no language) gives "EN".
+const formkit::ShortString* LanguageCode(int index);
+std::string LanguageCodeText(int index);
+
+// 0 when the code is not exactly two characters of a table entry.
+int LanguageFromCode(const formkit::ShortString& code);
+int LanguageFromCode(const std::string& code);
+
+// The entry for a thread locale. Among the entries with the locale's primary
+// language the last one with texts wins, else the last one without texts.
+int LanguageForLocale(std::uint32_t localeId);
+
+// Returns the text up to the next '/' and moves position past it. Stops at the
+// end of the record when the '/' is missing, so a damaged record cannot
+// run past its terminator.
+std::string NextTextField(const char*& position);
+
+// The seven fields of a record; the English record has only the last four.
+struct TDialogTexts {
+  bool HasCaptions = false;
+  std::string PathCaption, OkCaption, CancelCaption;
+  std::string LoadingText, UpdateCaption, ConnectErrorText, ReadOnlyErrorText;
+};
+// False for index 0, > 53 or an entry without texts (texts untouched).
+bool ReadLanguageTexts(int index, TDialogTexts& texts);
+
+// ---------------------------------------------------------------- update-run rules
+
+// Built-in settings of the program (set from the build).
+extern std::string UpdateBaseUrl;
+const formkit::ShortString& ClientCode();
+
+// Key of the Adresses section: the fourth character of the client code, "A"
+// for a shorter code.
+std::string AdressesKey(const std::string& clientCode);
+// The address UPDATE.NFO comes from: the client's value, else "A"'s, else the
+// base URL; always ends in '/'.
+std::string ChooseDownloadAddress(const std::string& clientValue, const std::string& fallbackValue,
+                                  const std::string& baseUrl);
+// The final connection message: the last character of the text becomes ':'
+// (the text is changed in place), then "\r\r " and the detail.
+std::string ConnectFailureText(std::string& connectErrorText, const std::string& detail);
+// Everything up to and including the last '\' or ':'.
+std::string FolderOfPath(const std::string& path);
+// The marker of an installation folder.
+constexpr const char* kMarkerFile = "varnowin.ini";
+// The candidates of the drive scan for one drive letter, in order.
+std::string DriveCandidate(char letter, int which);  // which: 0..2
+
+void StartUpdateFrm();
+void FinishUpdateFrm();
+
+#if defined(_WIN32)
+#include <windows.h>
+
+#include "Controls.h"
+#include "ExtCtrls.h"
+#include "Forms.h"
+#include "StdCtrls.h"
+
+bool IsInstallFolder(std::string& path);
+bool HasLocaleInfoEx();
+std::string SpecialFolderPath(int csidl);
+std::string CurrentUserName();
+std::string ReadRegistryString(HKEY root, const std::string& keyPath, const std::string& valueName);
+std::string ReadSetting(const std::string& iniPath, const std::string& section, const std::string& key,
+                        const std::string& fallback);
+
+// Shows the folder and the attribute value and returns true when the folder
+// cannot take files.
+bool FolderNotWritable(const std::string& folder);
+
+class TUpdateForm : public formkit::TForm {
+  FK_CLASS()
+ public:
+  // Published fields, bound by name from the form resource.
+  formkit::TEdit* PathEdit = nullptr;
+  formkit::TLabel* PathLabel = nullptr;
+  formkit::TButton* PathBtn = nullptr;
+  formkit::TButton* OkBtn = nullptr;
+  formkit::TButton* CancelBtn = nullptr;
+  formkit::TImage* Image1 = nullptr;
+  formkit::TLabel* StatusLabel = nullptr;
+  formkit::TLabel* Label1 = nullptr;
+  formkit::TEdit* ProxyEdit = nullptr;
+  formkit::TButton* ProxyBtn = nullptr;
+
+  // Published methods.
+  void FormShow(formkit::TObject* sender);
+  void CancelBtnClick(formkit::TObject* sender);
+  void PathBtnClick(formkit::TObject* sender);
+  void OkBtnClick(formkit::TObject* sender);
+  void ProxyBtnClick(formkit::TObject* sender);
+
+  bool TryInstallFolder(const std::string& candidate);
+  bool ApplyLanguage(int index);
+  void PrepareDialog();
+
+  std::string ConnectErrorText;
+  std::string LoadingText;
+  std::string UpdateCaption;
+  std::string ReadOnlyErrorText;
+  std::int32_t LanguageIndex = 0;
+  std::string InstallDir;
+
+  // A close asked for while the update run works is carried out when the run
+  // has returned, so the form is never destroyed under its handler.
+  bool Running = false;
+  bool CloseRequested = false;
+  void RequestClose();
+
+ private:
+  void RunUpdate();
+  bool EnsureCurrentFile(const std::string& name, const std::string& downloadDir,
+                         const std::string& updateIniPath, std::string& currentFile);
+  bool Cancelled() const { return CloseRequested; }
+};
+
+extern TUpdateForm* UpdateForm;
+#endif
