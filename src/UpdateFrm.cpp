@@ -2,6 +2,10 @@
 
 #include <cstring>
 
+#if defined(UPDATE_HAVE_CONFIG)
+#include "UpdateConfig.h"
+#endif
+
 #ifndef UPDATE_BASE_URL
 #define UPDATE_BASE_URL "http://updates.example.invalid/quillon/loader/"
 #endif
@@ -167,3 +171,355 @@ void FinishUpdateFrm() {
   UpdateBaseUrl.clear();
   UpdateBaseUrl.shrink_to_fit();
 }
+
+#if defined(_WIN32)
+
+#include <shlobj.h>
+
+#include "WinInetEasy.h"
+
+using formkit::ErrorBox;
+using formkit::FolderExists;
+using formkit::PathExists;
+
+namespace {
+
+template <class H>
+HWND AsWindow(H handle) {
+  return (HWND)(handle);
+}
+
+const char kInternetSettingsKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
+const char kDialogTitle[] = " QUILLON - Internet";
+const char kFallbackFolder[] = "C:\\Program Files\\Varno3\\";
+
+std::string ModulePath() {
+  char buffer[MAX_PATH + 1] = {};
+  DWORD length = GetModuleFileNameA(nullptr, buffer, MAX_PATH);
+  return std::string(buffer, length);
+}
+
+// The download client asks between blocks whether the dialog gave up.
+bool DialogGaveUp() { return UpdateForm != nullptr && UpdateForm->Running && UpdateForm->Cancelled(); }
+
+}  // namespace
+
+TUpdateForm* UpdateForm = nullptr;
+
+// ---------------------------------------------------------------- discovery and settings
+
+bool IsInstallFolder(std::string& path) {
+  if (path.size() < 2) return false;
+  if (path.back() != '\\') path += '\\';
+  if (!FolderExists(path)) return false;
+  return PathExists(path + kMarkerFile);
+}
+
+bool HasLocaleInfoEx() {
+  HMODULE kernel = GetModuleHandleA("kernel32");
+  return kernel != nullptr && GetProcAddress(kernel, "GetLocaleInfoEx") != nullptr;
+}
+
+std::string SpecialFolderPath(int csidl) {
+  std::string result;
+  IMalloc* allocator = nullptr;
+  if (SHGetMalloc(&allocator) != S_OK) allocator = nullptr;
+  LPITEMIDLIST items = nullptr;
+  if (SHGetSpecialFolderLocation(nullptr, csidl, &items) == S_OK && items != nullptr) {
+    char buffer[MAX_PATH + 1] = {};
+    if (SHGetPathFromIDListA(items, buffer)) result = buffer;
+    if (allocator != nullptr) allocator->Free(items);
+  }
+  if (allocator != nullptr) allocator->Release();
+  return result;
+}
+
+std::string CurrentUserName() {
+  char buffer[257] = {};
+  DWORD size = 256;
+  if (!GetUserNameA(buffer, &size)) return "varnowin";
+  return std::string(buffer);
+}
+
+std::string ReadRegistryString(HKEY root, const std::string& keyPath, const std::string& valueName) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(root, keyPath.c_str(), 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return std::string();
+  char buffer[251] = {};
+  DWORD type = REG_SZ;
+  DWORD size = 250;
+  LONG status = RegQueryValueExA(key, valueName.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size);
+  RegCloseKey(key);
+  if (status != ERROR_SUCCESS) return std::string();
+  buffer[250] = '\0';
+  return std::string(buffer);
+}
+
+std::string ReadSetting(const std::string& iniPath, const std::string& section, const std::string& key,
+                        const std::string& fallback) {
+  char buffer[2048] = {};
+  DWORD count = GetPrivateProfileStringA(section.c_str(), key.c_str(), fallback.c_str(), buffer, sizeof buffer,
+                                         iniPath.c_str());
+  if (count > sizeof buffer - 1) count = sizeof buffer - 1;
+  return std::string(buffer, count);
+}
+
+bool FolderNotWritable(const std::string& folder) {
+  DWORD attributes = GetFileAttributesA(folder.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+      (attributes & FILE_ATTRIBUTE_READONLY) == 0)
+    return false;
+  ErrorBox(folder, static_cast<std::int32_t>(attributes));
+  return true;
+}
+
+// ---------------------------------------------------------------- the dialog
+
+namespace {
+const formkit::TPublishedField kUpdateFormFields[] = {
+    FK_FIELD(TUpdateForm, PathEdit),  FK_FIELD(TUpdateForm, PathLabel),   FK_FIELD(TUpdateForm, PathBtn),
+    FK_FIELD(TUpdateForm, OkBtn),     FK_FIELD(TUpdateForm, CancelBtn),   FK_FIELD(TUpdateForm, Image1),
+    FK_FIELD(TUpdateForm, StatusLabel), FK_FIELD(TUpdateForm, Label1),    FK_FIELD(TUpdateForm, ProxyEdit),
+    FK_FIELD(TUpdateForm, ProxyBtn),
+};
+const formkit::TPublishedMethod kUpdateFormMethods[] = {
+    FK_METHOD(TUpdateForm, FormShow),    FK_METHOD(TUpdateForm, CancelBtnClick), FK_METHOD(TUpdateForm, PathBtnClick),
+    FK_METHOD(TUpdateForm, OkBtnClick),  FK_METHOD(TUpdateForm, ProxyBtnClick),
+};
+}  // namespace
+
+FK_IMPLEMENT_PUBLISHED_CLASS(TUpdateForm, formkit::TForm, kUpdateFormFields, kUpdateFormMethods);
+
+bool TUpdateForm::TryInstallFolder(const std::string& candidate) {
+  std::string path = candidate;
+  if (!IsInstallFolder(path)) return false;
+  InstallDir = path;
+  return true;
+}
+
+bool TUpdateForm::ApplyLanguage(int index) {
+  TDialogTexts texts;
+  if (!ReadLanguageTexts(index, texts)) return false;
+  LanguageIndex = index;
+  if (texts.HasCaptions) {
+    PathLabel->SetCaption(texts.PathCaption);
+    OkBtn->SetCaption(texts.OkCaption);
+    CancelBtn->SetCaption(texts.CancelCaption);
+  }
+  LoadingText = texts.LoadingText;
+  UpdateCaption = texts.UpdateCaption;
+  ConnectErrorText = texts.ConnectErrorText;
+  ReadOnlyErrorText = texts.ReadOnlyErrorText;
+  return true;
+}
+
+// Without a language of its own the dialog still needs its messages and an
+// Install caption: the English texts stand in, the stored captions stay.
+void TUpdateForm::UseFallbackTexts() {
+  TDialogTexts texts;
+  ReadLanguageTexts(kEnglishIndex, texts);
+  LoadingText = texts.LoadingText;
+  UpdateCaption = texts.UpdateCaption;
+  ConnectErrorText = texts.ConnectErrorText;
+  ReadOnlyErrorText = texts.ReadOnlyErrorText;
+}
+
+void TUpdateForm::PrepareDialog() {
+  StatusLabel->SetCaption(std::string());
+  Label1->SetCaption(kDialogTitle);
+  SetCaption(kDialogTitle);
+  OkBtn->SetFocus();
+  Reshow();
+  formkit::Application->ProcessMessages();
+}
+
+void TUpdateForm::FormShow(formkit::TObject*) {
+  std::string documents;
+  if (HasLocaleInfoEx()) documents = SpecialFolderPath(CSIDL_PERSONAL) + "\\Varno3\\";
+
+  InstallDir = FolderOfPath(ModulePath());
+  if (!TryInstallFolder(InstallDir)) {
+    std::string own = InstallDir;
+    if (!own.empty()) own.pop_back();
+    InstallDir = FolderOfPath(own);
+    bool found = TryInstallFolder(InstallDir) || (!documents.empty() && TryInstallFolder(documents));
+    for (char letter = 'C'; !found && letter <= 'Z'; ++letter) {
+      const char root[] = {letter, ':', '\\', '\0'};
+      if (GetDriveTypeA(root) != DRIVE_FIXED) continue;
+      for (int which = 0; which < 3 && !found; ++which) found = TryInstallFolder(DriveCandidate(letter, which));
+    }
+  }
+
+  LanguageIndex = LanguageForLocale(static_cast<std::uint32_t>(GetThreadLocale()));
+  ProxySetting = ReadRegistryString(HKEY_CURRENT_USER, kInternetSettingsKey, "ProxyServer");
+
+  if (TryInstallFolder(InstallDir)) {
+    const std::string settings = InstallDir + CurrentUserName() + ".ini";
+    std::string code = ReadSetting(settings, "Prefs", "defLangue", std::string());
+    if (code.size() > 255) code.resize(255);
+    if (!ApplyLanguage(LanguageFromCode(code)) && !ApplyLanguage(LanguageIndex)) UseFallbackTexts();
+    ProxySetting = ReadSetting(settings, "Protect", "Proxy", ProxySetting);
+    OkBtn->SetCaption(UpdateCaption);
+  } else {
+    InstallDir = documents.empty() ? std::string(kFallbackFolder) : documents;
+    if (!ApplyLanguage(LanguageIndex)) UseFallbackTexts();
+  }
+  PrepareDialog();
+  PathEdit->SetText(InstallDir);
+  ProxyEdit->SetText(ProxySetting);
+  ProxyEdit->Hide();
+}
+
+void TUpdateForm::PathBtnClick(formkit::TObject*) {
+  std::string folder = formkit::TrimBlanks(PathEdit->GetText());
+  if (!formkit::SelectDirectory(AsWindow(Handle), PathLabel->GetCaption(), folder)) return;
+  if (!IsInstallFolder(folder)) return;
+  InstallDir = folder;
+  PathEdit->SetText(folder);
+  PrepareDialog();
+}
+
+void TUpdateForm::ProxyBtnClick(formkit::TObject*) {
+  ProxyBtn->Hide();
+  StatusLabel->SetCaption("Proxy:         (adress:port)");
+  ProxyEdit->Show();
+}
+
+bool TUpdateForm::Cancelled() const {
+  if (CloseRequested) return true;
+  if (formkit::Application != nullptr && formkit::Application->Terminated) return true;
+  return Handle != 0 && !IsWindow(AsWindow(Handle));
+}
+
+void TUpdateForm::CancelBtnClick(formkit::TObject*) { RequestClose(); }
+
+void TUpdateForm::RequestClose() {
+  if (Running) {
+    CloseRequested = true;  // the run stops at its next step and closes then
+    return;
+  }
+  Close();
+}
+
+void TUpdateForm::OkBtnClick(formkit::TObject*) {
+  if (Running) return;
+  Running = true;
+  bool close;
+  try {
+    close = RunUpdate();
+  } catch (...) {
+    Running = false;
+    throw;
+  }
+  Running = false;
+  // Closing destroys this object: nothing may touch it afterwards.
+  if (close || CloseRequested) Close();
+}
+
+// Makes sure downloadDir holds the current copy of name; on failure empties
+// currentFile and leaves the reason in LastDownloadError.
+bool TUpdateForm::EnsureCurrentFile(const std::string& name, const std::string& downloadDir,
+                                    const std::string& updateIniPath, std::string& currentFile) {
+  if (currentFile.empty()) return true;
+  currentFile = downloadDir + name;
+  const std::int32_t expectedDate = formkit::TextToIntDef(ReadSetting(updateIniPath, "FileDate", name, "0"), 0);
+  const std::int32_t expectedSize = formkit::TextToIntDef(ReadSetting(updateIniPath, "FileSize", name, "0"), 0);
+  const formkit::DosDateTime localDate = formkit::FileDosDateTime(currentFile);
+  // A missing file has no size, whatever an earlier call left in LastFileSize.
+  if (localDate != -1 && localDate == expectedDate && formkit::LastFileSize == expectedSize) return true;
+  std::int32_t size = 0;
+  currentFile = DownloadFile(UpdateBaseUrl + name, downloadDir, size);
+  if (Cancelled()) return false;
+  if (size != expectedSize) {
+    LastDownloadError = "Bad size for " + UpdateBaseUrl + name;
+    currentFile.clear();
+  }
+  return true;
+}
+
+// The update run. Returns true when the dialog is to close afterwards.
+bool TUpdateForm::RunUpdate() {
+  InstallDir = formkit::FullPathOf(formkit::TrimBlanks(PathEdit->GetText()));
+  if (!IsInstallFolder(InstallDir)) {
+    const std::string question = PathLabel->GetCaption() + "\r\r " + InstallDir;
+    if (formkit::ShowMessageBox(AsWindow(Handle), question, Caption.c_str(), MB_YESNOCANCEL | MB_ICONQUESTION) !=
+        IDYES)
+      return false;
+  }
+
+  PathEdit->Hide();
+  PathBtn->Hide();
+  ProxyBtn->Hide();
+  ProxyEdit->Hide();
+  PathLabel->SetCaption(std::string());
+  OkBtn->Hide();
+  StatusLabel->SetCaption(LoadingText);
+  Reshow();
+  if (Cancelled()) return true;
+
+  ProxySetting = formkit::TrimBlanks(ProxyEdit->GetText());
+
+  if (!FolderExists(InstallDir)) formkit::CheckInOut(CreateDirectoryA(InstallDir.c_str(), nullptr) != 0);
+  const std::string downloadDir = InstallDir + "Download\\";
+  if (!FolderExists(downloadDir)) formkit::CheckInOut(CreateDirectoryA(downloadDir.c_str(), nullptr) != 0);
+  if (FolderNotWritable(InstallDir) || FolderNotWritable(downloadDir)) {
+    ErrorBox(InstallDir + "\r\r" + ReadOnlyErrorText, -1);
+    return false;
+  }
+  CopyFileA(ModulePath().c_str(), (downloadDir + "update.exe").c_str(), FALSE);
+
+  std::int32_t size = 0;
+  std::string currentFile = DownloadFile(UpdateBaseUrl + "update.ini", downloadDir, size);
+  if (Cancelled()) return true;
+  if (size == 0) {
+    ErrorBox(ConnectErrorText, -1);
+    return true;
+  }
+
+  const std::string updateIniPath = downloadDir + "update.ini";
+  if (!EnsureCurrentFile("update2.dll", downloadDir, updateIniPath, currentFile)) return true;
+
+  const std::string clientCode = formkit::ShortStringText(ClientCode());
+  const std::string downloadAddress =
+      ChooseDownloadAddress(ReadSetting(updateIniPath, "Adresses", AdressesKey(clientCode), std::string()),
+                            ReadSetting(updateIniPath, "Adresses", "A", std::string()), UpdateBaseUrl);
+
+  if (!currentFile.empty()) {
+    currentFile = DownloadFile(downloadAddress + "UPDATE.NFO", downloadDir, size);
+    if (Cancelled()) return true;
+    if (size == 0) {
+      LastDownloadError = downloadAddress + "UPDATE.NFO";
+      currentFile.clear();
+    }
+  }
+  if (currentFile.empty()) {
+    ErrorBox(ConnectFailureText(ConnectErrorText, LastDownloadError), -1);
+    return true;
+  }
+
+  formkit::CheckInOut(SetCurrentDirectoryA(downloadDir.c_str()) != 0);
+  // The copy that was just checked, not whatever the search path finds first.
+  HMODULE library = LoadLibraryA((downloadDir + "update2.dll").c_str());
+  if (library == nullptr) {
+    ErrorBox("update2.dll", -1);
+    return true;
+  }
+  using TMakeUpdate = void(__stdcall*)(formkit::ShortString*, formkit::ShortString*, formkit::ShortString*,
+                                       formkit::ShortString*, formkit::ShortString*);
+  auto makeUpdate = reinterpret_cast<TMakeUpdate>(reinterpret_cast<void*>(GetProcAddress(library, "MakeUpdate")));
+  if (makeUpdate == nullptr) {
+    ErrorBox("update2.dll", -1);
+    return true;
+  }
+
+  Hide();
+  formkit::ShortString installDir = formkit::MakeShortString(InstallDir);
+  formkit::ShortString client = ClientCode();
+  formkit::ShortString address = formkit::MakeShortString(downloadAddress);
+  formkit::ShortString proxy = formkit::MakeShortString(ProxySetting);
+  makeUpdate(&installDir, &client, &address, const_cast<formkit::ShortString*>(LanguageCode(LanguageIndex)), &proxy);
+  return true;
+}
+
+void InstallDownloadCancelHook() { DownloadCancelled = &DialogGaveUp; }
+
+#endif

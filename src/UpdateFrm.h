@@ -119,6 +119,7 @@ class TUpdateForm : public formkit::TForm {
 
   bool TryInstallFolder(const std::string& candidate);
   bool ApplyLanguage(int index);
+  void UseFallbackTexts();
   void PrepareDialog();
 
   std::string ConnectErrorText;
@@ -138,7 +139,8 @@ class TUpdateForm : public formkit::TForm {
   void RunUpdate();
   bool EnsureCurrentFile(const std::string& name, const std::string& downloadDir,
                          const std::string& updateIniPath, std::string& currentFile);
-  bool Cancelled() const { return CloseRequested; }
+  // Cancel was pressed, or the window or the message loop is gone.
+  bool Cancelled() const;
 };
 
 extern TUpdateForm* UpdateForm;
