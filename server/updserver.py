@@ -1,0 +1,206 @@
+#!/usr/bin/env python3
+"""Local update server for the tests, the demo and the benchmark.
+
+Serves the files under --root over HTTP (GET and HEAD) on 127.0.0.1 only.
+Each answer has a Content-Length and a Last-Modified taken from the file's
+mtime. One line per request goes to --log:
+
+    METHOD PATH STATUS BODY_BYTES_SENT
+
+Faults are set per path in ROOT/.faults.json, re-read on every request:
+
+    {"/dir/file.bin": {
+        "no_last_modified": true,          # omit Last-Modified
+        "no_content_length": true,         # omit Content-Length (body ends at close)
+        "status": 404, "body": "text",     # answer with this status and body
+        "cut_after": 1000,                 # full Content-Length, then close after N bytes
+        "slow": {"chunk": 8192, "delay": 0.05},   # body in chunks with pauses
+        "last_modified": "Tue, 01 Jan 1974 00:00:00 GMT"  # or seconds since 1970
+    }}
+
+The server stops by itself after --max-seconds and when its parent exits.
+"""
+
+import argparse
+import email.utils
+import json
+import os
+import socket
+import sys
+import threading
+import time
+import urllib.parse
+from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+
+LOOPBACK = "127.0.0.1"
+BLOCK = 1 << 20
+
+
+class Handler(BaseHTTPRequestHandler):
+    server_version = "updserver/1"
+    protocol_version = "HTTP/1.0"
+
+    def log_message(self, format, *args):  # quiet: our own log has one line per request
+        pass
+
+    def do_GET(self):
+        self.serve(True)
+
+    def do_HEAD(self):
+        self.serve(False)
+
+    # -------------------------------------------------------------- helpers
+
+    def faults_for(self, path):
+        try:
+            with open(os.path.join(self.server.root, ".faults.json"), "rb") as f:
+                table = json.load(f)
+        except (OSError, ValueError):
+            return {}
+        rule = table.get(path, {})
+        return rule if isinstance(rule, dict) else {}
+
+    def record(self, status, sent):
+        log = self.server.log_path
+        if not log:
+            return
+        line = "%s %s %d %d\n" % (self.command, self.path, status, sent)
+        with self.server.log_lock, open(log, "a") as f:
+            f.write(line)
+
+    def local_path(self, path):
+        rel = urllib.parse.unquote(path).lstrip("/")
+        full = os.path.realpath(os.path.join(self.server.root, rel))
+        root = self.server.root
+        if full != root and not full.startswith(root + os.sep):
+            return None
+        return full
+
+    def send_error_body(self, status, body, with_body):
+        data = body.encode("latin-1", "replace")
+        self.send_response_only(status)
+        self.send_header("Content-Type", "text/html")
+        self.send_header("Content-Length", str(len(data)))
+        self.send_header("Connection", "close")
+        self.end_headers()
+        sent = 0
+        if with_body:
+            self.wfile.write(data)
+            sent = len(data)
+        self.record(status, sent)
+
+    # -------------------------------------------------------------- a request
+
+    def serve(self, with_body):
+        path = urllib.parse.urlsplit(self.path).path
+        rule = self.faults_for(path)
+        if "status" in rule:
+            body = str(rule.get("body", "<html><body>error %d</body></html>" % rule["status"]))
+            self.send_error_body(int(rule["status"]), body, with_body)
+            return
+        full = self.local_path(path)
+        if full is None or not os.path.isfile(full) or os.path.basename(full) == ".faults.json":
+            self.send_error_body(404, "<html><body>not found</body></html>", with_body)
+            return
+        try:
+            f = open(full, "rb")
+        except OSError:
+            self.send_error_body(403, "<html><body>forbidden</body></html>", with_body)
+            return
+        with f:
+            st = os.fstat(f.fileno())
+            size = st.st_size
+            self.send_response_only(200)
+            self.send_header("Content-Type", "application/octet-stream")
+            if not rule.get("no_content_length"):
+                self.send_header("Content-Length", str(size))
+            if not rule.get("no_last_modified"):
+                lm = rule.get("last_modified", st.st_mtime)
+                if isinstance(lm, (int, float)):
+                    lm = email.utils.formatdate(lm, usegmt=True)
+                self.send_header("Last-Modified", str(lm))
+            self.send_header("Connection", "close")
+            self.end_headers()
+            self.wfile.flush()
+            sent = 0
+            if with_body:
+                limit = size
+                if "cut_after" in rule:
+                    limit = max(0, min(size, int(rule["cut_after"])))
+                try:
+                    sent = self.send_body(f, limit, rule.get("slow"))
+                except OSError:
+                    pass  # the client went away; the log tells how far it got
+            self.record(200, sent)
+        self.close_connection = True
+
+    def send_body(self, f, limit, slow):
+        sock = self.connection
+        if slow:
+            chunk = max(1, int(slow.get("chunk", 8192)))
+            delay = float(slow.get("delay", 0.05))
+            sent = 0
+            while sent < limit:
+                data = f.read(min(chunk, limit - sent))
+                if not data:
+                    break
+                sock.sendall(data)
+                sent += len(data)
+                time.sleep(delay)
+            return sent
+        # sendfile keeps the server out of the way of both clients in the benchmark.
+        sent = 0
+        while sent < limit:
+            n = os.sendfile(sock.fileno(), f.fileno(), sent, min(BLOCK * 8, limit - sent))
+            if n == 0:
+                break
+            sent += n
+        return sent
+
+
+class Server(ThreadingHTTPServer):
+    daemon_threads = True
+    allow_reuse_address = True
+
+
+def watch(max_seconds, parent):
+    start = time.monotonic()
+    while True:
+        time.sleep(0.5)
+        if max_seconds and time.monotonic() - start > max_seconds:
+            break
+        if os.getppid() != parent:
+            break
+    os._exit(0)
+
+
+def main():
+    ap = argparse.ArgumentParser(description="Local update server (loopback only)")
+    ap.add_argument("--root", required=True)
+    ap.add_argument("--host", default=LOOPBACK)
+    ap.add_argument("--port", type=int, default=0)
+    ap.add_argument("--port-file")
+    ap.add_argument("--log")
+    ap.add_argument("--max-seconds", type=float, default=3600)
+    args = ap.parse_args()
+    if args.host not in (LOOPBACK, "localhost"):
+        sys.exit("updserver: only 127.0.0.1 is served")
+    httpd = Server((LOOPBACK, args.port), Handler)
+    httpd.root = os.path.realpath(args.root)
+    httpd.log_path = os.path.abspath(args.log) if args.log else None
+    httpd.log_lock = threading.Lock()
+    port = httpd.server_address[1]
+    if args.port_file:
+        tmp = args.port_file + ".tmp"
+        with open(tmp, "w") as f:
+            f.write("%d\n" % port)
+        os.replace(tmp, args.port_file)  # readers never see a half-written file
+    threading.Thread(target=watch, args=(args.max_seconds, os.getppid()), daemon=True).start()
+    try:
+        httpd.serve_forever(poll_interval=0.2)
+    except KeyboardInterrupt:
+        pass
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,73 @@
+// The download client: the process-wide WinInet session, the proxy-port rule
+// and DownloadFile, which fetches one file unless the local copy is current.
+// Everything above the _WIN32 block is free of Win32 and builds natively.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// ---------------------------------------------------------------- module state
+
+// The session handle (a HINTERNET); nullptr while closed.
+extern void* InternetSession;
+// host:port as typed by the user; OpenInternetSession keeps only the text
+// behind the first ':'.
+extern std::string ProxySetting;
+// Port of every HTTP connection; only the low 16 bits reach WinInet.
+extern std::int32_t HttpPort;
+// Reason of the last failed download.
+extern std::string LastDownloadError;
+
+// ---------------------------------------------------------------- pure rules
+
+// The program's file name up to its first '.': "C:\x\update.exe" gives "update".
+std::string AgentNameOf(const std::string& programPath);
+
+// Trims proxySetting, cuts it to the text behind its first ':' and, when that
+// text is a non-zero integer, sets httpPort and returns true with the host in
+// proxyName. Otherwise proxyName is empty and httpPort is left alone.
+bool ApplyProxyPortRule(std::string& proxySetting, std::int32_t& httpPort, std::string& proxyName);
+
+// The scheme before the first ':' is HTTP (any case).
+bool IsHttpUrl(const std::string& url);
+
+struct TUrlParts {
+  std::string Host;        // before the first '/' of the remainder (":port" stays in it)
+  std::string ObjectPath;  // after that '/'
+  std::string RemoteName;  // object path behind its last '/', '\' or ':'
+};
+// Splits a trimmed HTTP URL: separators after the scheme are skipped and at
+// most 260 characters of the remainder are used.
+TUrlParts SplitUrl(const std::string& url);
+
+// The folder with a trailing '\' unless it is empty or already has one.
+std::string FolderWithBackslash(const std::string& folder);
+
+// ---------------------------------------------------------------- module start and finish
+
+void StartWinInetEasy();
+// Closes the session if it is open and empties ProxySetting and LastDownloadError.
+void FinishWinInetEasy();
+
+#if defined(_WIN32)
+#include <windows.h>
+#include <wininet.h>
+
+// Opens the session on first use; true when it is open after the call.
+bool OpenInternetSession();
+
+// Low 32 bits of the size of the file found at path; -1 for nothing or a folder.
+std::int32_t LocalFileSize(const std::string& path);
+
+// Fetches url into folder unless the copy there has the server's size and date.
+// Returns the local name (the URL itself for a local path) and the byte count in
+// size; an empty name and size 0 mean failure, explained by LastDownloadError.
+// An unwritable target raises formkit::EStreamError.
+std::string DownloadFile(const std::string& url, const std::string& folder, std::int32_t& size);
+
+// The session opener, replaceable so tests can watch the agent name and make
+// opening fail. Returns the previous one.
+using InternetOpenFunc = HINTERNET(WINAPI*)(LPCSTR agent, DWORD accessType, LPCSTR proxy,
+                                            LPCSTR proxyBypass, DWORD flags);
+InternetOpenFunc SetInternetOpenFunc(InternetOpenFunc f);
+#endif

@@ -1,0 +1,151 @@
+// URL split, agent name and proxy-port rule.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "WinInetEasy.h"
+
+namespace {
+
+struct ProxyOutcome {
+  bool used;
+  std::string setting;
+  std::int32_t port;
+  std::string proxyName;
+};
+
+ProxyOutcome Apply(const std::string& setting, std::int32_t port = 80) {
+  ProxyOutcome o{false, setting, port, "untouched"};
+  o.used = ApplyProxyPortRule(o.setting, o.port, o.proxyName);
+  return o;
+}
+
+TEST(ProxyPortRule, SettingsWithoutAValidPortLeaveThePortAlone) {
+  struct Row {
+    const char* setting;
+    const char* rewritten;
+  } rows[] = {
+      {"", ""},
+      {"   ", ""},
+      {"gateway", "gateway"},
+      {" gateway\t", "gateway"},
+      {"gateway:abc", "abc"},
+      {"gateway:0", "0"},
+      {"gateway:", ""},
+      {"gateway:8 1", "8 1"},
+      {"http=proxy:8080;https=proxy:8443", "8080;https=proxy:8443"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.setting);
+    ProxyOutcome o = Apply(row.setting);
+    EXPECT_FALSE(o.used);
+    EXPECT_EQ(o.setting, row.rewritten);
+    EXPECT_EQ(o.port, 80);
+    EXPECT_EQ(o.proxyName, "");
+  }
+}
+
+TEST(ProxyPortRule, AValidPortReplacesThePortAndNamesTheHost) {
+  ProxyOutcome o = Apply("  gateway:81  ");
+  EXPECT_TRUE(o.used);
+  EXPECT_EQ(o.setting, "81");
+  EXPECT_EQ(o.port, 81);
+  EXPECT_EQ(o.proxyName, "gateway");
+
+  o = Apply("localhost:$1F90");  // hexadecimal is an integer too
+  EXPECT_TRUE(o.used);
+  EXPECT_EQ(o.setting, "$1F90");
+  EXPECT_EQ(o.port, 8080);
+
+  o = Apply("a:b:8080");  // only the first ':' splits
+  EXPECT_FALSE(o.used);
+  EXPECT_EQ(o.setting, "b:8080");
+
+  o = Apply(":81");
+  EXPECT_TRUE(o.used);
+  EXPECT_EQ(o.port, 81);
+  EXPECT_EQ(o.proxyName, "");
+}
+
+TEST(ProxyPortRule, TheRewrittenSettingYieldsNoPortTheSecondTime) {
+  ProxyOutcome first = Apply("gateway:81");
+  ASSERT_TRUE(first.used);
+  ProxyOutcome second = Apply(first.setting, 80);
+  EXPECT_FALSE(second.used);
+  EXPECT_EQ(second.setting, "81");
+  EXPECT_EQ(second.port, 80);
+}
+
+TEST(AgentName, IsTheProgramFileNameUpToTheFirstDot) {
+  EXPECT_EQ(AgentNameOf("C:\\Program Files\\Varno\\update.exe"), "update");
+  EXPECT_EQ(AgentNameOf("C:\\x\\my.update.tool.exe"), "my");
+  EXPECT_EQ(AgentNameOf("C:\\x\\.hidden.exe"), "");
+  EXPECT_EQ(AgentNameOf("C:update"), "update");
+  EXPECT_EQ(AgentNameOf("C:\\dotted.dir\\prog"), "prog");
+  EXPECT_EQ(AgentNameOf(""), "");
+}
+
+TEST(SchemeTest, OnlyHttpInAnyCaseCounts) {
+  EXPECT_TRUE(IsHttpUrl("http://host/a"));
+  EXPECT_TRUE(IsHttpUrl("HTTP://host/a"));
+  EXPECT_TRUE(IsHttpUrl("hTtP:host/a"));
+  EXPECT_FALSE(IsHttpUrl("https://host/a"));
+  EXPECT_FALSE(IsHttpUrl("ftp://host/a"));
+  EXPECT_FALSE(IsHttpUrl("C:\\Data\\file"));
+  EXPECT_FALSE(IsHttpUrl("update.ini"));
+  EXPECT_FALSE(IsHttpUrl(""));
+  EXPECT_FALSE(IsHttpUrl(" http://host/a"));  // callers trim first
+}
+
+TEST(UrlSplit, HostObjectPathAndRemoteName) {
+  TUrlParts p = SplitUrl("http://www.example.org/dir/sub/update.ini");
+  EXPECT_EQ(p.Host, "www.example.org");
+  EXPECT_EQ(p.ObjectPath, "dir/sub/update.ini");
+  EXPECT_EQ(p.RemoteName, "update.ini");
+
+  p = SplitUrl("http:/:/:host:8080/update2.dll");
+  EXPECT_EQ(p.Host, "host:8080");
+  EXPECT_EQ(p.ObjectPath, "update2.dll");
+  EXPECT_EQ(p.RemoteName, "update2.dll");
+
+  p = SplitUrl("http://host/a\\b:c");
+  EXPECT_EQ(p.ObjectPath, "a\\b:c");
+  EXPECT_EQ(p.RemoteName, "c");
+
+  p = SplitUrl("http://host/dir/");
+  EXPECT_EQ(p.ObjectPath, "dir/");
+  EXPECT_EQ(p.RemoteName, "");
+
+  p = SplitUrl("http://hostonly");
+  EXPECT_EQ(p.Host, "");
+  EXPECT_EQ(p.ObjectPath, "hostonly");
+  EXPECT_EQ(p.RemoteName, "hostonly");
+
+  p = SplitUrl("http://");
+  EXPECT_EQ(p.Host, "");
+  EXPECT_EQ(p.ObjectPath, "");
+  EXPECT_EQ(p.RemoteName, "");
+}
+
+TEST(UrlSplit, UsesAtMost260CharactersAfterTheSeparators) {
+  std::string name(300, 'n');
+  TUrlParts p = SplitUrl("http://h/" + name);
+  EXPECT_EQ(p.Host, "h");
+  EXPECT_EQ(p.ObjectPath, std::string(258, 'n'));
+  EXPECT_EQ(p.RemoteName, std::string(258, 'n'));
+
+  // A host longer than the limit leaves no '/' in the remainder.
+  std::string host(270, 'h');
+  p = SplitUrl("http://" + host + "/file");
+  EXPECT_EQ(p.Host, "");
+  EXPECT_EQ(p.ObjectPath, std::string(260, 'h'));
+}
+
+TEST(FolderRule, AddsOneBackslashWhenMissing) {
+  EXPECT_EQ(FolderWithBackslash("C:\\Inst\\Download"), "C:\\Inst\\Download\\");
+  EXPECT_EQ(FolderWithBackslash("C:\\Inst\\Download\\"), "C:\\Inst\\Download\\");
+  EXPECT_EQ(FolderWithBackslash("C:"), "C:\\");
+  EXPECT_EQ(FolderWithBackslash(""), "");
+}
+
+}  // namespace
