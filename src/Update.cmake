@@ -19,7 +19,7 @@ target_compile_options(updatefrm PRIVATE ${FK_WARNINGS})
 target_link_libraries(updatefrm PUBLIC formkit)
 
 if(WIN32)
-  target_link_libraries(updatefrm PUBLIC winineteasy shell32 advapi32 ole32)
+  target_link_libraries(updatefrm PUBLIC wininet_easy shell32 advapi32 ole32)
 
   add_executable(update WIN32 ${CMAKE_CURRENT_LIST_DIR}/Update.cpp ${CMAKE_CURRENT_LIST_DIR}/res/update.rc)
   target_compile_options(update PRIVATE ${FK_WARNINGS})

@@ -26,9 +26,8 @@ void StartModules() {
 void FinishModules() {
   FinishUpdateFrm();
   FinishWinInetEasy();
-  formkit::FinishExtCtrls();
   formkit::FinishForms();
-  formkit::FinishStdCtrls();
+  formkit::UnregisterAllComponentClasses();  // what StdCtrls and ExtCtrls registered
   formkit::FinishSysUtils();
 }
 

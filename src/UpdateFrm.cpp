@@ -403,14 +403,17 @@ void TUpdateForm::RequestClose() {
 void TUpdateForm::OkBtnClick(formkit::TObject*) {
   if (Running) return;
   Running = true;
+  DownloadCancelled = &DialogGaveUp;
   bool close;
   try {
     close = RunUpdate();
   } catch (...) {
     Running = false;
+    DownloadCancelled = nullptr;
     throw;
   }
   Running = false;
+  DownloadCancelled = nullptr;
   // Closing destroys this object: nothing may touch it afterwards.
   if (close || CloseRequested) Close();
 }
@@ -520,6 +523,5 @@ bool TUpdateForm::RunUpdate() {
   return true;
 }
 
-void InstallDownloadCancelHook() { DownloadCancelled = &DialogGaveUp; }
 
 #endif

@@ -135,12 +135,14 @@ class TUpdateForm : public formkit::TForm {
   bool CloseRequested = false;
   void RequestClose();
 
- private:
-  void RunUpdate();
-  bool EnsureCurrentFile(const std::string& name, const std::string& downloadDir,
-                         const std::string& updateIniPath, std::string& currentFile);
   // Cancel was pressed, or the window or the message loop is gone.
   bool Cancelled() const;
+
+ private:
+  // The update run; true when the dialog is to close afterwards.
+  bool RunUpdate();
+  bool EnsureCurrentFile(const std::string& name, const std::string& downloadDir,
+                         const std::string& updateIniPath, std::string& currentFile);
 };
 
 extern TUpdateForm* UpdateForm;

@@ -189,6 +189,8 @@ std::int32_t LocalFileSize(const std::string& path) {
   return static_cast<std::int32_t>(data.nFileSizeLow);
 }
 
+bool (*DownloadCancelled)() = nullptr;
+
 std::string DownloadFile(const std::string& url, const std::string& folder, std::int32_t& size) {
   LastDownloadError = "No such File!";
   size = 0;
@@ -261,6 +263,7 @@ std::string DownloadFile(const std::string& url, const std::string& folder, std:
 
   std::uint32_t received = 0;
   bool failed = false;
+  bool cancelled = false;
   {
     formkit::TFileStream stream(temp.Path(), formkit::fmCreate);
     for (;;) {
@@ -274,8 +277,13 @@ std::string DownloadFile(const std::string& url, const std::string& folder, std:
           failed = true;
       }
       if (formkit::Application) formkit::Application->ProcessMessages();
-      if (count == 0 || failed) break;
+      if (count != 0 && DownloadCancelled != nullptr && DownloadCancelled()) cancelled = true;
+      if (count == 0 || failed || cancelled) break;
     }
+  }
+  if (cancelled) {
+    LastDownloadError = "Cancelled " + trimmed;
+    return std::string();
   }
   if (failed || (haveLength && received < static_cast<std::uint32_t>(contentLength))) {
     LastDownloadError = "Incomplete transfer " + trimmed;

@@ -65,6 +65,11 @@ std::int32_t LocalFileSize(const std::string& path);
 // An unwritable target raises formkit::EStreamError.
 std::string DownloadFile(const std::string& url, const std::string& folder, std::int32_t& size);
 
+// Asked after every block; when it answers true the transfer stops, the local
+// copy stays as it was and DownloadFile fails with "Cancelled <url>". Set by
+// the dialog so that Cancel works during a download; nullptr: never cancelled.
+extern bool (*DownloadCancelled)();
+
 // The session opener, replaceable so tests can watch the agent name and make
 // opening fail. Returns the previous one.
 using InternetOpenFunc = HINTERNET(WINAPI*)(LPCSTR agent, DWORD accessType, LPCSTR proxy,
