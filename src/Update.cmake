@@ -1,5 +1,12 @@
 # update.exe, the dialog module and the stand-in installer library.
-set(UPDATE_BASE_URL "http://updates.example.invalid/quillon/loader/" CACHE STRING
+# Test builds talk to the local update server on the loopback address; the
+# port comes from the proxy setting at run time.
+if(FK_BUILD_TESTS)
+  set(update_default_base_url "http://127.0.0.1/quillon/loader/")
+else()
+  set(update_default_base_url "http://updates.example.invalid/quillon/loader/")
+endif()
+set(UPDATE_BASE_URL "${update_default_base_url}" CACHE STRING
     "Base address of the update server; its path is /quillon/loader/")
 set(UPDATE_CLIENT_CODE "QLN1" CACHE STRING
     "Client code handed to the installer (up to 10 characters; the fourth picks the Adresses key, else A)")

@@ -1,0 +1,560 @@
+#!/usr/bin/env python3
+"""End-to-end scenarios of update.exe under wine64.
+
+    e2e.py <scenario>
+
+Each scenario builds its own folders inside the Wine prefix's C: drive,
+starts the local update server with an update set when it needs one, runs
+update.exe and drives it with fkdrive.exe. The environment comes from CTest:
+WINEPREFIX, FK_WINE, FK_UPDATE_EXE, FK_DRIVER_EXE, FK_TESTLIB, FK_TESTLIB_NOMAKE,
+FK_SOURCE_DIR. Set FK_E2E_SHOTS=DIR to save screenshots of the dialog.
+"""
+import getpass
+import json
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+SOURCE = os.environ["FK_SOURCE_DIR"]
+sys.path.insert(0, os.path.join(SOURCE, "server"))
+import sampleset  # noqa: E402
+
+WINE = os.environ.get("FK_WINE", "/usr/lib/wine/wine64")
+PREFIX = os.environ["WINEPREFIX"]
+DRIVE_C = os.path.join(PREFIX, "drive_c")
+UPDATE_EXE = os.environ["FK_UPDATE_EXE"]
+DRIVER = os.environ["FK_DRIVER_EXE"]
+TESTLIB = os.environ["FK_TESTLIB"]
+TESTLIB_NOMAKE = os.environ["FK_TESTLIB_NOMAKE"]
+INTERNET_SETTINGS = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings"
+DIALOG = "class=LFORM"
+TITLE = " QUILLON - Internet"
+ENGLISH_CONNECT = "An error occurred during connection to the Internet:"
+
+
+class Failure(Exception):
+    pass
+
+
+def check(condition, message):
+    if not condition:
+        raise Failure(message)
+
+
+def check_equal(actual, expected, what):
+    if actual != expected:
+        raise Failure("%s: expected %r, got %r" % (what, expected, actual))
+
+
+def win(unix_path):
+    """The Windows name of a path inside the prefix's C: drive."""
+    rel = os.path.relpath(unix_path, DRIVE_C)
+    check(not rel.startswith(".."), "not on C: " + unix_path)
+    return "C:\\" + rel.replace("/", "\\")
+
+
+def wine(*args, timeout=60, env=None):
+    """Runs a Wine program and returns (exit code, output). The output goes
+    through a file: a wineserver started on the way would inherit a pipe and
+    keep it open long after the program ended."""
+    full_env = dict(os.environ)
+    full_env.update(env or {})
+    with tempfile.TemporaryFile() as out:
+        code = subprocess.run([WINE] + list(args), env=full_env, stdout=out, stderr=subprocess.DEVNULL,
+                              stdin=subprocess.DEVNULL, timeout=timeout).returncode
+        out.seek(0)
+        return code, out.read()
+
+
+def drive(*commands, timeout=60, allow_fail=False):
+    """Runs fkdrive with the commands (lists of words); returns its output lines."""
+    args = []
+    for c in commands:
+        if args:
+            args.append(";")
+        args += list(c)
+    code, raw = wine(DRIVER, *args, timeout=timeout)
+    out = raw.decode("cp1252", "replace").splitlines()
+    if code != 0 and not allow_fail:
+        raise Failure("driver failed: %s\n%s" % (" ".join(args), "\n".join(out)))
+    return out
+
+
+def children():
+    """{class#n: (text, visible)} of the dialog's windows, numbered per class."""
+    result, counts = {}, {}
+    for line in drive(["children", DIALOG]):
+        if not line.startswith("CHILD "):
+            continue
+        cls, text, visible, _rect = line[6:].split("|")
+        n = counts.get(cls, 0)
+        counts[cls] = n + 1
+        result["%s#%d" % (cls, n)] = (text, visible == "1")
+    return result
+
+
+# The dialog's windowed controls in creation order.
+PATH_EDIT, PATH_BTN, OK_BTN, CANCEL_BTN, PROXY_EDIT, PROXY_BTN = (
+    "Edit#0", "Button#0", "Button#1", "Button#2", "Edit#1", "Button#3")
+
+
+def box():
+    """Waits for a message box and returns (title, text)."""
+    for line in drive(["box", "20000"]):
+        if line.startswith("BOX "):
+            title, _, text = line[4:].partition("|")
+            return title, text.replace("\\r", "\r").replace("\\n", "\n")
+    raise Failure("no message box")
+
+
+def screenshot(name):
+    folder = os.environ.get("FK_E2E_SHOTS")
+    if folder and os.environ.get("DISPLAY"):
+        os.makedirs(folder, exist_ok=True)
+        path = os.path.join(folder, name + ".png")
+        subprocess.run(["import", "-window", "root", path], timeout=30)
+        print("screenshot", path)
+
+
+class Scenario:
+    def __init__(self, name):
+        self.name = name
+        self.base = os.path.join(DRIVE_C, "e2e", name)
+        shutil.rmtree(self.base, ignore_errors=True)
+        os.makedirs(self.base)
+        self.server = None
+        self.port = None
+        self.log = os.path.join(self.base, "requests.log")
+        self.procs = []
+        self.cleanups = []
+
+    # ---------------------------------------------------------- set-up
+
+    def install(self, rel="Varno3", marker=True, settings=None):
+        """An installation folder; settings go to <user>.ini ({section: {key: value}})."""
+        folder = os.path.join(self.base, *rel.split("/"))
+        os.makedirs(folder, exist_ok=True)
+        if marker:
+            open(os.path.join(folder, "varnowin.ini"), "w").close()
+        if settings:
+            lines = []
+            for section, values in settings.items():
+                lines.append("[%s]" % section)
+                lines += ["%s=%s" % kv for kv in values.items()]
+            with open(os.path.join(folder, getpass.getuser() + ".ini"), "w", newline="\r\n") as f:
+                f.write("\n".join(lines) + "\n")
+        return folder
+
+    def program_in(self, folder):
+        os.makedirs(folder, exist_ok=True)
+        target = os.path.join(folder, "update.exe")
+        shutil.copyfile(UPDATE_EXE, target)
+        return target
+
+    def serve(self, library=TESTLIB, faults=None, **set_args):
+        root = os.path.join(self.base, "server")
+        info = sampleset.make_update_set(root, library, **set_args)
+        if faults:
+            with open(os.path.join(root, ".faults.json"), "w") as f:
+                json.dump(faults, f)
+        port_file = os.path.join(self.base, "port")
+        self.server = subprocess.Popen([sys.executable, os.path.join(SOURCE, "server", "updserver.py"),
+                                        "--root", root, "--port", "0", "--port-file", port_file,
+                                        "--log", self.log, "--max-seconds", "600"])
+        for _ in range(100):
+            if os.path.exists(port_file) and open(port_file).read().strip():
+                break
+            time.sleep(0.1)
+        self.port = int(open(port_file).read().strip())
+        return info
+
+    def proxy(self):
+        return "127.0.0.1:%d" % self.port
+
+    def registry_proxy(self, value):
+        wine("reg", "add", INTERNET_SETTINGS, "/v", "ProxyServer", "/d", value, "/f")
+        self.cleanups.append(lambda: wine("reg", "delete", INTERNET_SETTINGS, "/v", "ProxyServer", "/f"))
+
+    def requests(self):
+        if not os.path.exists(self.log):
+            return []
+        return [line.split()[1] for line in open(self.log) if line.strip()]
+
+    # ---------------------------------------------------------- running
+
+    def start(self, program, env=None):
+        full_env = dict(os.environ)
+        full_env.update(env or {})
+        p = subprocess.Popen([WINE, win(program)], cwd=os.path.dirname(program), env=full_env,
+                             stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.procs.append(p)
+        return p
+
+    def start_dialog(self, program, env=None):
+        p = self.start(program, env)
+        drive(["wait", DIALOG, "30000"])
+        time.sleep(0.5)  # FormShow finishes its repaint
+        return p
+
+    def wait_exit(self, p, timeout=30):
+        try:
+            return p.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            raise Failure("update.exe did not end")
+
+    def close(self):
+        for p in self.procs:
+            if p.poll() is None:
+                p.kill()
+                p.wait()
+        if self.server is not None:
+            self.server.kill()
+            self.server.wait()
+        for c in self.cleanups:
+            c()
+
+
+def makeupdate_record(download_folder):
+    path = os.path.join(download_folder, "makeupdate.txt")
+    if not os.path.exists(path):
+        return None
+    record = {}
+    for line in open(path, "rb").read().decode("cp1252").splitlines():
+        key, _, value = line.partition("=")
+        record[key] = value
+    return record
+
+
+def press_install_and_finish(s, p):
+    drive(["click", DIALOG, "text=" + children()[OK_BTN][0]])
+    check_equal(s.wait_exit(p, 60), 0, "exit code")
+
+
+# ============================================================== scenarios
+
+def second_instance(s):
+    folder = s.install()
+    program = s.program_in(folder)
+    # Another process holding the name blocks the dialog.
+    holder = subprocess.Popen([WINE, DRIVER, "hold", "webupdatevarno.exe", "6000"], stdout=subprocess.DEVNULL,
+                              stderr=subprocess.DEVNULL)
+    time.sleep(1.5)
+    p = s.start(program)
+    check_equal(s.wait_exit(p, 20), 0, "exit code while the name is held")
+    drive(["gone", DIALOG, "100"])
+    holder.wait(timeout=20)
+    # A first copy shows its dialog; a second one ends at once without a window.
+    first = s.start_dialog(program)
+    second = s.start(program)
+    check_equal(s.wait_exit(second, 20), 0, "exit code of the second copy")
+    check_equal(children()[OK_BTN][1], True, "first dialog still there")
+    drive(["click", DIALOG, "text=Cancel"], ["gone", DIALOG, "10000"])
+    check_equal(s.wait_exit(first), 0, "exit code of the first copy")
+    # After the first copy ended, a new start shows the dialog again.
+    third = s.start_dialog(program)
+    drive(["click", DIALOG, "text=Cancel"])
+    check_equal(s.wait_exit(third), 0, "exit code of the third copy")
+
+
+def expect_install_dir(s, program, expected, ok_caption):
+    p = s.start_dialog(program)
+    c = children()
+    check_equal(c[PATH_EDIT][0].lower(), expected.lower(), "PathEdit")
+    check_equal(c[OK_BTN][0], ok_caption, "Install caption")
+    check_equal(drive(["text", DIALOG])[0], "TEXT " + TITLE, "title")
+    drive(["click", DIALOG, "text=" + c[CANCEL_BTN][0]], ["gone", DIALOG, "10000"])
+    check_equal(s.wait_exit(p), 0, "exit code")
+
+
+def discovery_own_folder(s):
+    folder = s.install("Varno3")
+    # A marker one level up loses against the program's own folder.
+    open(os.path.join(s.base, "varnowin.ini"), "w").close()
+    expect_install_dir(s, s.program_in(folder), win(folder) + "\\", "Update")
+
+
+def discovery_download_folder(s):
+    folder = s.install("Varno3")
+    program = s.program_in(os.path.join(folder, "Download"))
+    expect_install_dir(s, program, win(folder) + "\\", "Update")
+    # Nothing found: the documents folder's Varno3 is offered, Install keeps its caption.
+    lonely = s.program_in(os.path.join(s.base, "elsewhere", "sub"))
+    documents = "C:\\users\\%s\\Documents\\Varno3\\" % getpass.getuser()
+    check(not os.path.exists(os.path.join(DRIVE_C, "VARNOWIN3")), "C:\\VARNOWIN3 must not exist")
+    expect_install_dir(s, lonely, documents, "Install")
+    # The drive scan finds C:\VARNOWIN3.
+    scan = os.path.join(DRIVE_C, "VARNOWIN3")
+    os.makedirs(scan)
+    s.cleanups.append(lambda: shutil.rmtree(scan, ignore_errors=True))
+    open(os.path.join(scan, "varnowin.ini"), "w").close()
+    expect_install_dir(s, lonely, "C:\\VARNOWIN3\\", "Update")
+
+
+def discovery_drive_root(s):
+    root = os.path.join(s.base, "drive")
+    os.makedirs(root)
+    link = os.path.join(PREFIX, "dosdevices", "x:")
+    if os.path.lexists(link):
+        os.remove(link)
+    os.symlink(root, link)
+    s.cleanups.append(lambda: os.remove(link))
+    open(os.path.join(root, "varnowin.ini"), "w").close()
+    program = s.program_in(os.path.join(root, "Download"))
+    # Started from X:\Download: the parent step gives the bare drive "X:",
+    # which the folder test turns into X:\.
+    p = subprocess.Popen([WINE, "X:\\Download\\update.exe"], cwd=os.path.dirname(program),
+                         stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    s.procs.append(p)
+    drive(["wait", DIALOG, "30000"])
+    time.sleep(0.5)
+    c = children()
+    check_equal(c[PATH_EDIT][0].upper(), "X:\\", "PathEdit")
+    check_equal(c[OK_BTN][0], "Update", "Install caption")
+    drive(["click", DIALOG, "text=Cancel"])
+    check_equal(s.wait_exit(p), 0, "exit code")
+
+
+LANGUAGE_CAPTIONS = {
+    # defLangue: (Install caption with an installation found, Cancel caption)
+    "FR": ("Mise \xe0 jour", "Annuler"),
+    "DE": ("Update", "Annullieren"),
+    "IT": ("Aggiornamento", "Annula"),
+    "ES": ("Actualizaci\xf3n", "Anular"),
+    "EN": ("Update", "Cancel"),
+    "NL": ("Update", "Cancel"),     # no texts: the locale's language (English here)
+    "fr": ("Update", "Cancel"),     # codes are case-sensitive
+    "FRA": ("Update", "Cancel"),
+}
+
+
+def languages(s):
+    for code, (ok, cancel) in LANGUAGE_CAPTIONS.items():
+        folder = s.install("L" + code, settings={"Prefs": {"defLangue": code}})
+        p = s.start_dialog(s.program_in(folder))
+        c = children()
+        check_equal((c[OK_BTN][0], c[CANCEL_BTN][0]), (ok, cancel), "captions for defLangue " + code)
+        check_equal(drive(["text", DIALOG])[0], "TEXT " + TITLE, "title for " + code)
+        if code in ("EN", "FR"):
+            screenshot("dialog-" + code)
+        drive(["click", DIALOG, "text=" + cancel])
+        check_equal(s.wait_exit(p), 0, "exit code")
+
+
+def locale_french(s):
+    # Wine takes the thread locale from LANG/LC_ALL when the host knows it.
+    folder = s.install("Varno3", marker=False)
+    program = s.program_in(folder)
+    p = s.start_dialog(program, env={"LC_ALL": "fr_FR.UTF-8", "LANG": "fr_FR.UTF-8"})
+    c = children()
+    drive(["click", DIALOG, "text=" + c[CANCEL_BTN][0]])
+    s.wait_exit(p)
+    if c[CANCEL_BTN][0] == "Cancel":
+        print("SKIP: this Wine does not take the French locale from the environment")
+        return
+    # Nothing installed: the French captions from the table, Install stays "Installer".
+    check_equal((c[OK_BTN][0], c[CANCEL_BTN][0]), ("Installer", "Annuler"), "French locale captions")
+
+
+def full_run_in(s, folder, env=None):
+    p = s.start_dialog(s.program_in(folder), env)
+    press_install_and_finish(s, p)
+    return makeupdate_record(os.path.join(folder, "Download"))
+
+
+def full_run(s):
+    s.serve()
+    folder = s.install(settings={"Protect": {"Proxy": " " + s.proxy() + " "}})
+    record = full_run_in(s, folder)
+    check(record is not None, "MakeUpdate was not called")
+    check_equal(record, {
+        "InstallDir": win(folder) + "\\",
+        "ClientCode": "QLN1",
+        "DownloadAddress": "http://127.0.0.1/quillon/data/",
+        "LanguageCode": "EN",
+        "ProxySetting": str(s.port),
+        "CurrentFolder": win(folder) + "\\Download",
+    }, "MakeUpdate arguments")
+    download = os.path.join(folder, "Download")
+    for name in ("update.exe", "update.ini", "update2.dll", "UPDATE.NFO"):
+        check(os.path.isfile(os.path.join(download, name)), name + " in Download")
+    check_equal(s.requests(), ["/quillon/loader/update.ini", "/quillon/loader/update2.dll",
+                               "/quillon/data/UPDATE.NFO"], "requests")
+    drive(["gone", DIALOG, "100"])
+
+
+def current_library_kept(s):
+    s.serve()
+    folder = s.install(settings={"Protect": {"Proxy": s.proxy()}})
+    check(full_run_in(s, folder) is not None, "first run")
+    os.remove(os.path.join(folder, "Download", "makeupdate.txt"))
+    check(full_run_in(s, folder) is not None, "second run")
+    check_equal(s.requests().count("/quillon/loader/update2.dll"), 1, "update2.dll fetches")
+    check_equal(s.requests().count("/quillon/loader/update.ini"), 2, "update.ini fetches")
+    # Any difference from update.ini's date brings a new copy.
+    dll = os.path.join(folder, "Download", "update2.dll")
+    os.utime(dll, (sampleset.LIBRARY_TIME - 3600, sampleset.LIBRARY_TIME - 3600))
+    check(full_run_in(s, folder) is not None, "third run")
+    check_equal(s.requests().count("/quillon/loader/update2.dll"), 2, "update2.dll fetches after a date change")
+
+
+def no_adresses(s):
+    s.serve(adresses={}, nfo_folder="loader")
+    folder = s.install(settings={"Protect": {"Proxy": s.proxy()}})
+    record = full_run_in(s, folder)
+    check(record is not None, "MakeUpdate was not called")
+    check_equal(record["DownloadAddress"], "http://127.0.0.1/quillon/loader/", "DownloadAddress")
+    check("/quillon/loader/UPDATE.NFO" in s.requests(), "UPDATE.NFO from the base URL")
+
+
+def expect_failure_box(s, folder, expected_text, env=None):
+    p = s.start_dialog(s.program_in(folder), env)
+    drive(["click", DIALOG, "text=" + children()[OK_BTN][0]])
+    title, text = box()
+    check_equal(text, expected_text, "error box")
+    drive(["press", "OK"])
+    check_equal(s.wait_exit(p), 0, "exit code")
+    drive(["gone", DIALOG, "100"])
+    check(makeupdate_record(os.path.join(folder, "Download")) is None, "MakeUpdate must not run")
+
+
+def bad_size(s):
+    info = s.serve(file_size=None)
+    folder = s.install(settings={"Protect": {"Proxy": s.proxy()}})
+    # update.ini names one byte more than the server sends.
+    ini = os.path.join(s.base, "server", "quillon", "loader", "update.ini")
+    text = open(ini).read().replace("update2.dll=%d" % info["size"], "update2.dll=%d" % (info["size"] + 1))
+    open(ini, "w").write(text)
+    expect_failure_box(s, folder, ENGLISH_CONNECT + "\r\r Bad size for http://127.0.0.1/quillon/loader/update2.dll")
+
+
+def missing_nfo(s):
+    s.serve(with_nfo=False)
+    folder = s.install(settings={"Protect": {"Proxy": s.proxy()}})
+    expect_failure_box(s, folder, ENGLISH_CONNECT + "\r\r http://127.0.0.1/quillon/data/UPDATE.NFO")
+
+
+def no_make_update(s):
+    s.serve(library=TESTLIB_NOMAKE)
+    folder = s.install(settings={"Protect": {"Proxy": s.proxy()}})
+    expect_failure_box(s, folder, "update2.dll")
+
+
+def proxy_registry(s):
+    s.serve()
+    s.registry_proxy(s.proxy())
+    folder = s.install()  # no Proxy key: the registry value counts
+    p = s.start_dialog(s.program_in(folder))
+    check_equal(drive(["childtext", DIALOG, PROXY_EDIT])[0], "CHILDTEXT " + s.proxy(), "ProxyEdit")
+    check_equal(children()[PROXY_EDIT][1], False, "ProxyEdit hidden")
+    press_install_and_finish(s, p)
+    record = makeupdate_record(os.path.join(folder, "Download"))
+    check(record is not None and record["ProxySetting"] == str(s.port), "run through the registry proxy")
+
+
+def proxy_settings(s):
+    s.serve()
+    s.registry_proxy("127.0.0.1:1")  # would fail: the settings file must win
+    folder = s.install(settings={"Protect": {"Proxy": s.proxy()}})
+    check(full_run_in(s, folder) is not None, "run through the settings file's proxy")
+    # A present but empty Proxy clears the registry's value.
+    empty = s.install("Empty", settings={"Protect": {"Proxy": ""}})
+    p = s.start_dialog(s.program_in(empty))
+    check_equal(drive(["childtext", DIALOG, PROXY_EDIT])[0], "CHILDTEXT ", "ProxyEdit with an empty Proxy")
+    # The Proxy button reveals the entry and disappears for good.
+    drive(["click", DIALOG, "text=Proxy..."])
+    time.sleep(0.5)
+    c = children()
+    check_equal((c[PROXY_BTN][1], c[PROXY_EDIT][1]), (False, True), "after Proxy...")
+    drive(["click", DIALOG, "text=Cancel"])
+    s.wait_exit(p)
+
+
+def no_marker_answers(s):
+    s.serve()
+    home = s.install(settings={"Protect": {"Proxy": s.proxy()}})
+    program = s.program_in(home)
+    target = os.path.join(s.base, "New")
+    for answer in ("No", "Cancel"):
+        p = s.start_dialog(program)
+        drive(["settext", DIALOG, PATH_EDIT, win(target)], ["click", DIALOG, "text=Update"])
+        title, text = box()
+        check_equal((title, text), (TITLE, "Installation directory:\r\r " + win(target) + "\\"), "question")
+        drive(["press", answer])
+        time.sleep(0.5)
+        c = children()
+        check(c[OK_BTN][1] and c[PATH_EDIT][1] and c[PATH_BTN][1], "controls unchanged after " + answer)
+        check(not os.path.exists(target), "no folder after " + answer)
+        drive(["click", DIALOG, "text=Cancel"])
+        check_equal(s.wait_exit(p), 0, "exit code")
+    p = s.start_dialog(program)
+    drive(["settext", DIALOG, PATH_EDIT, win(target)], ["click", DIALOG, "text=Update"], ["press", "Yes"])
+    check_equal(s.wait_exit(p, 60), 0, "exit code after Yes")
+    record = makeupdate_record(os.path.join(target, "Download"))
+    check(record is not None and record["InstallDir"] == win(target) + "\\", "run on the new folder")
+
+
+def read_only_folder(s):
+    folder = s.install()
+    program = s.program_in(os.path.join(s.base, "prog"))
+    os.chmod(folder, 0o555)
+    s.cleanups.append(lambda: os.chmod(folder, 0o755))
+    p = s.start_dialog(program)
+    drive(["settext", DIALOG, PATH_EDIT, win(folder)], ["click", DIALOG, "text=Install"])
+    first = box()[1]
+    drive(["press", "OK"])
+    second = box()[1]
+    drive(["press", "OK"])
+    check_equal(first, win(folder) + "\\ 17", "attribute box")
+    check_equal(second, win(folder) + "\\\r\rRead only error!", "read-only box")
+    time.sleep(0.5)
+    # Stopped: only Cancel is left, and it ends the program.
+    c = children()
+    check_equal([k for k, v in c.items() if v[1]], [CANCEL_BTN], "visible controls")
+    drive(["click", DIALOG, "text=Cancel"])
+    check_equal(s.wait_exit(p), 0, "exit code")
+
+
+def cancel_during_run(s):
+    s.serve(faults={"/quillon/loader/update2.dll": {"slow": {"chunk": 4096, "delay": 0.25}}})
+    folder = s.install(settings={"Protect": {"Proxy": s.proxy()}})
+    download = os.path.join(folder, "Download")
+    os.makedirs(download)
+    good = b"an older, complete copy"
+    open(os.path.join(download, "update2.dll"), "wb").write(good)
+    p = s.start_dialog(s.program_in(folder))
+    drive(["click", DIALOG, "text=Update"])
+    for _ in range(100):
+        if "/quillon/loader/update2.dll" in s.requests() or os.path.exists(os.path.join(download, "update2.dll.part")):
+            break
+        time.sleep(0.1)
+    time.sleep(1.0)
+    drive(["click", DIALOG, "text=Cancel"])
+    check_equal(s.wait_exit(p, 30), 0, "exit code")
+    check(makeupdate_record(download) is None, "MakeUpdate must not run")
+    check_equal(open(os.path.join(download, "update2.dll"), "rb").read(), good, "the older copy")
+    check(not os.path.exists(os.path.join(download, "update2.dll.part")), "no partial file left")
+
+
+def main():
+    name = sys.argv[1]
+    scenario = globals().get(name)
+    if scenario is None:
+        print("unknown scenario", name)
+        return 2
+    s = Scenario(name)
+    try:
+        scenario(s)
+    except Failure as e:
+        print("FAILED:", e)
+        return 1
+    finally:
+        s.close()
+    print("passed:", name)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
