@@ -228,6 +228,8 @@ std::string SpecialFolderPath(int csidl) {
   if (SHGetSpecialFolderLocation(nullptr, csidl, &items) == S_OK && items != nullptr) {
     char buffer[MAX_PATH + 1] = {};
     if (SHGetPathFromIDListA(items, buffer)) result = buffer;
+    // Some shells end the path with a backslash; callers add their own.
+    while (!result.empty() && result.back() == '\\') result.pop_back();
     if (allocator != nullptr) allocator->Free(items);
   }
   if (allocator != nullptr) allocator->Release();

@@ -12,6 +12,7 @@ FK_SOURCE_DIR. Set FK_E2E_SHOTS=DIR to save screenshots of the dialog.
 import getpass
 import json
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -69,6 +70,11 @@ def wine(*args, timeout=60, env=None):
         return code, out.read()
 
 
+def unescape(line):
+    """The driver writes '\\', CR and LF as two-character escapes."""
+    return re.sub(r"\\(.)", lambda m: {"r": "\r", "n": "\n"}.get(m.group(1), m.group(1)), line)
+
+
 def drive(*commands, timeout=60, allow_fail=False):
     """Runs fkdrive with the commands (lists of words); returns its output lines."""
     args = []
@@ -77,7 +83,7 @@ def drive(*commands, timeout=60, allow_fail=False):
             args.append(";")
         args += list(c)
     code, raw = wine(DRIVER, *args, timeout=timeout)
-    out = raw.decode("cp1252", "replace").splitlines()
+    out = [unescape(line) for line in raw.decode("cp1252", "replace").splitlines()]
     if code != 0 and not allow_fail:
         raise Failure("driver failed: %s\n%s" % (" ".join(args), "\n".join(out)))
     return out
@@ -106,7 +112,7 @@ def box():
     for line in drive(["box", "20000"]):
         if line.startswith("BOX "):
             title, _, text = line[4:].partition("|")
-            return title, text.replace("\\r", "\r").replace("\\n", "\n")
+            return title, text
     raise Failure("no message box")
 
 
@@ -269,6 +275,15 @@ def expect_install_dir(s, program, expected, ok_caption):
     check_equal(s.wait_exit(p), 0, "exit code")
 
 
+def no_stray_installations():
+    """The drive scan and the documents candidate must not find leftovers on C:."""
+    names = {n.upper() for n in os.listdir(DRIVE_C)}
+    check(not names & {"VARNO3", "VARNOWIN3"}, "a Varno3 or VARNOWIN3 folder is left on C:")
+    check(not os.path.exists(os.path.join(DRIVE_C, "Program Files", "Varno3")), "Program Files\\Varno3 is left over")
+    documents = os.path.join(DRIVE_C, "users", getpass.getuser(), "Documents")
+    check(not os.path.exists(os.path.join(documents, "Varno3")), "Documents\\Varno3 is left over")
+
+
 def discovery_own_folder(s):
     folder = s.install("Varno3")
     # A marker one level up loses against the program's own folder.
@@ -283,7 +298,7 @@ def discovery_download_folder(s):
     # Nothing found: the documents folder's Varno3 is offered, Install keeps its caption.
     lonely = s.program_in(os.path.join(s.base, "elsewhere", "sub"))
     documents = "C:\\users\\%s\\Documents\\Varno3\\" % getpass.getuser()
-    check(not os.path.exists(os.path.join(DRIVE_C, "VARNOWIN3")), "C:\\VARNOWIN3 must not exist")
+    no_stray_installations()
     expect_install_dir(s, lonely, documents, "Install")
     # The drive scan finds C:\VARNOWIN3.
     scan = os.path.join(DRIVE_C, "VARNOWIN3")
@@ -345,6 +360,7 @@ def languages(s):
 
 def locale_french(s):
     # Wine takes the thread locale from LANG/LC_ALL when the host knows it.
+    no_stray_installations()
     folder = s.install("Varno3", marker=False)
     program = s.program_in(folder)
     p = s.start_dialog(program, env={"LC_ALL": "fr_FR.UTF-8", "LANG": "fr_FR.UTF-8"})
@@ -497,6 +513,7 @@ def no_marker_answers(s):
 
 
 def read_only_folder(s):
+    no_stray_installations()
     folder = s.install()
     program = s.program_in(os.path.join(s.base, "prog"))
     os.chmod(folder, 0o555)
@@ -518,24 +535,32 @@ def read_only_folder(s):
 
 
 def cancel_during_run(s):
-    s.serve(faults={"/quillon/loader/update2.dll": {"slow": {"chunk": 4096, "delay": 0.25}}})
+    # A large library sent slowly: many 128 KiB blocks, each quick to arrive,
+    # so the dialog stays responsive and the transfer lasts several seconds.
+    big = os.path.join(s.base, "big-update2.dll")
+    shutil.copyfile(TESTLIB, big)
+    with open(big, "ab") as f:
+        f.write(b"\0" * (12 << 20))
+    s.serve(library=big, faults={"/quillon/loader/update2.dll": {"slow": {"chunk": 65536, "delay": 0.05}}})
     folder = s.install(settings={"Protect": {"Proxy": s.proxy()}})
     download = os.path.join(folder, "Download")
     os.makedirs(download)
     good = b"an older, complete copy"
     open(os.path.join(download, "update2.dll"), "wb").write(good)
+    partial = os.path.join(download, "update2.dll.part")
     p = s.start_dialog(s.program_in(folder))
     drive(["click", DIALOG, "text=Update"])
     for _ in range(100):
-        if "/quillon/loader/update2.dll" in s.requests() or os.path.exists(os.path.join(download, "update2.dll.part")):
+        if os.path.exists(partial) and os.path.getsize(partial) > 0:
             break
         time.sleep(0.1)
-    time.sleep(1.0)
+    check(os.path.exists(partial), "the transfer did not start")
     drive(["click", DIALOG, "text=Cancel"])
     check_equal(s.wait_exit(p, 30), 0, "exit code")
     check(makeupdate_record(download) is None, "MakeUpdate must not run")
     check_equal(open(os.path.join(download, "update2.dll"), "rb").read(), good, "the older copy")
-    check(not os.path.exists(os.path.join(download, "update2.dll.part")), "no partial file left")
+    check(not os.path.exists(partial), "no partial file left")
+    check("/quillon/data/UPDATE.NFO" not in s.requests(), "nothing fetched after Cancel")
 
 
 def main():

@@ -43,7 +43,8 @@ std::string ClassOf(HWND window) {
 std::string Printable(const std::string& text) {
   std::string out;
   for (unsigned char c : text) {
-    if (c == '\r') out += "\\r";
+    if (c == '\\') out += "\\\\";
+    else if (c == '\r') out += "\\r";
     else if (c == '\n') out += "\\n";
     else out += static_cast<char>(c);
   }
