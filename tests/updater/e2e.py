@@ -284,8 +284,19 @@ def no_stray_installations():
     check(not os.path.exists(os.path.join(documents, "Varno3")), "Documents\\Varno3 is left over")
 
 
+# Where the form resource puts the windowed controls (client coordinates).
+LAYOUT = ["Edit|120,80,225,23", "Button|351,80,24,24", "Button|160,178,99,25", "Button|272,178,75,25",
+          "Edit|120,136,145,22", "Button|16,176,49,25"]
+
+
 def discovery_own_folder(s):
     folder = s.install("Varno3")
+    p = s.start_dialog(s.program_in(os.path.join(s.base, "layout")))
+    rows = [l.split("|") for l in drive(["children", DIALOG]) if l.startswith("CHILD ")]
+    check_equal(["%s|%s" % (r[0][6:], r[3]) for r in rows], LAYOUT, "control layout")
+    check_equal([r[1] for r in rows][1:], ["...", "Install", "Cancel", "", "Proxy..."], "stored captions")
+    drive(["click", DIALOG, "text=Cancel"])
+    s.wait_exit(p)
     # A marker one level up loses against the program's own folder.
     open(os.path.join(s.base, "varnowin.ini"), "w").close()
     expect_install_dir(s, s.program_in(folder), win(folder) + "\\", "Update")

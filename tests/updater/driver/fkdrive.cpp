@@ -15,7 +15,8 @@
 //   sleep <ms>
 //
 // A child is text=CAPTION, or CLASS#N (N-th child of that class, from 0).
-// Exit code 0 when every command succeeded, 1 otherwise.
+// Exit code 0 when every command succeeded, 1 otherwise. FKDRIVE_DESKTOP names
+// the desktop to work on (a Wine virtual desktop started with /desktop=NAME).
 #include <windows.h>
 
 #include <cstdio>
@@ -246,6 +247,19 @@ bool RunCommand(const std::vector<std::string>& a) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Windows inside a Wine virtual desktop live on a desktop of that name.
+  const char* desktopName = std::getenv("FKDRIVE_DESKTOP");
+  if (desktopName != nullptr && *desktopName != '\0') {
+    HDESK desktop = nullptr;
+    for (int tries = 0; desktop == nullptr && tries < 300; ++tries) {  // explorer may still be starting it
+      desktop = OpenDesktopA(desktopName, 0, FALSE, GENERIC_ALL);
+      if (desktop == nullptr) Sleep(100);
+    }
+    if (desktop == nullptr || !SetThreadDesktop(desktop)) {
+      std::printf("FAIL desktop %s\n", desktopName);
+      return 1;
+    }
+  }
   std::vector<std::string> command;
   bool ok = true;
   for (int i = 1; i <= argc && ok; ++i) {
