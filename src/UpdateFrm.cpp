@@ -291,6 +291,10 @@ const formkit::TPublishedMethod kUpdateFormMethods[] = {
 
 FK_IMPLEMENT_PUBLISHED_CLASS(TUpdateForm, formkit::TForm, kUpdateFormFields, kUpdateFormMethods);
 
+TUpdateForm::~TUpdateForm() {
+  if (UpdateForm == this) UpdateForm = nullptr;
+}
+
 bool TUpdateForm::TryInstallFolder(const std::string& candidate) {
   std::string path = candidate;
   if (!IsInstallFolder(path)) return false;

@@ -98,6 +98,7 @@ bool FolderNotWritable(const std::string& folder);
 class TUpdateForm : public formkit::TForm {
   FK_CLASS()
  public:
+  ~TUpdateForm() override;
   // Published fields, bound by name from the form resource.
   formkit::TEdit* PathEdit = nullptr;
   formkit::TLabel* PathLabel = nullptr;

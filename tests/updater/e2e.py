@@ -546,6 +546,14 @@ def read_only_folder(s):
 
 
 def cancel_during_run(s):
+    stop_during_run(s, ["click", DIALOG, "text=Cancel"])
+
+
+def close_during_run(s):
+    stop_during_run(s, ["close", DIALOG])
+
+
+def stop_during_run(s, stop):
     # A large library sent slowly: many 128 KiB blocks, each quick to arrive,
     # so the dialog stays responsive and the transfer lasts several seconds.
     big = os.path.join(s.base, "big-update2.dll")
@@ -566,7 +574,7 @@ def cancel_during_run(s):
             break
         time.sleep(0.1)
     check(os.path.exists(partial), "the transfer did not start")
-    drive(["click", DIALOG, "text=Cancel"])
+    drive(stop)
     check_equal(s.wait_exit(p, 30), 0, "exit code")
     check(makeupdate_record(download) is None, "MakeUpdate must not run")
     check_equal(open(os.path.join(download, "update2.dll"), "rb").read(), good, "the older copy")

@@ -8,6 +8,7 @@
 //   click <selector> <child>      press and release the left button inside a child
 //   settext <selector> <child> T  set a child's text (an edit)
 //   childtext <selector> <child>  print a child's text
+//   close <selector>              post WM_CLOSE, as the system does when closing a window
 //   box [ms]                      wait for a message box, print "title|text"
 //   press <button> [ms]           answer the message box: Yes, No, Cancel or OK
 //   nobox [ms]                    fail when a message box shows up within ms
@@ -213,6 +214,13 @@ bool RunCommand(const std::vector<std::string>& a) {
     if (c == nullptr) return Fail("settext " + a[2]);
     SendMessageTimeoutA(c, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(a[3].c_str()), SMTO_ABORTIFHUNG, 2000, nullptr);
     std::printf("SETTEXT %s\n", Printable(WindowText(c)).c_str());
+    return true;
+  }
+  if (cmd == "close" && a.size() >= 2) {
+    HWND w = WaitTopWindow(a[1], 5000);
+    if (w == nullptr) return Fail("close " + a[1]);
+    PostMessageA(w, WM_CLOSE, 0, 0);
+    std::printf("CLOSED %s\n", a[1].c_str());
     return true;
   }
   if (cmd == "box") {
