@@ -582,6 +582,23 @@ def stop_during_run(s, stop):
     check("/quillon/data/UPDATE.NFO" not in s.requests(), "nothing fetched after Cancel")
 
 
+def browse_cancelled(s):
+    # The browse dialog's prompt is the folder label's localised caption; a
+    # cancelled choice changes nothing.
+    folder = s.install(settings={"Prefs": {"defLangue": "FR"}})
+    p = s.start_dialog(s.program_in(folder))
+    drive(["click", DIALOG, "text=..."])
+    title, text = box()
+    check_equal(text, "R\xe9pertoire d'installation des fichiers:", "browse prompt")
+    drive(["press", "Cancel"])
+    time.sleep(0.5)
+    c = children()
+    check_equal(c[PATH_EDIT][0], win(folder) + "\\", "PathEdit after a cancelled browse")
+    check_equal(c[OK_BTN], ("Mise \xe0 jour", True), "Install button after a cancelled browse")
+    drive(["click", DIALOG, "text=Annuler"])
+    check_equal(s.wait_exit(p), 0, "exit code")
+
+
 def main():
     name = sys.argv[1]
     scenario = globals().get(name)
