@@ -1,0 +1,619 @@
+#include "SysUtils.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#if defined(_WIN32)
+#include <shlobj.h>
+#endif
+
+namespace formkit {
+
+// ---------------------------------------------------------------- strings
+
+ShortString MakeShortString(const std::string& text) {
+  ShortString s;
+  std::size_t n = text.size() > 255 ? 255 : text.size();
+  s.Length = static_cast<std::uint8_t>(n);
+  std::memcpy(s.Chars, text.data(), n);
+  return s;
+}
+
+std::string ShortStringText(const ShortString& s) { return std::string(s.Chars, s.Length); }
+
+// ---------------------------------------------------------------- numbers
+
+namespace {
+
+const char kDigitPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+int DecimalDigits(std::uint32_t v) {
+  if (v < 10) return 1;
+  if (v < 100) return 2;
+  if (v < 1000) return 3;
+  if (v < 10000) return 4;
+  if (v < 100000) return 5;
+  if (v < 1000000) return 6;
+  if (v < 10000000) return 7;
+  if (v < 100000000) return 8;
+  if (v < 1000000000) return 9;
+  return 10;
+}
+
+int HexDigitValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+bool IsBlank(unsigned char c) { return c <= 0x20; }
+
+}  // namespace
+
+std::string IntToText(std::int32_t value) {
+  // Unsigned magnitude, so that -2147483648 works.
+  std::uint32_t magnitude = value < 0 ? 0u - static_cast<std::uint32_t>(value) : static_cast<std::uint32_t>(value);
+  int digits = DecimalDigits(magnitude);
+  int sign = value < 0 ? 1 : 0;
+  std::string out(static_cast<std::size_t>(digits + sign), '-');
+  std::size_t pos = out.size();
+  while (magnitude >= 100) {
+    std::uint32_t pair = magnitude % 100;
+    magnitude /= 100;
+    out[--pos] = kDigitPairs[pair * 2 + 1];
+    out[--pos] = kDigitPairs[pair * 2];
+  }
+  if (magnitude >= 10) {
+    out[--pos] = kDigitPairs[magnitude * 2 + 1];
+    out[--pos] = kDigitPairs[magnitude * 2];
+  } else {
+    out[--pos] = static_cast<char>('0' + magnitude);
+  }
+  return out;
+}
+
+std::string IntToHexText(std::uint32_t value) {
+  static const char kHex[] = "0123456789ABCDEF";
+  int digits = 1;
+  while (digits < 8 && (value >> (4 * digits)) != 0) ++digits;
+  std::string out(static_cast<std::size_t>(digits), '0');
+  for (int i = digits - 1; i >= 0; --i) {
+    out[static_cast<std::size_t>(i)] = kHex[value & 0xF];
+    value >>= 4;
+  }
+  return out;
+}
+
+bool TryTextToInt(const std::string& text, std::int32_t& value) {
+  const std::size_t n = text.size();
+  std::size_t i = 0;
+  if (n == 0) return false;
+  while (i < n && text[i] == ' ') ++i;
+  bool negative = false;
+  if (i < n && (text[i] == '-' || text[i] == '+')) {
+    negative = text[i] == '-';
+    ++i;
+  }
+  bool hex = false;
+  if (i < n && (text[i] == '$' || text[i] == 'x' || text[i] == 'X')) {
+    hex = true;
+    ++i;
+  } else if (i + 1 < n && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
+    hex = true;
+    i += 2;
+  }
+  if (i >= n) return false;
+  std::uint32_t result = 0;
+  if (hex) {
+    int significant = 0;
+    for (; i < n; ++i) {
+      int d = HexDigitValue(text[i]);
+      if (d < 0) return false;
+      if (significant > 0 || d != 0) ++significant;
+      if (significant > 8) return false;
+      result = (result << 4) | static_cast<std::uint32_t>(d);
+    }
+  } else {
+    const std::uint32_t limit = negative ? 2147483648u : 2147483647u;
+    for (; i < n; ++i) {
+      char c = text[i];
+      if (c < '0' || c > '9') return false;
+      std::uint32_t d = static_cast<std::uint32_t>(c - '0');
+      if (result > (limit - d) / 10) return false;
+      result = result * 10 + d;
+    }
+  }
+  if (negative) result = 0u - result;
+  value = static_cast<std::int32_t>(result);
+  return true;
+}
+
+std::int32_t TextToIntDef(const std::string& text, std::int32_t fallback) {
+  std::int32_t v;
+  return TryTextToInt(text, v) ? v : fallback;
+}
+
+// ---------------------------------------------------------------- text
+
+void AppendChar(std::string& text, char c) { text.push_back(c); }
+
+int CharPos(char c, const std::string& text) {
+  const void* hit = std::memchr(text.data(), static_cast<unsigned char>(c), text.size());
+  return hit == nullptr ? 0 : static_cast<int>(static_cast<const char*>(hit) - text.data()) + 1;
+}
+
+int LastCharOfSet(const std::string& set, const std::string& text) {
+  for (std::size_t i = text.size(); i > 0; --i) {
+    char c = text[i - 1];
+    // A zero byte ends the scan as well: the text may come from a C buffer.
+    if (c == '\0' || set.find(c) != std::string::npos) return static_cast<int>(i);
+  }
+  return 0;
+}
+
+std::string FileNamePart(const std::string& path) {
+  return path.substr(static_cast<std::size_t>(LastCharOfSet("\\:", path)));
+}
+
+std::string FolderPart(const std::string& path) {
+  return path.substr(0, static_cast<std::size_t>(LastCharOfSet("\\:", path)));
+}
+
+std::string TrimBlanks(const std::string& text) {
+  std::size_t first = 0, last = text.size();
+  while (first < last && IsBlank(static_cast<unsigned char>(text[first]))) ++first;
+  if (first == last) return std::string();
+  while (last > first && IsBlank(static_cast<unsigned char>(text[last - 1]))) --last;
+  return text.substr(first, last - first);
+}
+
+std::string UpperAscii(const std::string& text) {
+  std::string out = text;
+  for (char& c : out)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return out;
+}
+
+int CompareCStr(const char* a, const char* b) {
+  const unsigned char* p = reinterpret_cast<const unsigned char*>(a);
+  const unsigned char* q = reinterpret_cast<const unsigned char*>(b);
+  for (;; ++p, ++q) {
+    if (*p != *q) return static_cast<int>(*p) - static_cast<int>(*q);
+    if (*q == 0) return 0;
+  }
+}
+
+char* CopyCStrMax(char* dest, const char* src, std::size_t maxCount) {
+  std::size_t i = 0;
+  for (; i < maxCount && src[i] != '\0'; ++i) dest[i] = src[i];
+  dest[i] = '\0';
+  return dest;
+}
+
+int IndexOfName(const char* name, const char* const* table, int highIndex) {
+  for (int i = highIndex; i >= 0; --i)
+    if (CompareCStr(name, table[i]) == 0) return i;
+  return -1;
+}
+
+TRect BoundsToRect(std::int32_t left, std::int32_t top, std::int32_t width, std::int32_t height) {
+  TRect r;
+  r.Left = left;
+  r.Top = top;
+  r.Right = left + width;
+  r.Bottom = top + height;
+  return r;
+}
+
+// ---------------------------------------------------------------- FormatText
+
+std::string TFormatArg::Text() const {
+  switch (kind_) {
+    case Kind::Char: return std::string(1, char_);
+    case Kind::ShortStr: return ShortStringText(*short_);
+    case Kind::CStr: return cstr_ == nullptr ? std::string() : std::string(cstr_);
+    case Kind::Str: return *str_;
+    case Kind::Integer: break;
+  }
+  return std::string();
+}
+
+std::string FormatText(const std::string& format, const std::vector<TFormatArg>& args) {
+  if (args.empty()) return format;
+  const std::size_t length = format.size();
+  const std::size_t count = args.size();
+  std::string result;
+  std::size_t pos = 0;
+  std::size_t index = 0;
+  while (pos < length) {
+    std::size_t percent = format.find('%', pos);
+    if (percent == std::string::npos) {
+      result.append(format, pos, std::string::npos);
+      break;
+    }
+    result.append(format, pos, percent - pos);
+    pos = percent + 1;
+    if (pos >= length) break;  // a lone '%' at the end is dropped
+    char c = format[pos];
+    if (c >= '0' && c <= '9' && pos + 1 < length && format[pos + 1] == ':') {
+      index = static_cast<std::size_t>(c - '0');
+      pos += 2;
+      if (pos >= length) break;
+      c = format[pos];
+    }
+    if (c == '%') {
+      result.push_back('%');
+    } else if (c == '.' && pos + 2 < length && index < count && format[pos + 1] >= '1' &&
+               format[pos + 1] <= '9' && (format[pos + 2] == 'd' || format[pos + 2] == 'x') &&
+               args[index].kind() == TFormatArg::Kind::Integer) {
+      std::int32_t v = args[index].Int();
+      std::string digits = format[pos + 2] == 'd' ? IntToText(v) : IntToHexText(static_cast<std::uint32_t>(v));
+      std::size_t width = static_cast<std::size_t>(format[pos + 1] - '0');
+      if (digits.size() < width) result.append(width - digits.size(), '0');
+      result += digits;
+      ++index;
+      pos += 2;
+    } else if (index < count) {
+      const TFormatArg& a = args[index];
+      bool isInt = a.kind() == TFormatArg::Kind::Integer;
+      if (c == 'd' && isInt) {
+        result += IntToText(a.Int());
+      } else if (c == 'x' && isInt) {
+        result += IntToHexText(static_cast<std::uint32_t>(a.Int()));
+      } else if (c == 's' && !isInt) {
+        result += a.Text();
+      }
+      ++index;
+    }
+    ++pos;
+  }
+  return result;
+}
+
+// ---------------------------------------------------------------- colours
+
+namespace {
+
+struct ColorEntry {
+  const char* Name;
+  std::int32_t Value;
+};
+
+constexpr std::int32_t kSys = static_cast<std::int32_t>(0x80000000u);
+
+const ColorEntry kColors[42] = {
+    {"clBlack", 0x000000},          {"clMaroon", 0x000080},
+    {"clGreen", 0x008000},          {"clOlive", 0x008080},
+    {"clNavy", 0x800000},           {"clPurple", 0x800080},
+    {"clTeal", 0x808000},           {"clGray", 0x808080},
+    {"clSilver", 0xC0C0C0},         {"clRed", 0x0000FF},
+    {"clLime", 0x00FF00},           {"clYellow", 0x00FFFF},
+    {"clBlue", 0xFF0000},           {"clFuchsia", 0xFF00FF},
+    {"clAqua", 0xFFFF00},           {"clWhite", 0xFFFFFF},
+    {"clScrollBar", kSys + 0},      {"clBackground", kSys + 1},
+    {"clActiveCaption", kSys + 2},  {"clInactiveCaption", kSys + 3},
+    {"clMenu", kSys + 4},           {"clWindow", kSys + 5},
+    {"clWindowFrame", kSys + 6},    {"clMenuText", kSys + 7},
+    {"clWindowText", kSys + 8},     {"clCaptionText", kSys + 9},
+    {"clActiveBorder", kSys + 10},  {"clInactiveBorder", kSys + 11},
+    {"clAppWorkSpace", kSys + 12},  {"clHighlight", kSys + 13},
+    {"clHighlightText", kSys + 14}, {"clBtnFace", kSys + 15},
+    {"clBtnShadow", kSys + 16},     {"clGrayText", kSys + 17},
+    {"clBtnText", kSys + 18},       {"clInactiveCaptionText", kSys + 19},
+    {"clBtnHighlight", kSys + 20},  {"cl3DDkShadow", kSys + 21},
+    {"cl3DLight", kSys + 22},       {"clInfoText", kSys + 23},
+    {"clInfoBk", kSys + 24},        {"clNone", 0x1FFFFFFF},
+};
+
+#if defined(_WIN32)
+std::int32_t DefaultSysColor(int index) { return static_cast<std::int32_t>(GetSysColor(index)); }
+#else
+// Natively there is no system palette; a recognisable stand-in keeps the
+// resolution path testable.
+std::int32_t DefaultSysColor(int index) { return 0x00010101 * index; }
+#endif
+
+SysColorFunc g_sysColor = &DefaultSysColor;
+
+}  // namespace
+
+std::int32_t ColorTableValue(const std::string& name) {
+  // Position 0 is the fallback and is never compared.
+  for (int i = 41; i >= 1; --i)
+    if (CompareCStr(name.c_str(), kColors[i].Name) == 0) return kColors[i].Value;
+  return kColors[0].Value;
+}
+
+std::int32_t ColorFromIdent(const std::string& name) {
+  std::int32_t v = ColorTableValue(name);
+  return v < 0 ? g_sysColor(v & 0xFF) : v;
+}
+
+SysColorFunc SetSysColorFunc(SysColorFunc f) {
+  SysColorFunc old = g_sysColor;
+  g_sysColor = f != nullptr ? f : &DefaultSysColor;
+  return old;
+}
+
+// ---------------------------------------------------------------- message boxes
+
+namespace {
+
+#if defined(_WIN32)
+int DefaultMessageBox(void* owner, const char* text, const char* caption, unsigned style) {
+  return MessageBoxA(static_cast<HWND>(owner), text, caption, style);
+}
+#else
+int DefaultMessageBox(void*, const char* text, const char* caption, unsigned style) {
+  std::fprintf(stderr, "[box %s, style %#x] %s\n", caption != nullptr ? caption : "Error", style, text);
+  return 1;  // IDOK
+}
+#endif
+
+MessageBoxFunc g_messageBox = &DefaultMessageBox;
+
+}  // namespace
+
+MessageBoxFunc SetMessageBoxFunc(MessageBoxFunc f) {
+  MessageBoxFunc old = g_messageBox;
+  g_messageBox = f != nullptr ? f : &DefaultMessageBox;
+  return old;
+}
+
+int ShowMessageBox(void* owner, const std::string& text, const char* caption, unsigned style) {
+  return g_messageBox(owner, text.c_str(), caption, style);
+}
+
+void ErrorBox(const std::string& text, std::int32_t number) {
+  ShowMessageBox(nullptr, number == -1 ? text : text + " " + IntToText(number), nullptr, kErrorBoxStyle);
+}
+
+void NoticeBox(const std::string& text) { ShowMessageBox(nullptr, text, nullptr, kNoticeBoxStyle); }
+
+// ---------------------------------------------------------------- exceptions and hooks
+
+Exception::Exception(const std::string& message) : Message(message) { NoticeBox(Message); }
+
+Exception::Exception(const std::string& format, const std::vector<TFormatArg>& args)
+    : Exception(FormatText(format, args)) {}
+
+Exception::~Exception() = default;
+
+namespace {
+
+bool g_hooksInstalled = false;
+std::exception_ptr g_pending;
+
+[[noreturn]] void DefaultExit(int exitCode) {
+#if defined(_WIN32)
+  ExitProcess(static_cast<UINT>(exitCode));
+#else
+  std::exit(exitCode);
+#endif
+}
+
+ExitFunc g_exit = &DefaultExit;
+
+// Exit code for a runtime error outside the hooks' span; kind 0 must not
+// end the process with the success code.
+constexpr int kUnhookedIoExitCode = 1;
+constexpr int kUnhookedAssertExitCode = 227;
+
+}  // namespace
+
+std::uint32_t CodeAddress(const void* address) {
+#if defined(_WIN32)
+  HMODULE module = nullptr;
+  if (GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                         static_cast<const char*>(address), &module) &&
+      module != nullptr) {
+    return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(address) -
+                                      reinterpret_cast<std::uintptr_t>(module));
+  }
+#endif
+  return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(address));
+}
+
+std::string RuntimeErrorText(int exitCode, std::uint32_t address) {
+  std::string code = IntToText(exitCode);
+  if (code.size() < 3) code.insert(0, 3 - code.size(), ' ');
+  std::string hex = IntToHexText(address);
+  hex.insert(0, 8 - hex.size(), '0');
+  return "Runtime error " + code + " at " + hex;
+}
+
+ExitFunc SetExitFunc(ExitFunc f) {
+  ExitFunc old = g_exit;
+  g_exit = f != nullptr ? f : &DefaultExit;
+  return old;
+}
+
+void Halt(int exitCode, std::uint32_t errorAddress) {
+  if (errorAddress != 0) ShowMessageBox(nullptr, RuntimeErrorText(exitCode, errorAddress), "Error", 0);
+  g_exit(exitCode);
+  std::abort();  // an exit function must not return
+}
+
+void RunError(int kind, std::uint32_t address) {
+  if (!g_hooksInstalled) Halt(kind != 0 ? kind : kUnhookedIoExitCode, address);
+  throw Exception("Error %d at %x", {kind, address});
+}
+
+void AssertionFailed(const char* message, const char* file, int line, std::uint32_t address) {
+  if (!g_hooksInstalled) Halt(kUnhookedAssertExitCode, address);
+  throw EAssertionFailed("%s in %s (%d) at %x", {message, file, line, address});
+}
+
+void UncaughtException(std::exception_ptr error, std::uint32_t address) {
+  if (g_hooksInstalled && error) {
+    try {
+      std::rethrow_exception(error);
+    } catch (const Exception& e) {
+      if (e.Message.empty()) Halt(230, address);
+      ShowMessageBox(nullptr, e.Message, nullptr, kUncaughtBoxStyle);
+    } catch (...) {
+      // Not one of ours: only the final report.
+    }
+  }
+  Halt(217, address);
+}
+
+void CheckInOut(bool succeeded) {
+  if (!succeeded) RunError(0, CodeAddress(__builtin_return_address(0)));
+}
+
+void StashException() {
+  if (!g_pending) g_pending = std::current_exception();
+}
+
+bool ExceptionPending() { return static_cast<bool>(g_pending); }
+
+void RaisePendingException() {
+  if (!g_pending) return;
+  std::exception_ptr e = g_pending;
+  g_pending = nullptr;
+  std::rethrow_exception(e);
+}
+
+void StartSysUtils() { g_hooksInstalled = true; }
+
+void FinishSysUtils() {
+  g_hooksInstalled = false;
+  g_pending = nullptr;
+}
+
+}  // namespace formkit
+
+// ---------------------------------------------------------------- files and folders
+#if defined(_WIN32)
+
+namespace formkit {
+
+std::int32_t LastFileSize = 0;
+
+namespace {
+
+HANDLE AsHandle(THandle h) { return reinterpret_cast<HANDLE>(h); }
+THandle FromHandle(HANDLE h) { return reinterpret_cast<THandle>(h); }
+
+}  // namespace
+
+THandle FileHandleCreate(const std::string& path) {
+  return FromHandle(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+THandle FileHandleOpen(const std::string& path, int mode) {
+  static const DWORD kAccess[3] = {GENERIC_READ, GENERIC_WRITE, GENERIC_READ | GENERIC_WRITE};
+  static const DWORD kShare[5] = {0, 0, FILE_SHARE_READ, FILE_SHARE_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE};
+  unsigned access = static_cast<unsigned>(mode) & 0x3;
+  unsigned share = (static_cast<unsigned>(mode) >> 4) & 0xF;
+  // Values outside the tables are refused rather than read past them.
+  if (access > 2 || share > 4) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return kInvalidHandle;
+  }
+  return FromHandle(CreateFileA(path.c_str(), kAccess[access], kShare[share], nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+void FileHandleClose(THandle handle) { CloseHandle(AsHandle(handle)); }
+
+std::int32_t FileHandleSeek(THandle handle, std::int32_t offset, int origin) {
+  return static_cast<std::int32_t>(SetFilePointer(AsHandle(handle), offset, nullptr, static_cast<DWORD>(origin)));
+}
+
+std::int32_t FileHandleRead(THandle handle, void* buffer, std::int32_t count) {
+  DWORD done = 0;
+  if (!ReadFile(AsHandle(handle), buffer, static_cast<DWORD>(count), &done, nullptr)) return 0;
+  return static_cast<std::int32_t>(done);
+}
+
+std::int32_t FileHandleWrite(THandle handle, const void* buffer, std::int32_t count) {
+  DWORD done = 0;
+  if (!WriteFile(AsHandle(handle), buffer, static_cast<DWORD>(count), &done, nullptr)) return 0;
+  return static_cast<std::int32_t>(done);
+}
+
+bool PathExists(const std::string& pathOrPattern) {
+  WIN32_FIND_DATAA data;
+  HANDLE search = FindFirstFileA(pathOrPattern.c_str(), &data);
+  if (search == INVALID_HANDLE_VALUE) return false;
+  FindClose(search);
+  return true;
+}
+
+bool FolderExists(const std::string& path) {
+  DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+std::string FullPathOf(const std::string& path) {
+  char buffer[MAX_PATH];
+  char* filePart = nullptr;
+  DWORD n = GetFullPathNameA(path.c_str(), MAX_PATH, buffer, &filePart);
+  // A path that does not fit reports the size it would need: treat it as none.
+  if (n == 0 || n >= MAX_PATH) return std::string();
+  return std::string(buffer, n);
+}
+
+DosDateTime FileDosDateTime(const std::string& path) {
+  WIN32_FIND_DATAA data;
+  HANDLE search = FindFirstFileA(path.c_str(), &data);
+  if (search == INVALID_HANDLE_VALUE) return -1;
+  FindClose(search);
+  if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return -1;
+  LastFileSize = static_cast<std::int32_t>(data.nFileSizeLow);
+  FILETIME local;
+  FileTimeToLocalFileTime(&data.ftLastWriteTime, &local);
+  WORD date = 0, time = 0;
+  if (!FileTimeToDosDateTime(&local, &date, &time)) return -1;
+  return static_cast<DosDateTime>((static_cast<std::uint32_t>(date) << 16) | time);
+}
+
+DWORD SetFileDosDateTime(const std::string& path, DosDateTime value) {
+  THandle handle = FileHandleOpen(path, 1);
+  if (handle == kInvalidHandle) return GetLastError();
+  if (value == 0) {
+    FileHandleClose(handle);
+    return GetLastError();
+  }
+  std::uint32_t packed = static_cast<std::uint32_t>(value);
+  FILETIME local, utc;
+  DWORD error = 0;
+  if (!DosDateTimeToFileTime(static_cast<WORD>(packed >> 16), static_cast<WORD>(packed & 0xFFFF), &local) ||
+      !LocalFileTimeToFileTime(&local, &utc) || !SetFileTime(AsHandle(handle), nullptr, nullptr, &utc)) {
+    error = GetLastError();
+  }
+  FileHandleClose(handle);
+  return error;
+}
+
+bool SelectDirectory(HWND owner, const std::string& title, std::string& path) {
+  // The shell's browser needs COM on this thread.
+  HRESULT com = CoInitialize(nullptr);
+  BROWSEINFOA info;
+  std::memset(&info, 0, sizeof info);
+  info.hwndOwner = owner;
+  info.lpszTitle = title.c_str();
+  LPITEMIDLIST list = SHBrowseForFolderA(&info);
+  bool chosen = list != nullptr;
+  if (chosen) {
+    char buffer[MAX_PATH + 1] = {};
+    // A virtual folder has no file-system path: it gives an empty text.
+    if (!SHGetPathFromIDListA(list, buffer)) buffer[0] = '\0';
+    path = buffer;
+    CoTaskMemFree(list);
+  }
+  if (SUCCEEDED(com)) CoUninitialize();
+  return chosen;
+}
+
+}  // namespace formkit
+
+#endif
