@@ -11,7 +11,7 @@ int SilentBox(void*, const char*, const char*, unsigned) { return 1; }
 std::int32_t SilentSysColor(int index) { return index; }
 }  // namespace
 
-bool ReadUntrustedStream(const std::uint8_t* data, std::size_t size) {
+bool ReadUntrustedStream(const std::uint8_t* data, std::size_t size, std::string* error) {
   SetMessageBoxFunc(&SilentBox);
   SetSysColorFunc(&SilentSysColor);
   RegisterTestClasses();
@@ -25,7 +25,8 @@ bool ReadUntrustedStream(const std::uint8_t* data, std::size_t size) {
       TReader reader(copy.data(), static_cast<std::int32_t>(copy.size()));
       ReadForm(form, reader);
       complete = true;
-    } catch (const EClassesError&) {
+    } catch (const EClassesError& e) {
+      if (error != nullptr) *error = e.Message;
     }
     if (ExceptionPending()) {
       try {

@@ -4,8 +4,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace readertest {
-// Returns true when the stream was read completely.
-bool ReadUntrustedStream(const std::uint8_t* data, std::size_t size);
+// Returns true when the stream was read completely; otherwise error gets the
+// message of the reader's error.
+bool ReadUntrustedStream(const std::uint8_t* data, std::size_t size, std::string* error = nullptr);
 }
