@@ -552,6 +552,7 @@ int main(int argc, char** argv) {
   if (!depfile.empty()) {
     std::ofstream d(depfile, std::ios::trunc);
     d << positional[1] << ":";
+    compiler.Dependencies.insert(input);
     for (const std::string& dep : compiler.Dependencies) {
       d << " ";
       for (char c : dep) {
