@@ -296,6 +296,7 @@ class Compiler {
       std::string prop = ExpectIdent("property name, 'object' or 'end'");
       if (inChildren) throw SyntaxError(propLine, "property " + prop + " after a child object");
       Expect('=');
+      if (tok_.Line != propLine) throw SyntaxError(propLine, "value of " + prop + " expected on its line");
       PutShortString(out, prop, propLine);
       CompileValue(out);
     }
