@@ -184,11 +184,10 @@ void TReader::Skip(std::int32_t count) {
 
 std::int32_t TReader::Read(void* buffer, std::int32_t count) {
   if (count > Size - Offset) count = Size - Offset;
-  if (count > 0) {
-    std::memcpy(buffer, Current, static_cast<std::size_t>(count));
-    Current += count;
-    Offset += count;
-  }
+  if (count <= 0) return 0;  // a negative count must not move the position back
+  std::memcpy(buffer, Current, static_cast<std::size_t>(count));
+  Current += count;
+  Offset += count;
   return count;
 }
 

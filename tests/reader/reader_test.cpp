@@ -307,6 +307,8 @@ TEST_F(ReaderTest, PrimitivesStayInsideTheData) {
   const std::uint8_t bytes[] = {0x01, 0x02, 0x03, 0x00};
   TReader reader(bytes, 3);  // the 00 lies outside
   std::uint8_t buffer[8] = {};
+  EXPECT_EQ(reader.Read(buffer, -1), 0);
+  EXPECT_EQ(reader.Offset, 0);
   EXPECT_EQ(reader.Read(buffer, 2), 2);
   EXPECT_EQ(reader.Read(buffer, 5), 1);
   EXPECT_EQ(buffer[0], 3);
