@@ -2,6 +2,7 @@
 // the class registry and damaged streams.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -263,6 +264,25 @@ TEST_F(ReaderTest, AfterLoadStillRunsAfterAnError) {
   for (const std::string& e : EventLog())
     if (e.rfind("afterload ", 0) == 0) afterLoads.push_back(e);
   EXPECT_EQ(afterLoads, (std::vector<std::string>{"afterload A", "afterload B", "afterload C"}));
+}
+
+TEST_F(ReaderTest, FailingAfterLoadIsPendingAndTheOthersStillRun) {
+  auto child = [](const char* cls, const char* name) {
+    return std::string(1, static_cast<char>(std::strlen(cls))) + cls + std::string(1, static_cast<char>(std::strlen(name))) +
+           name + S("\0\0");
+  };
+  std::string bytes = S("TPF0\x09TTestForm\x01" "F\0") + child("TTestThrower", "T1") + child("TTestThrower", "T2") +
+                      child("TTestControl", "C") + S("\0");
+  EXPECT_EQ(ReadInto(bytes), "");
+  EXPECT_EQ(EventLog().back(), "afterload C");
+  ASSERT_TRUE(ExceptionPending());
+  try {
+    RaisePendingException();
+    FAIL() << "nothing raised";
+  } catch (const EClassesError& e) {
+    EXPECT_EQ(e.Message, "AfterLoad of T1");
+  }
+  EXPECT_FALSE(ExceptionPending());
 }
 
 TEST_F(ReaderTest, RegistryFindsTheLaterClassFirst) {
