@@ -172,12 +172,22 @@ class TReader : public TObject {
   // Skips the value of an unrecognised property, or raises "Unknown value type".
   void SkipValue();
 
+  // The bytes of a UTF-8 value in the ANSI code page ('?' where it has no character).
+  static std::string Utf8ToAnsi(const char* text, std::int32_t length);
+
   void* ResourceHandle = nullptr;
   const std::uint8_t* Start = nullptr;
   const std::uint8_t* Current = nullptr;
   std::int32_t Size = 0;
   std::int32_t Offset = 0;
   TList* Created = nullptr;
+  std::int32_t Depth = 0;  // nesting of the child list being read
+
+ private:
+  // Raises "Form stream damaged" unless count more bytes are there.
+  void Require(std::int64_t count) const;
+  void Skip(std::int32_t count);
+  void ReleaseResource();
 };
 
 constexpr std::int32_t kFormSignature = 0x30465054;  // "TPF0"
