@@ -238,12 +238,14 @@ void TWinControl::WMSize(TMessage& message) {
 }
 
 void TWinControl::WMPaint(TMessage& message) {
+  // The former procedure goes first: its BeginPaint may erase the background
+  // (and a system control paints itself there), which would wipe out the
+  // windowless children if they were drawn before it.
+  PassMessageOn(message);
   TCanvas* canvas = GetCanvas();
   HDC dc = reinterpret_cast<HDC>(message.WParam);
   if (dc == nullptr) dc = GetDC(Handle);
   canvas->Handle = dc;
-  // A failing OnPaint must not leave the window invalid (it would be painted
-  // again and again): release and validate first, then let the error go on.
   std::exception_ptr error;
   try {
     Paint();
@@ -251,8 +253,6 @@ void TWinControl::WMPaint(TMessage& message) {
     error = std::current_exception();
   }
   if (message.WParam == 0) ReleaseDC(Handle, dc);
-  // The former procedure validates the window (and a system control paints itself).
-  PassMessageOn(message);
   if (error) std::rethrow_exception(error);
 }
 

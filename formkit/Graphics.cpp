@@ -107,7 +107,9 @@ void TCanvas::SetOrigin(std::int32_t x, std::int32_t y) {
 
 void TCanvas::FillRect(const TRect& rect) {
   RECT r = {rect.Left + OriginX, rect.Top + OriginY, rect.Right + OriginX, rect.Bottom + OriginY};
-  ::FillRect(Handle, &r, GetBrush()->GetHandle());
+  // A clear brush has no handle, and FillRect would take 0 for a system colour.
+  HBRUSH brush = GetBrush()->GetHandle();
+  if (brush != nullptr) ::FillRect(Handle, &r, brush);
 }
 
 void TCanvas::TextOut(std::int32_t x, std::int32_t y, const std::string& text) {
