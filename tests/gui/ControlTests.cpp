@@ -4,6 +4,7 @@
 #include <string>
 
 #include "BoxCapture.h"
+#include "ExtCtrls.h"
 #include "GuiHelpers.h"
 
 using namespace formkit;
@@ -327,4 +328,44 @@ TEST(Controls, WindowWithoutPropertyGetsDefaultHandling) {
   DestroyWindow(w);
   UnregisterClassA("FkBareTest", GetModuleHandleA(nullptr));
   Drain();
+}
+
+namespace {
+int paintCalls = 0;
+void CountPaint(TObject*, TObject*) { ++paintCalls; }
+void FailPaint(TObject*, TObject*) {
+  ++paintCalls;
+  throw std::runtime_error("paint failed");
+}
+}  // namespace
+
+TEST(Controls, ImageWithoutPictureIsAPlainGraphicControl) {
+  TImage image;
+  image.Create(nullptr);
+  image.OnPaint = {&CountPaint, nullptr};
+  paintCalls = 0;
+  image.Paint();
+  EXPECT_EQ(paintCalls, 1);
+  EXPECT_EQ(image.Picture, nullptr);
+  image.Transparent = true;  // a transparent control calls no OnPaint
+  image.Paint();
+  EXPECT_EQ(paintCalls, 1);
+  EXPECT_EQ(image.FindSubObject("Picture"), image.GetPicture());
+  TPersistent* font = image.FindSubObject("Font");  // created on request
+  ASSERT_NE(font, nullptr);
+  EXPECT_EQ(font, image.Font.get());
+  EXPECT_EQ(image.FindSubObject("font"), nullptr);
+}
+
+TEST(Controls, ErrorInPaintHandlerReachesTheLoopOnce) {
+  TTestForm* f = SharedForm();
+  Drain();
+  f->OnPaint = {&FailPaint, nullptr};
+  paintCalls = 0;
+  InvalidateRect(f->Handle, nullptr, TRUE);
+  EXPECT_THROW(Application->ProcessMessages(), std::runtime_error);
+  f->OnPaint = {};
+  // The window was validated all the same: no second paint is waiting.
+  EXPECT_NO_THROW(Drain());
+  EXPECT_EQ(paintCalls, 1);
 }

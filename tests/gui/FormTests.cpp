@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <stdexcept>
 #include <string>
 
 #include "BoxCapture.h"
@@ -246,4 +247,18 @@ TEST(Forms, FormPropertiesFromTheStream) {
   f.Show();
   EXPECT_TRUE(IsWindowVisible(f.Handle));
   EXPECT_FALSE(IsIconic(f.Handle));
+}
+
+namespace {
+void FailDestroy(TObject*, TObject*) { throw std::runtime_error("destroy failed"); }
+}  // namespace
+
+TEST(Forms, CloseWithFailingOnDestroyStillDestroys) {
+  SharedForm();
+  TForm* f = BareForm(bsSingle);
+  HWND w = f->Handle;
+  f->OnDestroy = {&FailDestroy, nullptr};
+  EXPECT_THROW(f->Close(), std::runtime_error);
+  EXPECT_FALSE(IsWindow(w));
+  Drain();
 }
