@@ -442,6 +442,18 @@ std::string TReader::Utf8ToAnsi(const char* text, std::int32_t length) {
   if (wideLength <= 0) return std::string();
   std::wstring wide(static_cast<std::size_t>(wideLength), L'\0');
   MultiByteToWideChar(CP_UTF8, 0, text, length, &wide[0], wideLength);
+  // A character outside the basic plane is one '?', not one per surrogate.
+  std::wstring::size_type kept = 0;
+  for (std::wstring::size_type i = 0; i < wide.size(); ++i) {
+    if (wide[i] >= 0xD800 && wide[i] <= 0xDBFF && i + 1 < wide.size() && wide[i + 1] >= 0xDC00 && wide[i + 1] <= 0xDFFF) {
+      wide[kept++] = L'?';
+      ++i;
+    } else {
+      wide[kept++] = wide[i];
+    }
+  }
+  wide.resize(kept);
+  wideLength = static_cast<int>(kept);
   int ansiLength = WideCharToMultiByte(CP_ACP, 0, wide.data(), wideLength, nullptr, 0, "?", nullptr);
   if (ansiLength <= 0) return std::string();
   std::string ansi(static_cast<std::size_t>(ansiLength), '\0');
