@@ -242,9 +242,10 @@ void TWinControl::WMPaint(TMessage& message) {
   // (and a system control paints itself there), which would wipe out the
   // windowless children if they were drawn before it.
   PassMessageOn(message);
+  const HWND window = Handle;  // an OnPaint that closes the form must not make us read it again
   TCanvas* canvas = GetCanvas();
   HDC dc = reinterpret_cast<HDC>(message.WParam);
-  if (dc == nullptr) dc = GetDC(Handle);
+  if (dc == nullptr) dc = GetDC(window);
   canvas->Handle = dc;
   std::exception_ptr error;
   try {
@@ -252,7 +253,7 @@ void TWinControl::WMPaint(TMessage& message) {
   } catch (...) {
     error = std::current_exception();
   }
-  if (message.WParam == 0) ReleaseDC(Handle, dc);
+  if (message.WParam == 0) ReleaseDC(window, dc);
   if (error) std::rethrow_exception(error);
 }
 
