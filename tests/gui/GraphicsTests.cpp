@@ -5,46 +5,17 @@
 
 #include "Graphics.h"
 #include "GuiHelpers.h"
+#include "PictureBlocks.h"
 
 using namespace formkit;
+using fktest::MakeBlock;
+using fktest::Put32;
 using fktest::Surface;
 
 namespace {
 
 const COLORREF kWhite = RGB(255, 255, 255);
 const COLORREF kRed = RGB(255, 0, 0), kGreen = RGB(0, 255, 0), kBlue = RGB(0, 0, 255);
-
-void Put32(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v) { std::memcpy(&b[at], &v, 4); }
-void Put16(std::vector<std::uint8_t>& b, std::size_t at, std::uint16_t v) { std::memcpy(&b[at], &v, 2); }
-
-// A picture block: "TBitmap", a length, then an 8-bit 4x3 BMP with 256 palette
-// entries; stored row i holds palette index i + 1 (1 red, 2 green, 3 blue).
-std::vector<std::uint8_t> MakeBlock(std::int32_t height = 3) {
-  const int w = 4, rows = 3, stride = 4, table = 256 * 4;
-  const std::size_t bmpSize = 14 + 40 + table + stride * rows;
-  std::vector<std::uint8_t> b(12 + bmpSize, 0);
-  std::memcpy(&b[0], "\x07TBitmap", 8);
-  Put32(b, 8, static_cast<std::uint32_t>(bmpSize));
-  b[12] = 'B';
-  b[13] = 'M';
-  Put32(b, 14, static_cast<std::uint32_t>(bmpSize));
-  Put32(b, 22, 14 + 40 + table);
-  Put32(b, 26, 40);
-  Put32(b, 30, w);
-  Put32(b, 34, static_cast<std::uint32_t>(height));
-  Put16(b, 38, 1);
-  Put16(b, 40, 8);
-  const std::size_t pal = 26 + 40;
-  const COLORREF colours[] = {0, kRed, kGreen, kBlue};
-  for (int i = 1; i <= 3; ++i) {
-    b[pal + i * 4 + 0] = GetBValue(colours[i]);
-    b[pal + i * 4 + 1] = GetGValue(colours[i]);
-    b[pal + i * 4 + 2] = GetRValue(colours[i]);
-  }
-  const std::size_t bits = 12 + 14 + 40 + table;
-  for (int r = 0; r < rows; ++r) std::memset(&b[bits + r * stride], r + 1, w);
-  return b;
-}
 
 void Fill(TPicture& p, const std::vector<std::uint8_t>& block) {
   p.DataSize = static_cast<std::int32_t>(block.size());
