@@ -208,7 +208,10 @@ void TWinControl::SetCaption(const std::string& text) {
   if (Handle != nullptr) SendToWindow(Handle, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(Caption.c_str()));
 }
 
-void TWinControl::SetFocus() { ::SetFocus(Handle); }
+void TWinControl::SetFocus() {
+  ::SetFocus(Handle);  // sends the focus messages at once
+  RaisePendingException();
+}
 
 void TWinControl::PassMessageOn(TMessage& message) {
   message.Result = CallWindowProcA(OldWindowProc, Handle, message.Msg, message.WParam, message.LParam);
