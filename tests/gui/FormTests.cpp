@@ -193,11 +193,13 @@ TEST(Forms, RunEndsWithTheQuitMessage) {
   Application->Terminated = false;
 }
 
-TEST(Forms, ReshowLeavesTheFormVisible) {
+TEST(Forms, ReshowProcessesMessagesAndShowsAgain) {
   TTestForm* f = SharedForm();
+  PostMessageA(f->Handle, WM_NULL, 0, 0);
   f->Reshow();
+  MSG m;
+  EXPECT_FALSE(PeekMessageA(&m, f->Handle, WM_NULL, WM_NULL, PM_NOREMOVE));
   EXPECT_TRUE(IsWindowVisible(f->Handle));
-  Drain();
 }
 
 TEST(Forms, TrayIconWhenMinimizingToTray) {
