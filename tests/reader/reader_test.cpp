@@ -2,6 +2,7 @@
 // the class registry and damaged streams.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -265,6 +266,25 @@ TEST_F(ReaderTest, AfterLoadStillRunsAfterAnError) {
   EXPECT_EQ(afterLoads, (std::vector<std::string>{"afterload A", "afterload B", "afterload C"}));
 }
 
+TEST_F(ReaderTest, FailingAfterLoadIsPendingAndTheOthersStillRun) {
+  auto child = [](const char* cls, const char* name) {
+    return std::string(1, static_cast<char>(std::strlen(cls))) + cls + std::string(1, static_cast<char>(std::strlen(name))) +
+           name + S("\0\0");
+  };
+  std::string bytes = S("TPF0\x09TTestForm\x01" "F\0") + child("TTestThrower", "T1") + child("TTestThrower", "T2") +
+                      child("TTestControl", "C") + S("\0");
+  EXPECT_EQ(ReadInto(bytes), "");
+  EXPECT_EQ(EventLog().back(), "afterload C");
+  ASSERT_TRUE(ExceptionPending());
+  try {
+    RaisePendingException();
+    FAIL() << "nothing raised";
+  } catch (const EClassesError& e) {
+    EXPECT_EQ(e.Message, "AfterLoad of T1");
+  }
+  EXPECT_FALSE(ExceptionPending());
+}
+
 TEST_F(ReaderTest, RegistryFindsTheLaterClassFirst) {
   static const TClassInfo otherUnderSameName = {"TTestControl", &TTestControl::ClassInfo,
                                                 &NewComponent<TTestOther>, nullptr, 0, nullptr, 0};
@@ -307,6 +327,8 @@ TEST_F(ReaderTest, PrimitivesStayInsideTheData) {
   const std::uint8_t bytes[] = {0x01, 0x02, 0x03, 0x00};
   TReader reader(bytes, 3);  // the 00 lies outside
   std::uint8_t buffer[8] = {};
+  EXPECT_EQ(reader.Read(buffer, -1), 0);
+  EXPECT_EQ(reader.Offset, 0);
   EXPECT_EQ(reader.Read(buffer, 2), 2);
   EXPECT_EQ(reader.Read(buffer, 5), 1);
   EXPECT_EQ(buffer[0], 3);

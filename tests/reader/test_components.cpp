@@ -35,7 +35,8 @@ void FreeTestComponents() {
 }
 
 void RegisterTestClasses() {
-  RegisterComponentClasses({&TTestControl::ClassInfo, &TTestPanel::ClassInfo, &TTestOther::ClassInfo});
+  RegisterComponentClasses({&TTestControl::ClassInfo, &TTestPanel::ClassInfo, &TTestOther::ClassInfo,
+                            &TTestThrower::ClassInfo});
 }
 
 // ---------------------------------------------------------------- TTestFont
@@ -115,6 +116,13 @@ static const TPublishedMethod kPanelMethods[] = {FK_METHOD(TTestPanel, PanelClic
 FK_IMPLEMENT_PUBLISHED_CLASS(TTestPanel, TTestControl, kPanelFields, kPanelMethods);
 
 FK_IMPLEMENT_CLASS(TTestOther, TTestControl);
+
+FK_IMPLEMENT_CLASS(TTestThrower, TTestControl);
+
+void TTestThrower::AfterLoad() {
+  TTestControl::AfterLoad();
+  throw EClassesError("AfterLoad of " + Name);
+}
 
 void TTestForm::OkBtnClick(TObject*) { ++Clicks; }
 void TTestForm::FormShow(TObject*) {}

@@ -66,6 +66,13 @@ class TTestOther : public TTestControl {
   FK_CLASS()
 };
 
+// Fails in AfterLoad.
+class TTestThrower : public TTestControl {
+  FK_CLASS()
+ public:
+  void AfterLoad() override;
+};
+
 class TTestForm : public TTestControl {
   FK_CLASS()
  public:
