@@ -1,0 +1,304 @@
+#include "Controls.h"
+
+#include <windowsx.h>
+
+#include <exception>
+
+namespace formkit {
+
+const char* const kControlProperty = "FormKit";
+
+FK_IMPLEMENT_CLASS(TControl, TComponent);
+FK_IMPLEMENT_CLASS(TCustomControl, TControl);
+FK_IMPLEMENT_CLASS(TGraphicControl, TCustomControl);
+FK_IMPLEMENT_CLASS(TWinControl, TCustomControl);
+
+namespace {
+
+const char* const kControlProperties[] = {"OnClick"};
+const char* const kCustomControlProperties[] = {"Left",    "Top",        "Width",  "Height",
+                                                "Color",   "Transparent", "Caption", "OnPaint",
+                                                "ParentFont", "OnShow",  "Visible"};
+const char* const kWinControlProperties[] = {"Text", "TabOrder"};
+
+// The nearest windowed control, starting with the container.
+TWinControl* FindParentControl(TComponent* container) {
+  TComponent* c = container;
+  while (c != nullptr && !c->InheritsFrom(TWinControl::ClassInfo)) c = c->GetContainer();
+  return static_cast<TWinControl*>(c);
+}
+
+}  // namespace
+
+LRESULT SendToWindow(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
+  LRESULT result = SendMessageA(window, msg, wParam, lParam);
+  RaisePendingException();
+  return result;
+}
+
+void ShowWindowChecked(HWND window, int command) {
+  ShowWindow(window, command);
+  RaisePendingException();
+}
+
+void DestroyWindowChecked(HWND window) {
+  DestroyWindow(window);
+  RaisePendingException();
+}
+
+// ---------------------------------------------------------------- TControl
+
+void TControl::ReadNamedProperty(const std::string& name, TReader& reader) {
+  if (IndexOfName(name, kControlProperties) == 0) {
+    OnClick = LookupEventHandler(this, reader.ReadString());
+  } else {
+    TComponent::ReadNamedProperty(name, reader);
+  }
+}
+
+// ---------------------------------------------------------------- TCustomControl
+
+TCustomControl::~TCustomControl() = default;
+
+TPersistent* TCustomControl::FindSubObject(const std::string& name) {
+  if (name == "Font") {
+    if (!Font) Font.reset(new TFont());
+    return Font.get();
+  }
+  return nullptr;
+}
+
+void TCustomControl::ReadNamedProperty(const std::string& name, TReader& reader) {
+  switch (IndexOfName(name, kCustomControlProperties)) {
+    case 0: Left = reader.ReadInteger(); break;
+    case 1: Top = reader.ReadInteger(); break;
+    case 2: Width = reader.ReadInteger(); break;
+    case 3: Height = reader.ReadInteger(); break;
+    case 4: Color = reader.ReadColor(); break;
+    case 5: Transparent = reader.ReadBoolean(); break;
+    case 6: Caption = reader.ReadString(); break;
+    case 7: OnPaint = LookupEventHandler(this, reader.ReadString()); break;
+    case 8: ParentFont = reader.ReadBoolean(); break;
+    case 9: OnShow = LookupEventHandler(this, reader.ReadString()); break;
+    case 10: Visible = reader.ReadBoolean(); break;
+    default: TControl::ReadNamedProperty(name, reader); break;
+  }
+}
+
+void TCustomControl::Paint() {
+  if (Transparent) return;
+  GetCanvas();
+  if (OnPaint.IsSet()) OnPaint(this);
+}
+
+TCanvas* TCustomControl::GetCanvas() {
+  if (!Canvas) Canvas.reset(new TCanvas());
+  return Canvas.get();
+}
+
+TFont* TCustomControl::GetFont() {
+  if (Font) return Font.get();
+  if (ParentFont && Parent != nullptr) return Parent->GetFont();
+  Font.reset(new TFont());
+  return Font.get();
+}
+
+TRect TCustomControl::BoundsRect() const { return BoundsToRect(Left, Top, Width, Height); }
+
+// ---------------------------------------------------------------- TGraphicControl
+
+void TGraphicControl::AttachToParent(TComponent* container) {
+  TWinControl* parent = FindParentControl(container);
+  if (parent == nullptr) return;
+  Parent = parent;
+  GetFont()->CopyFrom(*parent->GetFont());
+  parent->GraphicChildren.Add(this);
+}
+
+void TGraphicControl::AfterLoad() { GetCanvas()->SetOrigin(Left, Top); }
+
+// ---------------------------------------------------------------- TWinControl
+
+TWinControl::~TWinControl() {
+  AttachWindow(nullptr);
+  // The children outlive their parent (a closed form); they must not keep a
+  // pointer to it.
+  for (std::int32_t i = 0; i < GraphicChildren.Count; ++i)
+    static_cast<TCustomControl*>(GraphicChildren.Get(i))->Parent = nullptr;
+  for (std::int32_t i = 0; i < WindowedChildren.Count; ++i)
+    static_cast<TCustomControl*>(WindowedChildren.Get(i))->Parent = nullptr;
+}
+
+void TWinControl::ReadNamedProperty(const std::string& name, TReader& reader) {
+  switch (IndexOfName(name, kWinControlProperties)) {
+    case 0: SetText(reader.ReadString()); break;
+    case 1: TabOrder = reader.ReadInteger(); break;
+    default: TCustomControl::ReadNamedProperty(name, reader); break;
+  }
+}
+
+void TWinControl::AttachToParent(TComponent* container) {
+  TWinControl* parent = FindParentControl(container);
+  if (parent == nullptr) return;
+  Parent = parent;
+  // Into the canvas font: the window itself gets the control's own font.
+  GetCanvas()->GetFont()->CopyFrom(*parent->GetFont());
+  parent->WindowedChildren.Add(this);
+}
+
+TComponent* TWinControl::GetContainer() { return Parent; }
+
+void TWinControl::Create(TComponent* owner) {
+  TCustomControl::Create(owner);
+  Color = 0;
+}
+
+void TWinControl::Paint() {
+  TCustomControl::Paint();
+  HDC dc = GetCanvas()->Handle;
+  for (std::int32_t i = 0; i < GraphicChildren.Count; ++i) {
+    auto* child = static_cast<TCustomControl*>(GraphicChildren.Get(i));
+    child->GetCanvas()->Handle = dc;
+    child->Paint();
+  }
+}
+
+void TWinControl::SetText(const std::string& text) { Caption = text; }
+
+void TWinControl::Show() {
+  EnsureWindow();
+  for (std::int32_t i = 0; i < WindowedChildren.Count; ++i) {
+    auto* child = static_cast<TWinControl*>(WindowedChildren.Get(i));
+    if (child->Visible) child->Show();
+  }
+  ShowWindowChecked(Handle, SW_SHOW);
+  if (OnShow.IsSet()) OnShow(this);
+}
+
+void TWinControl::Hide() {
+  EnsureWindow();
+  for (std::int32_t i = 0; i < WindowedChildren.Count; ++i) {
+    auto* child = static_cast<TWinControl*>(WindowedChildren.Get(i));
+    if (child->Visible) child->Hide();
+  }
+  ShowWindowChecked(Handle, SW_HIDE);
+}
+
+void TWinControl::EnsureWindow() {
+  if (Parent != nullptr) Parent->EnsureWindow();
+  if (Handle == nullptr) CreateWindowHandle();
+}
+
+void TWinControl::AttachWindow(HWND window) {
+  if (Handle != nullptr) {
+    SetWindowLongPtrA(Handle, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(OldWindowProc));
+    // A handed-back window must not lead to this object any more.
+    RemovePropA(Handle, kControlProperty);
+  }
+  Handle = window;
+  if (window == nullptr) return;
+  OldWindowProc = reinterpret_cast<WNDPROC>(GetWindowLongPtrA(window, GWLP_WNDPROC));
+  SetPropA(window, kControlProperty, static_cast<HANDLE>(this));
+  SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&WindowProcedure));
+  SendToWindow(window, WM_SETFONT, reinterpret_cast<WPARAM>(GetFont()->GetHandle()), 0);
+}
+
+void TWinControl::SetCaption(const std::string& text) {
+  Caption = text;
+  if (Handle != nullptr) SendToWindow(Handle, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(Caption.c_str()));
+}
+
+void TWinControl::SetFocus() {
+  ::SetFocus(Handle);  // sends the focus messages at once
+  RaisePendingException();
+}
+
+void TWinControl::PassMessageOn(TMessage& message) {
+  message.Result = CallWindowProcA(OldWindowProc, Handle, message.Msg, message.WParam, message.LParam);
+}
+
+void TWinControl::Dispatch(TMessage& message) {
+  switch (message.Msg) {
+    case WM_DESTROY: WMDestroy(message); break;
+    case WM_SIZE: WMSize(message); break;
+    case WM_PAINT: WMPaint(message); break;
+    case WM_ERASEBKGND: WMEraseBkgnd(message); break;
+    case WM_LBUTTONDOWN: WMLButtonDown(message); break;
+    case WM_LBUTTONUP: WMLButtonUp(message); break;
+    default: PassMessageOn(message); break;
+  }
+}
+
+void TWinControl::WMDestroy(TMessage& message) {
+  PassMessageOn(message);
+  PostQuitMessage(0);
+}
+
+void TWinControl::WMSize(TMessage& message) {
+  PassMessageOn(message);
+  Width = LOWORD(message.LParam);
+  Height = HIWORD(message.LParam);
+}
+
+void TWinControl::WMPaint(TMessage& message) {
+  // The former procedure goes first: its BeginPaint may erase the background
+  // (and a system control paints itself there), which would wipe out the
+  // windowless children if they were drawn before it.
+  PassMessageOn(message);
+  const HWND window = Handle;  // an OnPaint that closes the form must not make us read it again
+  TCanvas* canvas = GetCanvas();
+  HDC dc = reinterpret_cast<HDC>(message.WParam);
+  if (dc == nullptr) dc = GetDC(window);
+  canvas->Handle = dc;
+  std::exception_ptr error;
+  try {
+    Paint();
+  } catch (...) {
+    error = std::current_exception();
+  }
+  if (message.WParam == 0) ReleaseDC(window, dc);
+  if (error) std::rethrow_exception(error);
+}
+
+void TWinControl::WMEraseBkgnd(TMessage& message) {
+  message.Result = 1;
+  if (Transparent) return;
+  TCanvas* canvas = GetCanvas();
+  canvas->Handle = reinterpret_cast<HDC>(message.WParam);
+  canvas->GetBrush()->SetColor(Color);
+  canvas->FillRect(BoundsToRect(0, 0, Width, Height));
+}
+
+void TWinControl::WMLButtonDown(TMessage& message) {
+  PassMessageOn(message);
+  MousePressed = true;
+}
+
+void TWinControl::WMLButtonUp(TMessage& message) {
+  PassMessageOn(message);
+  if (!MousePressed) return;
+  MousePressed = false;
+  const int x = GET_X_LPARAM(message.LParam);
+  const int y = GET_Y_LPARAM(message.LParam);
+  // The handler may close the form and with it this control's window: nothing
+  // here touches the control after the call.
+  if (OnClick.IsSet() && x >= 0 && x < Width && y >= 0 && y < Height) OnClick(this);
+}
+
+// ---------------------------------------------------------------- window procedure
+
+LRESULT CALLBACK WindowProcedure(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
+  auto* control = static_cast<TWinControl*>(GetPropA(window, kControlProperty));
+  if (control == nullptr) return DefWindowProcA(window, msg, wParam, lParam);
+  TMessage message = {msg, wParam, lParam, 0};
+  try {
+    control->Dispatch(message);
+  } catch (...) {
+    // Never unwind through Win32; the toolkit re-raises it after the call
+    // that delivered this message.
+    StashException();
+  }
+  return message.Result;
+}
+
+}  // namespace formkit

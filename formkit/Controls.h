@@ -1,0 +1,124 @@
+// Toolkit module Controls: windowless and windowed controls, the window
+// procedure shared by every toolkit window, and painting, sizing and clicks.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "Classes.h"
+#include "Graphics.h"
+
+namespace formkit {
+
+// The record handed to the message handlers; Result is what the window
+// procedure returns.
+struct TMessage {
+  UINT Msg;
+  WPARAM WParam;
+  LPARAM LParam;
+  LRESULT Result;
+};
+
+// The window property that ties a window to its TWinControl.
+extern const char* const kControlProperty;
+
+// SendMessageA that re-raises an exception a handler stashed meanwhile.
+LRESULT SendToWindow(HWND window, UINT msg, WPARAM wParam, LPARAM lParam);
+// ShowWindow / DestroyWindow, likewise.
+void ShowWindowChecked(HWND window, int command);
+void DestroyWindowChecked(HWND window);
+
+class TWinControl;
+
+class TControl : public TComponent {
+  FK_CLASS()
+ public:
+  void ReadNamedProperty(const std::string& name, TReader& reader) override;
+
+  TNotifyEvent OnClick;
+};
+
+class TCustomControl : public TControl {
+  FK_CLASS()
+ public:
+  ~TCustomControl() override;
+  // "Font" gives the control's own font, created when missing.
+  TPersistent* FindSubObject(const std::string& name) override;
+  void ReadNamedProperty(const std::string& name, TReader& reader) override;
+  virtual void Paint();
+
+  TCanvas* GetCanvas();
+  // The own font; else the parent's when ParentFont; else a new default font.
+  TFont* GetFont();
+  TRect BoundsRect() const;
+
+  TWinControl* Parent = nullptr;
+  std::unique_ptr<TCanvas> Canvas;
+  std::unique_ptr<TFont> Font;
+  std::int32_t Color = 0;
+  bool ParentFont = false;
+  TNotifyEvent OnPaint;
+  TNotifyEvent OnShow;
+  std::string Caption;
+  std::int32_t Left = 0, Top = 0, Width = 0, Height = 0;
+  bool Visible = false;
+  bool Transparent = false;
+};
+
+// Drawn by its parent on the parent's window.
+class TGraphicControl : public TCustomControl {
+  FK_CLASS()
+ public:
+  void AttachToParent(TComponent* container) override;
+  void AfterLoad() override;
+};
+
+// Owns a window of a system class (or the form class), taken over through
+// WindowProcedure.
+class TWinControl : public TCustomControl {
+  FK_CLASS()
+ public:
+  // Hands the window back to its former procedure; the window itself stays.
+  // Children stay alive but lose their parent.
+  ~TWinControl() override;
+  void ReadNamedProperty(const std::string& name, TReader& reader) override;
+  void AttachToParent(TComponent* container) override;
+  TComponent* GetContainer() override;
+  void Create(TComponent* owner) override;
+  void Paint() override;
+  virtual void CreateWindowHandle() = 0;
+  virtual void SetText(const std::string& text);
+  virtual void Show();
+  virtual void Hide();
+  // Handles the message or falls back to the parent class; the end of the
+  // chain is PassMessageOn.
+  virtual void Dispatch(TMessage& message);
+  void PassMessageOn(TMessage& message);
+
+  void EnsureWindow();
+  void AttachWindow(HWND window);
+  void SetCaption(const std::string& text);
+  void SetFocus();
+
+  TList GraphicChildren;
+  HWND Handle = nullptr;
+  WNDPROC OldWindowProc = nullptr;
+  std::int32_t TabOrder = 0;
+  bool MousePressed = false;
+  TList WindowedChildren;
+
+ protected:
+  void WMDestroy(TMessage& message);
+  void WMSize(TMessage& message);
+  void WMPaint(TMessage& message);
+  void WMEraseBkgnd(TMessage& message);
+  void WMLButtonDown(TMessage& message);
+  void WMLButtonUp(TMessage& message);
+};
+
+LRESULT CALLBACK WindowProcedure(HWND window, UINT msg, WPARAM wParam, LPARAM lParam);
+
+}  // namespace formkit

@@ -1,0 +1,28 @@
+#include "ExtCtrls.h"
+
+namespace formkit {
+
+FK_IMPLEMENT_CLASS(TImage, TGraphicControl);
+
+TPersistent* TImage::FindSubObject(const std::string& name) {
+  if (name == "Picture") return GetPicture();
+  return TGraphicControl::FindSubObject(name);
+}
+
+void TImage::Paint() {
+  if (!Picture) {
+    TGraphicControl::Paint();
+    return;
+  }
+  // BoundsRect is in the parent's coordinates already; the origin is not added.
+  Picture->Draw(BoundsRect(), *GetCanvas());
+}
+
+TPicture* TImage::GetPicture() {
+  if (!Picture) Picture.reset(new TPicture());
+  return Picture.get();
+}
+
+void StartExtCtrls() { RegisterComponentClasses({&TImage::ClassInfo}); }
+
+}  // namespace formkit

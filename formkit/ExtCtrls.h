@@ -1,0 +1,22 @@
+// Toolkit module ExtCtrls: the image control.
+#pragma once
+
+#include "Controls.h"
+
+namespace formkit {
+
+class TImage : public TGraphicControl {
+  FK_CLASS()
+ public:
+  // "Picture" routes "Picture.Data" to the picture.
+  TPersistent* FindSubObject(const std::string& name) override;
+  void Paint() override;
+  TPicture* GetPicture();
+
+  std::unique_ptr<TPicture> Picture;
+};
+
+// Registers TImage with the form-stream reader.
+void StartExtCtrls();
+
+}  // namespace formkit

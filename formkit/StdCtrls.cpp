@@ -1,0 +1,109 @@
+#include "StdCtrls.h"
+
+#include <vector>
+
+namespace formkit {
+
+FK_IMPLEMENT_CLASS(TLabel, TGraphicControl);
+FK_IMPLEMENT_CLASS(TButton, TWinControl);
+FK_IMPLEMENT_CLASS(TEdit, TWinControl);
+FK_IMPLEMENT_CLASS(TCheckBox, TWinControl);
+
+namespace {
+
+constexpr DWORD kButtonStyle = 0x42010000;    // WS_CHILD | WS_CLIPCHILDREN | WS_TABSTOP, push button
+constexpr DWORD kEditStyle = 0x42010000;      // WS_CHILD | WS_CLIPCHILDREN | WS_TABSTOP
+constexpr DWORD kEditExStyle = 0x10200;       // WS_EX_CONTROLPARENT | WS_EX_CLIENTEDGE
+constexpr DWORD kCheckBoxStyle = 0x50010003;  // WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_AUTOCHECKBOX
+constexpr DWORD kCheckBoxExStyle = 0x10000;   // WS_EX_CONTROLPARENT
+
+// A child window of the parent's window at the control's place, taken over.
+void CreateChildWindow(TWinControl* control, DWORD exStyle, const char* className, DWORD style) {
+  HWND parent = control->Parent != nullptr ? control->Parent->Handle : nullptr;
+  HWND window = CreateWindowExA(exStyle, className, control->Caption.c_str(), style, control->Left, control->Top,
+                                control->Width, control->Height, parent, nullptr, GetModuleHandleA(nullptr), nullptr);
+  RaisePendingException();
+  control->AttachWindow(window);
+}
+
+void HideUnlessVisible(TWinControl* control) {
+  if (!control->Visible && control->Handle != nullptr) ShowWindowChecked(control->Handle, SW_HIDE);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- TLabel
+
+void TLabel::Paint() {
+  TCanvas* canvas = GetCanvas();
+  canvas->GetFont()->CopyFrom(*GetFont());
+  TBrush* brush = canvas->GetBrush();
+  if (Transparent) {
+    brush->Style = bsClearBrush;
+  } else {
+    brush->SetColor(Parent != nullptr ? Parent->Color : 0);
+    // Already in the parent's coordinates: no canvas origin here.
+    RECT r = {Left, Top, Left + Width, Top + Height};
+    if (HBRUSH handle = brush->GetHandle()) ::FillRect(canvas->Handle, &r, handle);
+  }
+  canvas->TextOut(0, 0, Caption);
+}
+
+void TLabel::SetCaption(const std::string& text) {
+  Caption = text;
+  if (Parent == nullptr || Parent->Handle == nullptr) return;
+  RECT r = {Left, Top, Left + Width, Top + Height};
+  InvalidateRect(Parent->Handle, &r, FALSE);
+}
+
+// ---------------------------------------------------------------- TButton
+
+void TButton::Create(TComponent* owner) {
+  TWinControl::Create(owner);
+  // The system draws the whole button; the toolkit never paints behind it.
+  Transparent = true;
+}
+
+void TButton::CreateWindowHandle() {
+  CreateChildWindow(this, 0, "BUTTON", kButtonStyle);
+  HideUnlessVisible(this);
+}
+
+// ---------------------------------------------------------------- TEdit
+
+void TEdit::CreateWindowHandle() {
+  CreateChildWindow(this, kEditExStyle, "EDIT", kEditStyle);
+  if (Handle != nullptr) SendToWindow(Handle, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(Caption.c_str()));
+  HideUnlessVisible(this);
+}
+
+void TEdit::SetText(const std::string& text) {
+  Text = text;
+  if (Handle != nullptr) SendToWindow(Handle, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(Text.c_str()));
+}
+
+std::string TEdit::GetText() {
+  if (Handle == nullptr) return std::string();
+  LRESULT length = SendToWindow(Handle, WM_GETTEXTLENGTH, 0, 0);
+  if (length <= 0) return std::string();
+  std::vector<char> buffer(static_cast<std::size_t>(length) + 1, '\0');
+  LRESULT copied = SendToWindow(Handle, WM_GETTEXT, static_cast<WPARAM>(length) + 1,
+                                reinterpret_cast<LPARAM>(buffer.data()));
+  if (copied < 0) copied = 0;
+  if (copied > length) copied = length;
+  return std::string(buffer.data(), static_cast<std::size_t>(copied));
+}
+
+// ---------------------------------------------------------------- TCheckBox
+
+void TCheckBox::CreateWindowHandle() {
+  CreateChildWindow(this, kCheckBoxExStyle, "BUTTON", kCheckBoxStyle);
+  if (Handle != nullptr) SendToWindow(Handle, BM_SETCHECK, Checked, 0);
+  HideUnlessVisible(this);
+}
+
+void StartStdCtrls() {
+  RegisterComponentClasses({&TLabel::ClassInfo, &TButton::ClassInfo, &TEdit::ClassInfo, &TCheckBox::ClassInfo});
+}
+
+}  // namespace formkit
