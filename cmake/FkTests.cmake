@@ -1,6 +1,6 @@
 # Test registration. Windows test programs run under wine64 with a Wine prefix
 # that lives in the build tree and is created once per run by a fixture.
-set(FK_WINE_LOADER /usr/lib/wine/wine64)
+set(FK_WINE_LOADER ${PROJECT_SOURCE_DIR}/tools/wine-run)
 set(FK_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
 set(FK_TEST_ENV
   WINEPREFIX=${FK_WINEPREFIX}

@@ -32,11 +32,11 @@ function(fk_compile_form out_var text)
 endfunction()
 
 function(fk_add_form_resource target text resname)
-  fk_compile_form(bin ${text} TARGET ${target})
+  string(MAKE_C_IDENTIFIER ${resname} rcbase)
+  fk_compile_form(bin ${text} TARGET ${target} OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/forms/${target}_${rcbase}.bin)
   if(NOT WIN32)
     return()  # native builds have no resources
   endif()
-  string(MAKE_C_IDENTIFIER ${resname} rcbase)
   set(rc ${CMAKE_CURRENT_BINARY_DIR}/forms/${target}_${rcbase}.rc)
   file(CONFIGURE OUTPUT ${rc} CONTENT "${resname} RCDATA \"${bin}\"\n")
   target_sources(${target} PRIVATE ${rc})

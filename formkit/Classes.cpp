@@ -100,7 +100,7 @@ void TPersistent::ReadNamedProperty(const std::string& name, TReader& reader) {
   std::string head = name.substr(0, dot);
   std::string rest = name.substr(dot + 1, kMaxDottedRest);
   TPersistent* sub = FindSubObject(head);
-  // Without the sub-object the value's length is unknown to us, so reading cannot go on.
+  // A dotted name the component has no sub-object for is a fault in the form.
   if (sub == nullptr) throw EClassesError("Unknown property " + name);
   sub->ReadNamedProperty(rest, reader);
 }
@@ -160,14 +160,16 @@ TReader::TReader(const void* data, std::int32_t size)
 
 TReader::~TReader() {
   ReleaseResource();
-  // A destructor must not throw; a failing AfterLoad is handed on like an
-  // error from a window procedure.
-  try {
-    if (Created != nullptr) {
-      for (std::int32_t i = 0; i < Created->Count; ++i) static_cast<TComponent*>(Created->Get(i))->AfterLoad();
+  // A destructor must not throw: a failing AfterLoad is kept as the pending
+  // exception (the first one wins) and the other components still get theirs.
+  if (Created != nullptr) {
+    for (std::int32_t i = 0; i < Created->Count; ++i) {
+      try {
+        static_cast<TComponent*>(Created->Get(i))->AfterLoad();
+      } catch (...) {
+        StashException();
+      }
     }
-  } catch (...) {
-    StashException();
   }
   delete Created;
 }
@@ -184,11 +186,10 @@ void TReader::Skip(std::int32_t count) {
 
 std::int32_t TReader::Read(void* buffer, std::int32_t count) {
   if (count > Size - Offset) count = Size - Offset;
-  if (count > 0) {
-    std::memcpy(buffer, Current, static_cast<std::size_t>(count));
-    Current += count;
-    Offset += count;
-  }
+  if (count <= 0) return 0;  // a negative count must not move the position back
+  std::memcpy(buffer, Current, static_cast<std::size_t>(count));
+  Current += count;
+  Offset += count;
   return count;
 }
 
@@ -442,6 +443,18 @@ std::string TReader::Utf8ToAnsi(const char* text, std::int32_t length) {
   if (wideLength <= 0) return std::string();
   std::wstring wide(static_cast<std::size_t>(wideLength), L'\0');
   MultiByteToWideChar(CP_UTF8, 0, text, length, &wide[0], wideLength);
+  // A character outside the basic plane is one '?', not one per surrogate.
+  std::wstring::size_type kept = 0;
+  for (std::wstring::size_type i = 0; i < wide.size(); ++i) {
+    if (wide[i] >= 0xD800 && wide[i] <= 0xDBFF && i + 1 < wide.size() && wide[i + 1] >= 0xDC00 && wide[i + 1] <= 0xDFFF) {
+      wide[kept++] = L'?';
+      ++i;
+    } else {
+      wide[kept++] = wide[i];
+    }
+  }
+  wide.resize(kept);
+  wideLength = static_cast<int>(kept);
   int ansiLength = WideCharToMultiByte(CP_ACP, 0, wide.data(), wideLength, nullptr, 0, "?", nullptr);
   if (ansiLength <= 0) return std::string();
   std::string ansi(static_cast<std::size_t>(ansiLength), '\0');

@@ -208,7 +208,10 @@ void TWinControl::SetCaption(const std::string& text) {
   if (Handle != nullptr) SendToWindow(Handle, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(Caption.c_str()));
 }
 
-void TWinControl::SetFocus() { ::SetFocus(Handle); }
+void TWinControl::SetFocus() {
+  ::SetFocus(Handle);  // sends the focus messages at once
+  RaisePendingException();
+}
 
 void TWinControl::PassMessageOn(TMessage& message) {
   message.Result = CallWindowProcA(OldWindowProc, Handle, message.Msg, message.WParam, message.LParam);
@@ -238,21 +241,22 @@ void TWinControl::WMSize(TMessage& message) {
 }
 
 void TWinControl::WMPaint(TMessage& message) {
+  // The former procedure goes first: its BeginPaint may erase the background
+  // (and a system control paints itself there), which would wipe out the
+  // windowless children if they were drawn before it.
+  PassMessageOn(message);
+  const HWND window = Handle;  // an OnPaint that closes the form must not make us read it again
   TCanvas* canvas = GetCanvas();
   HDC dc = reinterpret_cast<HDC>(message.WParam);
-  if (dc == nullptr) dc = GetDC(Handle);
+  if (dc == nullptr) dc = GetDC(window);
   canvas->Handle = dc;
-  // A failing OnPaint must not leave the window invalid (it would be painted
-  // again and again): release and validate first, then let the error go on.
   std::exception_ptr error;
   try {
     Paint();
   } catch (...) {
     error = std::current_exception();
   }
-  if (message.WParam == 0) ReleaseDC(Handle, dc);
-  // The former procedure validates the window (and a system control paints itself).
-  PassMessageOn(message);
+  if (message.WParam == 0) ReleaseDC(window, dc);
   if (error) std::rethrow_exception(error);
 }
 

@@ -6,9 +6,8 @@ namespace formkit {
 
 namespace {
 
-const char* const kFontProperties[] = {"Charset", "Color", "Height", "Name", "Style"};
-const char* const kFontStyles[] = {"fsBold", "fsItalic", "fsUnderline", "fsStrikeOut"};
-const char* const kPictureProperties[] = {"Data"};
+constexpr std::uint32_t kInfoHeaderSize = 40;  // BITMAPINFOHEADER
+constexpr std::uint32_t kBiRgb = 0, kBiBitfields = 3;
 
 std::uint32_t LoadU32(const std::uint8_t* p) {
   std::uint32_t v;
@@ -20,6 +19,77 @@ std::uint16_t LoadU16(const std::uint8_t* p) {
   std::memcpy(&v, p, sizeof v);
   return v;
 }
+
+}  // namespace
+
+TBitmapLayout ExaminePictureBlock(const std::uint8_t* data, std::int32_t size) {
+  TBitmapLayout layout;
+  if (data == nullptr || size < 14) return layout;
+  static const std::uint8_t kClassName[] = {7, 'T', 'B', 'i', 't', 'm', 'a', 'p'};
+  if (data[0] != kClassName[0] || std::memcmp(data, kClassName, sizeof kClassName) != 0) return layout;
+  if (LoadU16(data + 12) != 0x4D42) return layout;
+
+  // Nothing below may point outside the block: header, colour table and rows
+  // are all checked against its size before GDI sees them.
+  const std::uint64_t blockSize = static_cast<std::uint64_t>(size);
+  const std::size_t fileStart = 12, infoStart = 26;
+  if (infoStart + kInfoHeaderSize > blockSize) return layout;
+  const std::uint8_t* info = data + infoStart;
+  const std::uint32_t headerSize = LoadU32(info);
+  const std::int32_t width = static_cast<std::int32_t>(LoadU32(info + 4));
+  const std::int32_t height = static_cast<std::int32_t>(LoadU32(info + 8));
+  const std::uint16_t planes = LoadU16(info + 12);
+  const std::uint16_t bitCount = LoadU16(info + 14);
+  const std::uint32_t compression = LoadU32(info + 16);
+  const std::uint32_t colorsUsed = LoadU32(info + 32);
+  if (headerSize < kInfoHeaderSize || infoStart + static_cast<std::uint64_t>(headerSize) > blockSize) return layout;
+  if (planes != 1 || width <= 0 || height == 0 || height == INT32_MIN) return layout;
+  if (bitCount != 1 && bitCount != 4 && bitCount != 8 && bitCount != 16 && bitCount != 24 && bitCount != 32)
+    return layout;
+  // Compressed rows have no fixed size that could be checked.
+  std::uint64_t tableBytes = 0;
+  if (compression == kBiRgb) {
+    if (bitCount <= 8) {
+      std::uint64_t entries = colorsUsed != 0 ? colorsUsed : (1u << bitCount);
+      if (entries > 256) entries = 256;
+      tableBytes = entries * 4;
+    } else if (colorsUsed != 0) {
+      if (colorsUsed > 256) return layout;  // an optional table; keep it bounded
+      tableBytes = static_cast<std::uint64_t>(colorsUsed) * 4;
+    }
+  } else if (compression == kBiBitfields && (bitCount == 16 || bitCount == 32)) {
+    if (headerSize == kInfoHeaderSize) tableBytes = 12;
+  } else {
+    return layout;
+  }
+  if (infoStart + static_cast<std::uint64_t>(headerSize) + tableBytes > blockSize) return layout;
+
+  const std::uint64_t scanLines = height < 0 ? static_cast<std::uint64_t>(-static_cast<std::int64_t>(height))
+                                             : static_cast<std::uint64_t>(height);
+  const std::uint64_t stride = (static_cast<std::uint64_t>(width) * bitCount + 31) / 32 * 4;
+  const std::uint64_t bitsStart = fileStart + static_cast<std::uint64_t>(LoadU32(data + 22));
+  if (bitsStart > blockSize || stride * scanLines > blockSize - bitsStart) return layout;
+
+  layout.Valid = true;
+  layout.Width = width;
+  layout.Height = height;
+  layout.ScanLines = static_cast<std::uint32_t>(scanLines);
+  layout.InfoOffset = infoStart;
+  layout.BitsOffset = static_cast<std::size_t>(bitsStart);
+  return layout;
+}
+
+}  // namespace formkit
+
+#if defined(_WIN32)
+
+namespace formkit {
+
+namespace {
+
+const char* const kFontProperties[] = {"Charset", "Color", "Height", "Name", "Style"};
+const char* const kFontStyles[] = {"fsBold", "fsItalic", "fsUnderline", "fsStrikeOut"};
+const char* const kPictureProperties[] = {"Data"};
 
 }  // namespace
 
@@ -107,7 +177,9 @@ void TCanvas::SetOrigin(std::int32_t x, std::int32_t y) {
 
 void TCanvas::FillRect(const TRect& rect) {
   RECT r = {rect.Left + OriginX, rect.Top + OriginY, rect.Right + OriginX, rect.Bottom + OriginY};
-  ::FillRect(Handle, &r, GetBrush()->GetHandle());
+  // A clear brush has no handle, and FillRect would take 0 for a system colour.
+  HBRUSH brush = GetBrush()->GetHandle();
+  if (brush != nullptr) ::FillRect(Handle, &r, brush);
 }
 
 void TCanvas::TextOut(std::int32_t x, std::int32_t y, const std::string& text) {
@@ -135,60 +207,6 @@ void TPicture::ReadNamedProperty(const std::string& name, TReader& reader) {
   }
 }
 
-TBitmapLayout ExaminePictureBlock(const std::uint8_t* data, std::int32_t size) {
-  TBitmapLayout layout;
-  if (data == nullptr || size < 14) return layout;
-  static const std::uint8_t kClassName[] = {7, 'T', 'B', 'i', 't', 'm', 'a', 'p'};
-  if (data[0] != kClassName[0] || std::memcmp(data, kClassName, sizeof kClassName) != 0) return layout;
-  if (LoadU16(data + 12) != 0x4D42) return layout;
-
-  // Nothing below may point outside the block: header, colour table and rows
-  // are all checked against its size before GDI sees them.
-  const std::uint64_t blockSize = static_cast<std::uint64_t>(size);
-  const std::size_t fileStart = 12, infoStart = 26;
-  if (infoStart + sizeof(BITMAPINFOHEADER) > blockSize) return layout;
-  const std::uint8_t* info = data + infoStart;
-  const std::uint32_t headerSize = LoadU32(info);
-  const std::int32_t width = static_cast<std::int32_t>(LoadU32(info + 4));
-  const std::int32_t height = static_cast<std::int32_t>(LoadU32(info + 8));
-  const std::uint16_t planes = LoadU16(info + 12);
-  const std::uint16_t bitCount = LoadU16(info + 14);
-  const std::uint32_t compression = LoadU32(info + 16);
-  const std::uint32_t colorsUsed = LoadU32(info + 32);
-  if (headerSize < sizeof(BITMAPINFOHEADER) || infoStart + static_cast<std::uint64_t>(headerSize) > blockSize) return layout;
-  if (planes != 1 || width <= 0 || height == 0 || height == INT32_MIN) return layout;
-  if (bitCount != 1 && bitCount != 4 && bitCount != 8 && bitCount != 16 && bitCount != 24 && bitCount != 32)
-    return layout;
-  // Compressed rows have no fixed size that could be checked.
-  std::uint64_t tableBytes = 0;
-  if (compression == BI_RGB) {
-    if (bitCount <= 8) {
-      std::uint64_t entries = colorsUsed != 0 ? colorsUsed : (1u << bitCount);
-      if (entries > 256) entries = 256;
-      tableBytes = entries * sizeof(RGBQUAD);
-    }
-  } else if (compression == BI_BITFIELDS && (bitCount == 16 || bitCount == 32)) {
-    if (headerSize == sizeof(BITMAPINFOHEADER)) tableBytes = 3 * sizeof(DWORD);
-  } else {
-    return layout;
-  }
-  if (infoStart + static_cast<std::uint64_t>(headerSize) + tableBytes > blockSize) return layout;
-
-  const std::uint64_t scanLines = height < 0 ? static_cast<std::uint64_t>(-static_cast<std::int64_t>(height))
-                                             : static_cast<std::uint64_t>(height);
-  const std::uint64_t stride = (static_cast<std::uint64_t>(width) * bitCount + 31) / 32 * 4;
-  const std::uint64_t bitsStart = fileStart + static_cast<std::uint64_t>(LoadU32(data + 22));
-  if (bitsStart > blockSize || stride * scanLines > blockSize - bitsStart) return layout;
-
-  layout.Valid = true;
-  layout.Width = width;
-  layout.Height = height;
-  layout.ScanLines = static_cast<std::uint32_t>(scanLines);
-  layout.InfoOffset = infoStart;
-  layout.BitsOffset = static_cast<std::size_t>(bitsStart);
-  return layout;
-}
-
 void TPicture::Draw(const TRect& rect, TCanvas& canvas) {
   TBitmapLayout layout = ExaminePictureBlock(Data.get(), DataSize);
   if (!layout.Valid) return;
@@ -200,3 +218,4 @@ void TPicture::Draw(const TRect& rect, TCanvas& canvas) {
 }
 
 }  // namespace formkit
+#endif

@@ -1,9 +1,9 @@
 // Toolkit module Graphics: the GDI wrappers the toolkit draws with (font,
-// brush, canvas) and the bitmap holder of the image control.
+// brush, canvas) and the bitmap holder of the image control. The check of a
+// picture block is free of Win32 and builds natively.
 #pragma once
 
-#include <windows.h>
-
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -14,6 +14,25 @@ namespace formkit {
 
 // Font style bits, in the order of the stream's set names.
 constexpr std::uint8_t fsBold = 1, fsItalic = 2, fsUnderline = 4, fsStrikeOut = 8;
+
+// Where the parts of a picture block lie; Valid is false for a block that
+// must not be drawn.
+struct TBitmapLayout {
+  bool Valid = false;
+  std::int32_t Width = 0;
+  std::int32_t Height = 0;      // as stored: negative for top-down rows
+  std::uint32_t ScanLines = 0;  // |Height|
+  std::size_t InfoOffset = 0;   // BITMAPINFO within the block
+  std::size_t BitsOffset = 0;   // pixel rows within the block
+};
+TBitmapLayout ExaminePictureBlock(const std::uint8_t* data, std::int32_t size);
+
+}  // namespace formkit
+
+#if defined(_WIN32)
+#include <windows.h>
+
+namespace formkit {
 
 class TFont : public TPersistent {
  public:
@@ -77,16 +96,5 @@ class TPicture : public TPersistent {
   std::unique_ptr<std::uint8_t[]> Data;
 };
 
-// Where the parts of a picture block lie; Valid is false for a block that
-// must not be drawn.
-struct TBitmapLayout {
-  bool Valid = false;
-  std::int32_t Width = 0;
-  std::int32_t Height = 0;      // as stored: negative for top-down rows
-  std::uint32_t ScanLines = 0;  // |Height|
-  std::size_t InfoOffset = 0;   // BITMAPINFO within the block
-  std::size_t BitsOffset = 0;   // pixel rows within the block
-};
-TBitmapLayout ExaminePictureBlock(const std::uint8_t* data, std::int32_t size);
-
 }  // namespace formkit
+#endif

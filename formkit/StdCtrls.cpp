@@ -44,7 +44,7 @@ void TLabel::Paint() {
     brush->SetColor(Parent != nullptr ? Parent->Color : 0);
     // Already in the parent's coordinates: no canvas origin here.
     RECT r = {Left, Top, Left + Width, Top + Height};
-    ::FillRect(canvas->Handle, &r, brush->GetHandle());
+    if (HBRUSH handle = brush->GetHandle()) ::FillRect(canvas->Handle, &r, handle);
   }
   canvas->TextOut(0, 0, Caption);
 }

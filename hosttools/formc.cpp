@@ -296,6 +296,7 @@ class Compiler {
       std::string prop = ExpectIdent("property name, 'object' or 'end'");
       if (inChildren) throw SyntaxError(propLine, "property " + prop + " after a child object");
       Expect('=');
+      if (tok_.Line != propLine) throw SyntaxError(propLine, "value of " + prop + " expected on its line");
       PutShortString(out, prop, propLine);
       CompileValue(out);
     }
@@ -552,6 +553,7 @@ int main(int argc, char** argv) {
   if (!depfile.empty()) {
     std::ofstream d(depfile, std::ios::trunc);
     d << positional[1] << ":";
+    compiler.Dependencies.insert(input);
     for (const std::string& dep : compiler.Dependencies) {
       d << " ";
       for (char c : dep) {

@@ -122,16 +122,16 @@ class Handler(BaseHTTPRequestHandler):
             self.send_header("Connection", "close")
             self.end_headers()
             self.wfile.flush()
-            sent = 0
+            self.body_sent = 0
             if with_body:
                 limit = size
                 if "cut_after" in rule:
                     limit = max(0, min(size, int(rule["cut_after"])))
                 try:
-                    sent = self.send_body(f, limit, rule.get("slow"))
+                    self.send_body(f, limit, rule.get("slow"))
                 except OSError:
                     pass  # the client went away; the log tells how far it got
-            self.record(200, sent)
+            self.record(200, self.body_sent)
         self.close_connection = True
 
     def send_body(self, f, limit, slow):
@@ -139,27 +139,25 @@ class Handler(BaseHTTPRequestHandler):
         if slow:
             chunk = max(1, int(slow.get("chunk", 8192)))
             delay = float(slow.get("delay", 0.05))
-            sent = 0
-            while sent < limit:
-                data = f.read(min(chunk, limit - sent))
+            while self.body_sent < limit:
+                data = f.read(min(chunk, limit - self.body_sent))
                 if not data:
                     break
                 sock.sendall(data)
-                sent += len(data)
+                self.body_sent += len(data)
                 time.sleep(delay)
-            return sent
+            return
         # sendfile keeps the server out of the way of both clients in the benchmark.
-        sent = 0
-        while sent < limit:
-            n = os.sendfile(sock.fileno(), f.fileno(), sent, min(BLOCK * 8, limit - sent))
+        while self.body_sent < limit:
+            n = os.sendfile(sock.fileno(), f.fileno(), self.body_sent, min(BLOCK * 8, limit - self.body_sent))
             if n == 0:
                 break
-            sent += n
-        return sent
+            self.body_sent += n
 
 
 class Server(ThreadingHTTPServer):
     daemon_threads = True
+    request_queue_size = 64
     allow_reuse_address = True
 
 
