@@ -582,6 +582,24 @@ def stop_during_run(s, stop):
     check("/quillon/data/UPDATE.NFO" not in s.requests(), "nothing fetched after Cancel")
 
 
+def folder_not_created(s):
+    # A folder whose parent is missing cannot be created (one level only): the
+    # runtime's input/output error, reported as an uncaught error, ends the program.
+    no_stray_installations()
+    p = s.start_dialog(s.program_in(os.path.join(s.base, "prog")))
+    target = os.path.join(s.base, "missing", "deeper")
+    drive(["settext", DIALOG, PATH_EDIT, win(target)], ["click", DIALOG, "text=Install"], ["press", "Yes"])
+    texts = []
+    for _ in range(3):
+        texts.append(box()[1])
+        drive(["press", "OK"])
+    check(re.fullmatch(r"Error 0 at [0-9A-F]+", texts[0]) is not None, "first box: " + texts[0])
+    check_equal(texts[1], texts[0], "uncaught-error box")
+    check(re.fullmatch(r"Runtime error 217 at [0-9A-F]{8}", texts[2]) is not None, "stop report: " + texts[2])
+    check_equal(s.wait_exit(p), 217, "exit code")
+    check(not os.path.exists(os.path.dirname(target)), "nothing created")
+
+
 def browse_cancelled(s):
     # The browse dialog's prompt is the folder label's localised caption; a
     # cancelled choice changes nothing.
