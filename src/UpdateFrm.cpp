@@ -1,6 +1,7 @@
 #include "UpdateFrm.h"
 
 #include <cstring>
+#include <exception>
 
 #if defined(UPDATE_HAVE_CONFIG)
 #include "UpdateConfig.h"
@@ -199,6 +200,22 @@ std::string ModulePath() {
   return std::string(buffer, length);
 }
 
+// Marks a handler of the dialog as running. When the outermost one ends and a
+// close was asked for meanwhile, the form is closed: the handler must not
+// touch the form after the guard is gone.
+class TBusyGuard {
+ public:
+  explicit TBusyGuard(TUpdateForm* form) : form_(form) { ++form_->BusyDepth; }
+  TBusyGuard(const TBusyGuard&) = delete;
+  TBusyGuard& operator=(const TBusyGuard&) = delete;
+  ~TBusyGuard() noexcept(false) {
+    if (--form_->BusyDepth == 0 && form_->CloseRequested && !std::uncaught_exceptions()) form_->Close();
+  }
+
+ private:
+  TUpdateForm* form_;
+};
+
 // The download client asks between blocks whether the dialog gave up.
 bool DialogGaveUp() { return UpdateForm != nullptr && UpdateForm->Running && UpdateForm->Cancelled(); }
 
@@ -339,6 +356,7 @@ void TUpdateForm::PrepareDialog() {
 }
 
 void TUpdateForm::FormShow(formkit::TObject*) {
+  TBusyGuard busy(this);
   std::string documents;
   if (HasLocaleInfoEx()) documents = SpecialFolderPath(CSIDL_PERSONAL) + "\\Varno3\\";
 
@@ -376,6 +394,7 @@ void TUpdateForm::FormShow(formkit::TObject*) {
 }
 
 void TUpdateForm::PathBtnClick(formkit::TObject*) {
+  TBusyGuard busy(this);
   std::string folder = formkit::TrimBlanks(PathEdit->GetText());
   if (!formkit::SelectDirectory(AsWindow(Handle), PathLabel->GetCaption(), folder)) return;
   if (!IsInstallFolder(folder)) return;
@@ -399,8 +418,8 @@ bool TUpdateForm::Cancelled() const {
 void TUpdateForm::CancelBtnClick(formkit::TObject*) { RequestClose(); }
 
 void TUpdateForm::RequestClose() {
-  if (Running) {
-    CloseRequested = true;  // the run stops at its next step and closes then
+  if (BusyDepth > 0) {
+    CloseRequested = true;  // a running update stops at its next step
     return;
   }
   Close();
@@ -408,6 +427,7 @@ void TUpdateForm::RequestClose() {
 
 void TUpdateForm::OkBtnClick(formkit::TObject*) {
   if (Running) return;
+  TBusyGuard busy(this);
   Running = true;
   DownloadCancelled = &DialogGaveUp;
   bool close;
@@ -420,8 +440,8 @@ void TUpdateForm::OkBtnClick(formkit::TObject*) {
   }
   Running = false;
   DownloadCancelled = nullptr;
-  // Closing destroys this object: nothing may touch it afterwards.
-  if (close || CloseRequested) Close();
+  // The guard closes the form when this is the outermost handler.
+  if (close) CloseRequested = true;
 }
 
 // Makes sure downloadDir holds the current copy of name; on failure empties

@@ -130,9 +130,11 @@ class TUpdateForm : public formkit::TForm {
   std::int32_t LanguageIndex = 0;
   std::string InstallDir;
 
-  // A close asked for while the update run works is carried out when the run
-  // has returned, so the form is never destroyed under its handler.
-  bool Running = false;
+  // Handlers pump messages, so Cancel can be clicked inside one. A close asked
+  // for while any of them runs is carried out when the outermost has
+  // returned: the form is never destroyed under a running handler.
+  bool Running = false;  // the update run is in progress
+  int BusyDepth = 0;     // handlers in progress
   bool CloseRequested = false;
   void RequestClose();
 
