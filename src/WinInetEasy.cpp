@@ -85,6 +85,9 @@ std::string FolderWithBackslash(const std::string& folder) {
 namespace {
 
 constexpr DWORD kBlockSize = 131072;
+// Always from the server, and nothing kept in the WinInet cache: a download
+// written there as well costs a second copy on disk and most of the speed.
+constexpr DWORD kRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE;
 constexpr DWORD kQueryContentLength = HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER;   // 0x20000005
 constexpr DWORD kQueryLastModified = HTTP_QUERY_LAST_MODIFIED | HTTP_QUERY_FLAG_SYSTEMTIME;  // 0x4000000B
 constexpr DWORD kQueryStatus = HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER;
@@ -221,7 +224,7 @@ std::string DownloadFile(const std::string& url, const std::string& folder, std:
   }
 
   TInetHandle request(HttpOpenRequestA(connection.Get(), "GET", parts.ObjectPath.c_str(), "HTTP/1.0", nullptr,
-                                       nullptr, INTERNET_FLAG_RELOAD, 0));
+                                       nullptr, kRequestFlags, 0));
   if (request.Get() && !HttpSendRequestA(request.Get(), nullptr, 0, nullptr, 0)) request.Close();
   if (!request.Get()) {
     connection.Close();

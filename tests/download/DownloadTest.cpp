@@ -10,6 +10,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "Classes.h"
 #include "Forms.h"
@@ -378,11 +379,18 @@ TEST_F(Download, AnErrorRaisedByAHandlerMidTransferKeepsTheCopy) {
 TEST_F(Download, ALargeFileArrivesByteForByte) {
   std::string data = Pattern(40u << 20, 11);
   Serve("big.bin", data);
+  DeleteUrlCacheEntryA(("http://127.0.0.1:" + ServerPort() + "/big.bin").c_str());
   std::int32_t size = -1;
   EXPECT_EQ(Fetch(Url("big.bin"), size), Local("big.bin"));
   EXPECT_EQ(size, static_cast<std::int32_t>(data.size()));
   EXPECT_TRUE(ReadBytes(Local("big.bin")) == data);
   DeleteFileA(ServerPath("big.bin").c_str());
+
+  // Nothing of it lands in WinInet's cache as a second copy.
+  std::vector<char> entry(8192);
+  DWORD len = static_cast<DWORD>(entry.size());
+  std::string cacheKey = "http://127.0.0.1:" + ServerPort() + "/big.bin";
+  EXPECT_FALSE(GetUrlCacheEntryInfoA(cacheKey.c_str(), reinterpret_cast<INTERNET_CACHE_ENTRY_INFOA*>(entry.data()), &len));
 }
 
 // ------------------------------------------------------------ the other outcomes
