@@ -5,7 +5,10 @@ Serves the files under --root over HTTP (GET and HEAD) on 127.0.0.1 only.
 Each answer has a Content-Length and a Last-Modified taken from the file's
 mtime. One line per request goes to --log:
 
-    METHOD PATH STATUS BODY_BYTES_SENT
+    METHOD PATH STATUS BODY_BYTES_SENT ARRIVAL
+
+ARRIVAL numbers the requests in the order they came in; lines are written
+when an answer is done, so they can stand out of that order.
 
 Faults are set per path in ROOT/.faults.json, re-read on every request:
 
@@ -44,10 +47,19 @@ class Handler(BaseHTTPRequestHandler):
         pass
 
     def do_GET(self):
+        self.arrive()
         self.serve(True)
 
     def do_HEAD(self):
+        self.arrive()
         self.serve(False)
+
+    def arrive(self):
+        # Lines are written when a response is done, which can be after the
+        # client's next request arrived; the arrival number keeps the order.
+        with self.server.log_lock:
+            self.server.arrivals += 1
+            self.arrival = self.server.arrivals
 
     # -------------------------------------------------------------- helpers
 
@@ -64,7 +76,7 @@ class Handler(BaseHTTPRequestHandler):
         log = self.server.log_path
         if not log:
             return
-        line = "%s %s %d %d\n" % (self.command, self.path, status, sent)
+        line = "%s %s %d %d %d\n" % (self.command, self.path, status, sent, self.arrival)
         with self.server.log_lock, open(log, "a") as f:
             f.write(line)
 
@@ -187,6 +199,7 @@ def main():
     httpd.root = os.path.realpath(args.root)
     httpd.log_path = os.path.abspath(args.log) if args.log else None
     httpd.log_lock = threading.Lock()
+    httpd.arrivals = 0
     port = httpd.server_address[1]
     if args.port_file:
         tmp = args.port_file + ".tmp"

@@ -112,7 +112,8 @@ def main():
 
     record = os.path.join(INSTALL, "Download", "makeupdate.txt")
     print("\nserver requests:")
-    print(open(log).read().rstrip())
+    entries = sorted((line.split() for line in open(log) if line.strip()), key=lambda e: int(e[4]))
+    print("\n".join(" ".join(e[:4]) for e in entries))
     print("\nupdate2.dll: %d bytes, FileDate %d" % (info["size"], info["date"]))
     if os.path.exists(record):
         print("\nMakeUpdate received:")

@@ -189,7 +189,8 @@ class Scenario:
     def requests(self):
         if not os.path.exists(self.log):
             return []
-        return [line.split()[1] for line in open(self.log) if line.strip()]
+        entries = [line.split() for line in open(self.log) if line.strip()]
+        return [e[1] for e in sorted(entries, key=lambda e: int(e[4]))]
 
     # ---------------------------------------------------------- running
 
