@@ -148,11 +148,6 @@ std::string ConnectFailureText(std::string& connectErrorText, const std::string&
   return connectErrorText + "\r\r " + detail;
 }
 
-std::string FolderOfPath(const std::string& path) {
-  std::size_t cut = path.find_last_of("\\:");
-  return cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
-}
-
 std::string DriveCandidate(char letter, int which) {
   static const char* const kFolders[] = {":\\PROGRAM FILES\\VARNO3\\", ":\\VARNO3\\", ":\\VARNOWIN3\\"};
   if (which < 0 || which > 2) return std::string();
@@ -360,11 +355,11 @@ void TUpdateForm::FormShow(formkit::TObject*) {
   std::string documents;
   if (HasLocaleInfoEx()) documents = SpecialFolderPath(CSIDL_PERSONAL) + "\\Varno3\\";
 
-  InstallDir = FolderOfPath(ModulePath());
+  InstallDir = formkit::FolderPart(ModulePath());
   if (!TryInstallFolder(InstallDir)) {
     std::string own = InstallDir;
     if (!own.empty()) own.pop_back();
-    InstallDir = FolderOfPath(own);
+    InstallDir = formkit::FolderPart(own);
     bool found = TryInstallFolder(InstallDir) || (!documents.empty() && TryInstallFolder(documents));
     for (char letter = 'C'; !found && letter <= 'Z'; ++letter) {
       const char root[] = {letter, ':', '\\', '\0'};

@@ -65,8 +65,6 @@ std::string ChooseDownloadAddress(const std::string& clientValue, const std::str
 // The final connection message: the last character of the text becomes ':'
 // (the text is changed in place), then "\r\r " and the detail.
 std::string ConnectFailureText(std::string& connectErrorText, const std::string& detail);
-// Everything up to and including the last '\' or ':'.
-std::string FolderOfPath(const std::string& path);
 // The marker of an installation folder.
 constexpr const char* kMarkerFile = "varnowin.ini";
 // The candidates of the drive scan for one drive letter, in order.

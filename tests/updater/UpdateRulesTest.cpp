@@ -174,11 +174,11 @@ TEST(UpdateRunRules, ConnectFailureTextEndsInAColon) {
 }
 
 TEST(UpdateRunRules, FoldersAndDriveCandidates) {
-  EXPECT_EQ(FolderOfPath("C:\\Varno3\\Download\\update.exe"), "C:\\Varno3\\Download\\");
-  EXPECT_EQ(FolderOfPath("C:\\Varno3\\Download"), "C:\\Varno3\\");
-  EXPECT_EQ(FolderOfPath("X:\\update.exe"), "X:\\");
-  EXPECT_EQ(FolderOfPath("X:"), "X:");  // the parent of a drive root: the bare drive
-  EXPECT_EQ(FolderOfPath("name"), "");
+  EXPECT_EQ(formkit::FolderPart("C:\\Varno3\\Download\\update.exe"), "C:\\Varno3\\Download\\");
+  EXPECT_EQ(formkit::FolderPart("C:\\Varno3\\Download"), "C:\\Varno3\\");
+  EXPECT_EQ(formkit::FolderPart("X:\\update.exe"), "X:\\");
+  EXPECT_EQ(formkit::FolderPart("X:"), "X:");  // the parent of a drive root: the bare drive
+  EXPECT_EQ(formkit::FolderPart("name"), "");
   EXPECT_EQ(DriveCandidate('E', 0), "E:\\PROGRAM FILES\\VARNO3\\");
   EXPECT_EQ(DriveCandidate('E', 1), "E:\\VARNO3\\");
   EXPECT_EQ(DriveCandidate('E', 2), "E:\\VARNOWIN3\\");
