@@ -1,9 +1,19 @@
-# Test registration. Windows test programs run under wine64 with a Wine prefix
-# that lives in the build tree and is created once per run by a fixture.
+# Test registration. Windows test programs run under Wine with a prefix that
+# lives in the build tree and is created once per run by a fixture: the 32-bit
+# build gets a 32-bit Windows (wine, win32 prefix), the 64-bit one wine64.
 set(FK_WINE_LOADER ${PROJECT_SOURCE_DIR}/tools/wine-run)
 set(FK_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  set(FK_WINE /usr/lib/wine/wine)
+  set(FK_WINEARCH win32)
+else()
+  set(FK_WINE /usr/lib/wine/wine64)
+  set(FK_WINEARCH win64)
+endif()
 set(FK_TEST_ENV
   WINEPREFIX=${FK_WINEPREFIX}
+  FK_WINE=${FK_WINE}
+  WINEARCH=${FK_WINEARCH}
   WINEDEBUG=-all
   "WINEDLLOVERRIDES=mscoree=d\;mshtml=d\;winemenubuilder.exe=d"
   FK_SOURCE_DIR=${PROJECT_SOURCE_DIR}
@@ -17,7 +27,7 @@ if(FK_BUILD_TESTS AND CMAKE_CROSSCOMPILING)
 endif()
 
 # fk_add_test(NAME name TARGET target [WRAPPER cmd...] [ARGS args...] [TIMEOUT s] [LABELS l...])
-# Under the cross build the target runs under wine64; WRAPPER (a script such as the
+# Under the cross build the target runs under Wine; WRAPPER (a script such as the
 # update-server runner) goes in front of the loader.
 function(fk_add_test)
   cmake_parse_arguments(T "" "NAME;TARGET;TIMEOUT" "WRAPPER;ARGS;LABELS;ENVIRONMENT" ${ARGN})

@@ -10,4 +10,4 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 # posix thread model: GoogleTest needs std::mutex.
-# This sandbox cannot execute 32-bit code, so no emulator is set for this build.
+set(CMAKE_CROSSCOMPILING_EMULATOR /usr/lib/wine/wine)

@@ -12,8 +12,8 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "server"))
 import sampleset  # noqa: E402
 
-WINE = "/usr/lib/wine/wine64"
-BUILD = os.path.join(ROOT, "build", "x64")
+WINE = os.environ.get("FK_WINE", "/usr/lib/wine/wine")
+BUILD = os.path.join(ROOT, "build", "i686-test")
 DEMO = os.path.join(ROOT, "build", "demo")
 UPDATE_EXE = os.path.join(BUILD, "src", "update.exe")
 TESTLIB = os.path.join(BUILD, "src", "testlib", "update2.dll")

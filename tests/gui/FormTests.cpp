@@ -73,7 +73,8 @@ TEST(Forms, StylesByBorderStyle) {
     std::uint8_t border;
     LONG_PTR style, ex;
   } cases[] = {
-      {bsNone, 0x86000000, 0},        {bsSingle, 0x06CA0000, 0}, {bsSizeable, 0x06CF0000, 0},
+      {bsNone, static_cast<LONG_PTR>(WS_POPUP | WS_CLIPSIBLINGS | WS_CLIPCHILDREN), 0},
+      {bsSingle, 0x06CA0000, 0}, {bsSizeable, 0x06CF0000, 0},
       {bsToolWindow, 0x06000000, 0x80}, {bsSizeToolWin, 0x06000000, 0x80}, {9, 0x06000000, 0},
   };
   for (const Case& c : cases) {
