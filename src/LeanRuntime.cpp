@@ -16,7 +16,7 @@
 #include <new>
 #include <string>  // declares the __throw_* helpers
 
-#if defined(__GLIBCXX__)
+#if defined(__GLIBCXX__) && defined(_WIN32)
 
 namespace {
 
