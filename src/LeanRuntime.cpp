@@ -1,6 +1,8 @@
-// Keeps update.exe small: replaces two parts of the static C++ runtime that
+// Keeps update.exe small: replaces parts of the static C++ runtime that
 // would otherwise bring in far more code than the program uses. Linked into
-// update.exe only.
+// update.exe only. Every definition here is weak: when some other use links
+// the library's own object anyway, its definition wins and nothing breaks
+// (the program only grows, which tools/check-size reports).
 //
 // - The default terminate handler prints the demangled type of the exception
 //   to stderr, which a windowed program does not have; it links the demangler
@@ -11,6 +13,9 @@
 //   same message, and std::bad_alloc for allocation failures. The program
 //   catches these only as "any exception", so nothing tells the types apart.
 //   All of them are defined, so the library's own copies are never linked.
+// - std::mutex, std::thread and std::condition_variable report failures with
+//   __throw_system_error, whose object holds the error categories and their
+//   messages (about 90 KB): it throws LibraryError too.
 #include <cstdlib>
 #include <exception>
 #include <new>
@@ -32,26 +37,27 @@ class LibraryError : public std::exception {
 }  // namespace
 
 namespace __gnu_cxx {
-void __verbose_terminate_handler() { std::abort(); }
+[[gnu::weak]] void __verbose_terminate_handler() { std::abort(); }
 }  // namespace __gnu_cxx
 
 namespace std {
-void __throw_bad_exception() { throw std::bad_exception(); }
-void __throw_bad_alloc() { throw std::bad_alloc(); }
-void __throw_bad_array_new_length() { throw std::bad_alloc(); }
-void __throw_bad_cast() { throw LibraryError("bad cast"); }
-void __throw_bad_typeid() { throw LibraryError("bad typeid"); }
-void __throw_logic_error(const char* what) { throw LibraryError(what); }
-void __throw_domain_error(const char* what) { throw LibraryError(what); }
-void __throw_invalid_argument(const char* what) { throw LibraryError(what); }
-void __throw_length_error(const char* what) { throw LibraryError(what); }
-void __throw_out_of_range(const char* what) { throw LibraryError(what); }
+[[gnu::weak]] void __throw_bad_exception() { throw std::bad_exception(); }
+[[gnu::weak]] void __throw_bad_alloc() { throw std::bad_alloc(); }
+[[gnu::weak]] void __throw_bad_array_new_length() { throw std::bad_alloc(); }
+[[gnu::weak]] void __throw_bad_cast() { throw LibraryError("bad cast"); }
+[[gnu::weak]] void __throw_bad_typeid() { throw LibraryError("bad typeid"); }
+[[gnu::weak]] void __throw_logic_error(const char* what) { throw LibraryError(what); }
+[[gnu::weak]] void __throw_domain_error(const char* what) { throw LibraryError(what); }
+[[gnu::weak]] void __throw_invalid_argument(const char* what) { throw LibraryError(what); }
+[[gnu::weak]] void __throw_length_error(const char* what) { throw LibraryError(what); }
+[[gnu::weak]] void __throw_out_of_range(const char* what) { throw LibraryError(what); }
 // The format's arguments (positions, sizes) are left out of the message.
-void __throw_out_of_range_fmt(const char* what, ...) { throw LibraryError(what); }
-void __throw_runtime_error(const char* what) { throw LibraryError(what); }
-void __throw_range_error(const char* what) { throw LibraryError(what); }
-void __throw_overflow_error(const char* what) { throw LibraryError(what); }
-void __throw_underflow_error(const char* what) { throw LibraryError(what); }
+[[gnu::weak]] void __throw_out_of_range_fmt(const char* what, ...) { throw LibraryError(what); }
+[[gnu::weak]] void __throw_runtime_error(const char* what) { throw LibraryError(what); }
+[[gnu::weak]] void __throw_range_error(const char* what) { throw LibraryError(what); }
+[[gnu::weak]] void __throw_overflow_error(const char* what) { throw LibraryError(what); }
+[[gnu::weak]] void __throw_underflow_error(const char* what) { throw LibraryError(what); }
+[[gnu::weak]] void __throw_system_error(int) { throw LibraryError("system error"); }
 }  // namespace std
 
 #endif

@@ -8,6 +8,7 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -21,6 +22,7 @@ TEST(LeanRuntime, LibraryErrorsStayCatchableExceptions) {
       {"substr past the end", [&] { (void)text.substr(4); }},
       {"at past the end", [&] { (void)std::vector<int>(2).at(2); }},
       {"string longer than max_size", [&] { std::string s; s.reserve(s.max_size() + 1); }},
+      {"join without a thread", [] { std::thread().join(); }},
       {"null text", [] {
          const char* volatile none = nullptr;
          std::string s(none);
