@@ -31,6 +31,7 @@ if(WIN32)
   add_executable(update WIN32 ${CMAKE_CURRENT_LIST_DIR}/Update.cpp ${CMAKE_CURRENT_LIST_DIR}/res/update.rc)
   target_compile_options(update PRIVATE ${FK_WARNINGS})
   target_link_libraries(update PRIVATE updatefrm)
+  target_sources(update PRIVATE ${CMAKE_CURRENT_LIST_DIR}/LeanRuntime.cpp)  # size, see there
   set_source_files_properties(${CMAKE_CURRENT_LIST_DIR}/res/update.rc PROPERTIES
     OBJECT_DEPENDS "${CMAKE_CURRENT_LIST_DIR}/res/update.ico;${CMAKE_CURRENT_LIST_DIR}/res/update.manifest")
   if(COMMAND fk_add_form_resource)
