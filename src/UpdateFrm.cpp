@@ -87,14 +87,14 @@ int LanguageFromCode(const formkit::ShortString& code) {
 }
 
 int LanguageForLocale(std::uint32_t localeId) {
+  // The installer library gets this entry's code (English gives "GD"), so the
+  // last match wins whether or not it has texts; the dialog falls back to the
+  // English texts on its own.
   const std::uint32_t primary = localeId & 0x3FF;
-  int last = 0, lastWithTexts = 0;
-  for (int i = 1; i <= kLanguageCount; ++i) {
-    if (LanguageTable[i].PrimaryLanguage != primary) continue;
-    last = i;
-    if (LanguageTable[i].Texts != nullptr) lastWithTexts = i;
-  }
-  return lastWithTexts != 0 ? lastWithTexts : last;
+  int last = 0;
+  for (int i = 1; i <= kLanguageCount; ++i)
+    if (LanguageTable[i].PrimaryLanguage == primary) last = i;
+  return last;
 }
 
 std::string NextTextField(const char*& position) {

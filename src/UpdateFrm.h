@@ -31,8 +31,8 @@ std::string LanguageCodeText(int index);
 int LanguageFromCode(const formkit::ShortString& code);
 int LanguageFromCode(const std::string& code);
 
-// The entry for a thread locale. Among the entries with the locale's primary
-// language the last one with texts wins, else the last one without texts.
+// The entry for a thread locale: the last entry with the locale's primary
+// language, texts or not; 0 when none has it.
 int LanguageForLocale(std::uint32_t localeId);
 
 // Returns the text up to the next '/' and moves position past it. Stops at the

@@ -56,13 +56,13 @@ TEST(LanguageFromCode, ExactTwoLetterCodesOnly) {
   EXPECT_EQ(LanguageFromCode(formkit::MakeShortString("IT")), 29);
 }
 
-TEST(LanguageForLocale, LastMatchWinsButTextsBeatNoTexts) {
+TEST(LanguageForLocale, LastMatchWinsTextsOrNot) {
   EXPECT_EQ(LanguageForLocale(0x0407), 13);  // German
   EXPECT_EQ(LanguageForLocale(0x0C0A), 16);  // Spanish
   EXPECT_EQ(LanguageForLocale(0x040C), 19);  // French over BR and CO
   EXPECT_EQ(LanguageForLocale(0x0410), 29);  // Italian
-  EXPECT_EQ(LanguageForLocale(0x0409), 15);  // English: EN has texts, GA and GD have none
-  EXPECT_EQ(LanguageForLocale(0x0809), 15);  // English (UK): only the low 10 bits count
+  EXPECT_EQ(LanguageForLocale(0x0409), 21);  // English: GD, although only EN has texts
+  EXPECT_EQ(LanguageForLocale(0x0809), 21);  // English (UK): only the low 10 bits count
   EXPECT_EQ(LanguageForLocale(0x0413), 53);  // Dutch
   EXPECT_EQ(LanguageForLocale(0x0408), 14);  // Greek carries AR's byte
   EXPECT_EQ(LanguageForLocale(0x0401), 2);   // Arabic carries GR's byte

@@ -403,7 +403,7 @@ def full_run(s):
         "InstallDir": win(folder) + "\\",
         "ClientCode": "QLN1",
         "DownloadAddress": "http://127.0.0.1/quillon/data/",
-        "LanguageCode": "EN",
+        "LanguageCode": "GD",  # the English locale's last entry, although the dialog shows EN's texts
         "ProxySetting": str(s.port),
         "CurrentFolder": win(folder) + "\\Download",
     }, "MakeUpdate arguments")
