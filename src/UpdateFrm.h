@@ -22,9 +22,9 @@ struct TLanguageEntry {
 extern const TLanguageEntry LanguageTable[kLanguageCount + 1];
 
 // The code of entry index (1..53) as a ShortString inside the table's own
-// storage of consecutive 3-byte ShortStrings, so its address can be handed
-// to the installer library. Index 0 (no language) gives "EN".
-const formkit::ShortString* LanguageCode(int index);
+// writable storage of consecutive 3-byte ShortStrings, so its address can be
+// handed to the installer library. Index 0 (no language) gives "EN".
+formkit::ShortString* LanguageCode(int index);
 std::string LanguageCodeText(int index);
 
 // 0 when the code is not exactly two characters of a table entry.

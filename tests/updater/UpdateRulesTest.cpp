@@ -9,13 +9,18 @@ namespace {
 
 std::string Code(int index) { return LanguageCodeText(index); }
 
-TEST(LanguageTable, CodesAreConsecutiveShortStrings) {
+TEST(LanguageTable, CodesAreConsecutiveWritableShortStrings) {
   const char* first = reinterpret_cast<const char*>(LanguageCode(1));
   for (int i = 1; i <= kLanguageCount; ++i) {
-    const char* entry = reinterpret_cast<const char*>(LanguageCode(i));
+    volatile char* entry = reinterpret_cast<char*>(LanguageCode(i));
     EXPECT_EQ(entry, first + (i - 1) * 3) << i;
     EXPECT_EQ(entry[0], 2) << i;
     EXPECT_TRUE(entry[1] >= 'A' && entry[1] <= 'Z' && entry[2] >= 'A' && entry[2] <= 'Z') << i;
+    // The installer library may write to its arguments, this one included.
+    const char letter = entry[2];
+    entry[2] = '?';
+    EXPECT_EQ(entry[2], '?');
+    entry[2] = letter;
   }
   EXPECT_EQ(Code(1), "HE");
   EXPECT_EQ(Code(13), "DE");
