@@ -569,7 +569,7 @@ def stop_during_run(s, stop):
     os.makedirs(download)
     good = b"an older, complete copy"
     open(os.path.join(download, "update2.dll"), "wb").write(good)
-    partial = os.path.join(download, "update2.dll.part")
+    partial = os.path.join(download, "update2.dl~")
     p = s.start_dialog(s.program_in(folder))
     drive(["click", DIALOG, "text=Update"])
     for _ in range(100):
