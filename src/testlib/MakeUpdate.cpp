@@ -1,7 +1,8 @@
 // A stand-in installer library for tests and the demo: MakeUpdate writes its
 // five arguments and the current folder to a file, one "name=value" per line.
 // The file is MAKEUPDATE_LOG when that is set, else makeupdate.txt in the
-// current folder.
+// current folder. When the current folder holds plant-probe.dll, one more
+// line tells whether loading it by bare name succeeds (PlantLoaded=0 or 1).
 #include <windows.h>
 
 #include <cstdio>
@@ -36,5 +37,7 @@ extern "C" __declspec(dllexport) void __stdcall MakeUpdate(ShortString* installD
   WriteLine(out, "LanguageCode", languageCode);
   WriteLine(out, "ProxySetting", proxy);
   std::fprintf(out, "CurrentFolder=%s\n", folder);
+  if (GetFileAttributesA("plant-probe.dll") != INVALID_FILE_ATTRIBUTES)
+    std::fprintf(out, "PlantLoaded=%d\n", LoadLibraryA("plant-probe.dll") != nullptr ? 1 : 0);
   std::fclose(out);
 }
