@@ -3,6 +3,8 @@
 #include <cstring>
 #include <exception>
 
+#include "WinInetEasy.h"
+
 #if defined(UPDATE_HAVE_CONFIG)
 #include "UpdateConfig.h"
 #endif
@@ -143,6 +145,13 @@ std::string ChooseDownloadAddress(const std::string& clientValue, const std::str
   return address;
 }
 
+std::string AskedFileOnly(const std::string& got, const std::string& url, const std::string& downloadDir,
+                          const std::string& name) {
+  const std::string trimmed = formkit::TrimBlanks(url);
+  const std::string asked = IsHttpUrl(trimmed) ? downloadDir + name : trimmed;
+  return got == asked ? got : std::string();
+}
+
 std::string ConnectFailureText(std::string& connectErrorText, const std::string& detail) {
   if (!connectErrorText.empty()) connectErrorText.back() = ':';
   return connectErrorText + "\r\r " + detail;
@@ -210,16 +219,6 @@ class TBusyGuard {
  private:
   TUpdateForm* form_;
 };
-
-// The name DownloadFile returned when it is the file the run asked for (in
-// downloadDir, or the local path itself), else empty: the run never takes a
-// file of another name for the one it wanted.
-std::string AskedFileOnly(const std::string& got, const std::string& url, const std::string& downloadDir,
-                          const std::string& name) {
-  const std::string trimmed = formkit::TrimBlanks(url);
-  const std::string asked = IsHttpUrl(trimmed) ? downloadDir + name : trimmed;
-  return got == asked ? got : std::string();
-}
 
 // The download client asks between blocks whether the dialog gave up.
 bool DialogGaveUp() { return UpdateForm != nullptr && UpdateForm->Running && UpdateForm->Cancelled(); }
