@@ -23,10 +23,10 @@ add_library(updatefrm STATIC ${CMAKE_CURRENT_LIST_DIR}/UpdateFrm.cpp)
 target_include_directories(updatefrm PUBLIC ${CMAKE_CURRENT_LIST_DIR} PRIVATE ${CMAKE_CURRENT_BINARY_DIR})
 target_compile_definitions(updatefrm PRIVATE UPDATE_HAVE_CONFIG)
 target_compile_options(updatefrm PRIVATE ${FK_WARNINGS})
-target_link_libraries(updatefrm PUBLIC formkit)
+target_link_libraries(updatefrm PUBLIC formkit wininet_easy)
 
 if(WIN32)
-  target_link_libraries(updatefrm PUBLIC wininet_easy shell32 advapi32 ole32)
+  target_link_libraries(updatefrm PUBLIC shell32 advapi32 ole32)
 
   add_executable(update WIN32 ${CMAKE_CURRENT_LIST_DIR}/Update.cpp ${CMAKE_CURRENT_LIST_DIR}/res/update.rc)
   target_compile_options(update PRIVATE ${FK_WARNINGS})

@@ -3,6 +3,8 @@
 #include <cstring>
 #include <exception>
 
+#include "WinInetEasy.h"
+
 #if defined(UPDATE_HAVE_CONFIG)
 #include "UpdateConfig.h"
 #endif
@@ -143,6 +145,13 @@ std::string ChooseDownloadAddress(const std::string& clientValue, const std::str
   if (address.empty()) return baseUrl;
   if (address.back() != '/') address += '/';
   return address;
+}
+
+std::string AskedFileOnly(const std::string& got, const std::string& url, const std::string& downloadDir,
+                          const std::string& name) {
+  const std::string trimmed = formkit::TrimBlanks(url);
+  const std::string asked = IsHttpUrl(trimmed) ? downloadDir + name : trimmed;
+  return got == asked ? got : std::string();
 }
 
 std::string ConnectFailureText(std::string& connectErrorText, const std::string& detail) {
@@ -442,7 +451,8 @@ void TUpdateForm::OkBtnClick(formkit::TObject*) {
 }
 
 // Makes sure downloadDir holds the current copy of name; on failure empties
-// currentFile and leaves the reason in LastDownloadError.
+// currentFile and leaves the reason in LastDownloadError. A copy of another
+// size never replaces the one in place.
 bool TUpdateForm::EnsureCurrentFile(const std::string& name, const std::string& downloadDir,
                                     const std::string& updateIniPath, std::string& currentFile) {
   if (currentFile.empty()) return true;
@@ -452,11 +462,16 @@ bool TUpdateForm::EnsureCurrentFile(const std::string& name, const std::string& 
   const formkit::DosDateTime localDate = formkit::FileDosDateTime(currentFile);
   // A missing file has no size, whatever an earlier call left in LastFileSize.
   if (localDate != -1 && localDate == expectedDate && formkit::LastFileSize == expectedSize) return true;
+  const std::string badSize = "Bad size for " + UpdateBaseUrl + name;
+  const TCopyCheck sizeCheck = [&](const std::string&, std::uint32_t size) {
+    return static_cast<std::int32_t>(size) == expectedSize ? std::string() : badSize;
+  };
   std::int32_t size = 0;
-  currentFile = DownloadFile(UpdateBaseUrl + name, downloadDir, size);
+  currentFile = AskedFileOnly(DownloadFile(UpdateBaseUrl + name, downloadDir, size, sizeCheck),
+                              UpdateBaseUrl + name, downloadDir, name);
   if (Cancelled()) return false;
   if (size != expectedSize) {
-    LastDownloadError = "Bad size for " + UpdateBaseUrl + name;
+    LastDownloadError = badSize;
     currentFile.clear();
   }
   return true;
@@ -494,9 +509,11 @@ bool TUpdateForm::RunUpdate() {
   CopyFileA(ModulePath().c_str(), (downloadDir + "update.exe").c_str(), FALSE);
 
   std::int32_t size = 0;
-  std::string currentFile = DownloadFile(UpdateBaseUrl + "update.ini", downloadDir, size);
+  std::string currentFile =
+      AskedFileOnly(DownloadFile(UpdateBaseUrl + "update.ini", downloadDir, size), UpdateBaseUrl + "update.ini",
+                    downloadDir, "update.ini");
   if (Cancelled()) return true;
-  if (size == 0) {
+  if (size == 0 || currentFile.empty()) {
     ErrorBox(ConnectErrorText, -1);
     return true;
   }
@@ -510,9 +527,10 @@ bool TUpdateForm::RunUpdate() {
                             ReadSetting(updateIniPath, "Adresses", "A", std::string()), UpdateBaseUrl);
 
   if (!currentFile.empty()) {
-    currentFile = DownloadFile(downloadAddress + "UPDATE.NFO", downloadDir, size);
+    currentFile = AskedFileOnly(DownloadFile(downloadAddress + "UPDATE.NFO", downloadDir, size),
+                                downloadAddress + "UPDATE.NFO", downloadDir, "UPDATE.NFO");
     if (Cancelled()) return true;
-    if (size == 0) {
+    if (size == 0 || currentFile.empty()) {
       LastDownloadError = downloadAddress + "UPDATE.NFO";
       currentFile.clear();
     }
