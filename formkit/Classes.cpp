@@ -160,18 +160,18 @@ TReader::TReader(const void* data, std::int32_t size)
 
 TReader::~TReader() {
   ReleaseResource();
-  // A destructor must not throw: a failing AfterLoad is kept as the pending
-  // exception (the first one wins) and the other components still get theirs.
-  if (Created != nullptr) {
-    for (std::int32_t i = 0; i < Created->Count; ++i) {
-      try {
-        static_cast<TComponent*>(Created->Get(i))->AfterLoad();
-      } catch (...) {
-        StashException();
-      }
+  delete Created;
+}
+
+void TReader::FinishLoad() {
+  for (std::int32_t i = 0; i < Created->Count; ++i) {
+    try {
+      static_cast<TComponent*>(Created->Get(i))->AfterLoad();
+    } catch (...) {
+      StashException();
     }
   }
-  delete Created;
+  Created->Count = 0;
 }
 
 void TReader::Require(std::int64_t count) const {

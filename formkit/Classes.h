@@ -146,8 +146,11 @@ class TReader : public TObject {
  public:
   explicit TReader(const std::string& resourceName);
   TReader(const void* data, std::int32_t size);
-  // Releases the resource, then calls AfterLoad on every created component.
   ~TReader() override;
+  // Calls AfterLoad on every component created so far, also after a reading
+  // error. A failing AfterLoad becomes the pending exception (the first one
+  // wins) and the others still run.
+  void FinishLoad();
 
   std::int32_t Read(void* buffer, std::int32_t count);
   std::uint8_t ReadByte();

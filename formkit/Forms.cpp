@@ -160,21 +160,34 @@ bool TCustomForm::Reshow() {
   return !alive.expired();
 }
 
-void TCustomForm::LoadFormResource() {
-  const std::string className = ClassType()->ClassName;
-  TReader reader(className);  // its destruction calls AfterLoad, also when reading fails
+namespace {
+
+void ReadFormStream(TCustomForm& form, TReader& reader) {
   if (reader.Size - reader.Offset < 4 || reader.ReadInt32() != kFormSignature) return;
   std::int32_t childPosition = 0;
   const std::uint8_t flags = reader.ReadPrefix(childPosition);
   const std::string streamClass = reader.ReadShortString();
   const std::string objectName = reader.ReadShortString();
-  if ((flags & 1) == 0) Name = objectName;
-  ReadComponentBody(this, reader);
+  if ((flags & 1) == 0) form.Name = objectName;
+  ReadComponentBody(&form, reader);
   const std::int32_t left = reader.Size - reader.Offset;
   if (left != 0) {
     const std::string caption = objectName + ":" + streamClass;
-    ShowMessageBox(Handle, IntToText(left) + " ResSize mismatch", caption.c_str(), MB_OK);
+    ShowMessageBox(form.Handle, IntToText(left) + " ResSize mismatch", caption.c_str(), MB_OK);
   }
+}
+
+}  // namespace
+
+void TCustomForm::LoadFormResource() {
+  TReader reader(ClassType()->ClassName);
+  try {
+    ReadFormStream(*this, reader);
+  } catch (...) {
+    reader.FinishLoad();  // what was created gets AfterLoad, also when reading fails
+    throw;
+  }
+  reader.FinishLoad();
 }
 
 void TCustomForm::Dispatch(TMessage& message) {
