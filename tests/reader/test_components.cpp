@@ -39,8 +39,6 @@ void RegisterTestClasses() {
                             &TTestThrower::ClassInfo});
 }
 
-// ---------------------------------------------------------------- TTestFont
-
 void TTestFont::ReadNamedProperty(const std::string& name, TReader& reader) {
   switch (IndexOfName(name, kFontProps)) {
     case 0: Height = reader.ReadInteger(); break;
@@ -57,8 +55,6 @@ TPersistent* TTestFont::FindSubObject(const std::string& name) {
   }
   return TPersistent::FindSubObject(name);
 }
-
-// ---------------------------------------------------------------- TTestControl
 
 FK_IMPLEMENT_CLASS(TTestControl, TComponent);
 
@@ -107,8 +103,6 @@ TPersistent* TTestControl::FindSubObject(const std::string& name) {
   return TComponent::FindSubObject(name);
 }
 
-// ---------------------------------------------------------------- panel, other, form
-
 void TTestPanel::PanelClick(TObject*) { EventLog().push_back("PanelClick on " + Name); }
 
 static const TPublishedField kPanelFields[] = {FK_FIELD(TTestPanel, InnerBtn)};
@@ -132,14 +126,43 @@ static const TPublishedField kFormFields[] = {FK_FIELD(TTestForm, OkBtn), FK_FIE
 static const TPublishedMethod kFormMethods[] = {FK_METHOD(TTestForm, OkBtnClick), FK_METHOD(TTestForm, FormShow)};
 FK_IMPLEMENT_PUBLISHED_CLASS(TTestForm, TTestControl, kFormFields, kFormMethods);
 
-void ReadForm(TTestForm& form, TReader& reader) {
-  if (reader.ReadInt32() != kFormSignature) throw EClassesError(std::string("not a form stream"));
-  std::int32_t position = 0;
-  std::uint8_t flags = reader.ReadPrefix(position);
-  reader.ReadShortString();
-  std::string name = reader.ReadShortString();
-  if ((flags & 1) == 0) form.Name = name;
-  ReadComponentBody(&form, reader);
+std::string ReadForm(TTestForm& form, TReader& reader) {
+  std::string error;
+  try {
+    if (reader.ReadInt32() != kFormSignature) throw EClassesError(std::string("not a form stream"));
+    std::int32_t position = 0;
+    std::uint8_t flags = reader.ReadPrefix(position);
+    reader.ReadShortString();
+    std::string name = reader.ReadShortString();
+    if ((flags & 1) == 0) form.Name = name;
+    ReadComponentBody(&form, reader);
+  } catch (const EClassesError& e) {
+    error = e.Message;
+  }
+  reader.FinishLoad();
+  return error;
+}
+
+std::string ReadUntrustedStream(const std::uint8_t* data, std::size_t size) {
+  SetMessageBoxFunc([](void*, const char*, const char*, unsigned) { return 1; });
+  SetSysColorFunc([](int index) { return index; });
+  RegisterTestClasses();
+  std::vector<std::uint8_t> copy(data, data + size);
+  std::string error;
+  {
+    TTestForm form;
+    form.Create(nullptr);
+    TReader reader(copy.data(), static_cast<std::int32_t>(copy.size()));
+    error = ReadForm(form, reader);
+    try {
+      RaisePendingException();
+    } catch (...) {
+    }
+    FreeTestComponents();
+  }
+  UnregisterAllComponentClasses();
+  EventLog().clear();
+  return error;
 }
 
 }  // namespace readertest

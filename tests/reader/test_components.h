@@ -1,4 +1,4 @@
-// Component classes for the reader tests and the fuzz target: one property of
+// Component classes for the reader tests and the fuzz target: a property of
 // every kind the toolkit reads, sub-objects for dotted names, and published
 // fields and methods on a form and a panel.
 #pragma once
@@ -84,8 +84,11 @@ class TTestForm : public TTestControl {
   int Clicks = 0;
 };
 
-// Reads a whole stream into form the way the form loader does: signature,
-// prefix, class and object names, then the body.
-void ReadForm(TTestForm& form, TReader& reader);
+// Reads a whole stream into form the way the form loader does, AfterLoad
+// included; returns the reading error's message, or "" when complete.
+std::string ReadForm(TTestForm& form, TReader& reader);
+// The same on a copy of exactly the given bytes, so ASan sees a read past
+// them; then frees what was built (the fuzz target and the saved inputs).
+std::string ReadUntrustedStream(const std::uint8_t* data, std::size_t size);
 
 }  // namespace readertest
