@@ -59,7 +59,6 @@ TEST(Font, HandleFollowsTheFields) {
   LOGFONTA lf = FontRecord(f);
   EXPECT_EQ(lf.lfWeight, FW_BOLD);
   EXPECT_EQ(lf.lfItalic, 1);
-  EXPECT_EQ(lf.lfUnderline, 0);
   EXPECT_EQ(lf.lfCharSet, DEFAULT_CHARSET);
   EXPECT_EQ(std::string(lf.lfFaceName), std::string(31, 'A'));
   TFont other;
@@ -67,19 +66,6 @@ TEST(Font, HandleFollowsTheFields) {
   other.CopyFrom(f);  // always drops the handle
   EXPECT_EQ(GetObjectType(old), 0u);
   EXPECT_EQ(FontRecord(other).lfHeight, -17);
-}
-
-TEST(Brush, SetColorKeepsOrReplacesTheHandle) {
-  TBrush br;
-  br.SetColor(0x00FF00);
-  HBRUSH h = br.GetHandle();
-  br.SetColor(0x00FF00);
-  EXPECT_EQ(br.Handle, h);
-  br.SetColor(0x0000FF);
-  EXPECT_EQ(GetObjectType(h), 0u);
-  TBrush clear;
-  clear.Style = bsClearBrush;
-  EXPECT_EQ(clear.GetHandle(), nullptr);
 }
 
 TEST(Canvas, FillRectAddsTheOriginAndAClearBrushFillsNothing) {

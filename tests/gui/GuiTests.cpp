@@ -1,7 +1,8 @@
 // Controls and forms with real windows, built from the test form resources.
 #include <gtest/gtest.h>
 
-#include <new>
+#include <cstring>
+#include <functional>
 #include <stdexcept>
 #include <string>
 
@@ -22,7 +23,6 @@ std::string WindowText(HWND w) {
   GetWindowTextA(w, buf, sizeof buf);
   return buf;
 }
-LONG_PTR Style(HWND w) { return GetWindowLongPtrA(w, GWL_STYLE); }
 
 int paintCalls = 0;
 void FailPaint(TObject*, TObject*) {
@@ -31,6 +31,16 @@ void FailPaint(TObject*, TObject*) {
 }
 void FailDestroy(TObject*, TObject*) { throw std::runtime_error("destroy failed"); }
 void CloseSender(TObject*, TObject* sender) { static_cast<TCustomForm*>(sender)->Close(); }
+
+// Cancels the thread's dialog (a message box or the folder browser) once it is up.
+BOOL CALLBACK CancelDialog(HWND window, LPARAM) {
+  char name[16] = {};
+  GetClassNameA(window, name, sizeof name);
+  if (std::strcmp(name, "#32770") != 0 || !IsWindowVisible(window)) return TRUE;
+  PostMessageA(window, WM_COMMAND, IDCANCEL, 0);
+  return FALSE;
+}
+VOID CALLBACK CancelDialogs(HWND, UINT, UINT_PTR, DWORD) { EnumThreadWindows(GetCurrentThreadId(), &CancelDialog, 0); }
 
 // A form whose memory outlives it: on destruction every word becomes Fill
 // (0, or a window handle standing for a reused one). Code that still reads
@@ -58,15 +68,11 @@ class TDeadForm : public TForm {
   static inline std::uintptr_t Fill = 0;
 };
 
-// A form without a resource, its window created at 40, 50.
+// A form without a resource, its window created.
 template <class F = TForm>
-F* BareForm(std::uint8_t borderStyle = bsSingle) {
+F* BareForm() {
   auto* f = new F();
   f->Create(nullptr);
-  f->BorderStyle = borderStyle;
-  f->Position = poDesigned;
-  f->Left = 40;
-  f->Top = 50;
   f->Width = 300;
   f->Height = 200;
   f->EnsureWindow();
@@ -126,18 +132,37 @@ TEST(Controls, ClickNeedsPressAndReleaseInside) {
   EXPECT_EQ(f->LastSender, f->OkBtn);
 }
 
-// The window procedure catches what a handler raises; the message loop raises
-// it once, and the control goes on working.
-TEST(Controls, HandlerErrorsReachTheMessageLoopOnce) {
+// The window procedure catches what a handler raises; it comes out once where
+// the Win32 call that ran the handler returns, and the control goes on working.
+TEST(Controls, HandlerErrorsReachTheCallerOnce) {
   TTestForm* f = SharedForm();
+  HWND b = f->OkBtn->Handle;
   Drain();
   f->OnOk = [] { throw std::runtime_error("handler failed"); };
-  EXPECT_THROW(PostClick(f->OkBtn->Handle, 3, 3, f->OkBtn->Handle, 3, 3), std::runtime_error);
+  EXPECT_THROW(PostClick(b, 3, 3, b, 3, 3), std::runtime_error);
+  SendMessageA(b, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(3, 3));
+  SendMessageA(b, WM_LBUTTONUP, 0, MAKELPARAM(3, 3));
+  EXPECT_THROW(RaisePendingException(), std::runtime_error);
+  // Dispatched by the loop of a message box or the folder browser.
+  const UINT_PTR timer = SetTimer(nullptr, 0, 200, &CancelDialogs);
+  const std::function<void()> modalCalls[] = {
+      [] { ShowMessageBox(nullptr, "modal", "FkBoundaryTest", MB_OKCANCEL); },
+      [] {
+        std::string folder = "C:\\";
+        SelectDirectory(nullptr, "modal", folder);
+      },
+  };
+  for (const auto& call : modalCalls) {
+    PostMessageA(b, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(3, 3));
+    PostMessageA(b, WM_LBUTTONUP, 0, MAKELPARAM(3, 3));
+    EXPECT_THROW(call(), std::runtime_error);
+  }
+  KillTimer(nullptr, timer);
   f->OnOk = nullptr;
   EXPECT_FALSE(f->OkBtn->MousePressed);
   EXPECT_FALSE(ExceptionPending());
   f->OkClicks = 0;
-  PostClick(f->OkBtn->Handle, 3, 3, f->OkBtn->Handle, 3, 3);
+  PostClick(b, 3, 3, b, 3, 3);
   EXPECT_EQ(f->OkClicks, 1);
 
   f->OnPaint = {&FailPaint, nullptr};
@@ -244,7 +269,7 @@ TEST(Forms, DialogFormIsCentredAtItsClientSize) {
   GetWindowRect(f->Handle, &r);
   EXPECT_EQ(r.left, (GetSystemMetrics(SM_CXSCREEN) - f->Width) / 2);
   EXPECT_EQ(r.top, (GetSystemMetrics(SM_CYSCREEN) - f->Height) / 2);
-  EXPECT_EQ(Style(f->Handle) & WS_SYSMENU, 0);
+  EXPECT_EQ(GetWindowLongPtrA(f->Handle, GWL_STYLE) & WS_SYSMENU, 0);
   EXPECT_EQ(Application->MainForm, f);
 }
 
@@ -358,7 +383,7 @@ TEST(Forms, RunAndReshowProcessMessages) {
 
 TEST(Forms, MinimizingToTheTray) {
   SharedForm();
-  TForm* f = BareForm(bsSizeable);
+  TForm* f = BareForm();
   f->Caption = std::string(100, 't');  // longer than a tip holds
   SendToWindow(f->Handle, WM_SIZE, SIZE_MINIMIZED, 0);
   EXPECT_FALSE(f->InTray);  // off unless asked for

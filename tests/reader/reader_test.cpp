@@ -102,18 +102,6 @@ TEST_F(ReaderTest, ReadsEveryValueKind) {
   EXPECT_EQ(form.PathLabel->Font.Style, 0x9u);    // unknown element ignored
 }
 
-TEST_F(ReaderTest, ColourRules) {
-  const struct {
-    std::string value;
-    std::int32_t color;
-  } cases[] = {{S("\x07\x06" "clNavy"), 0x800000}, {S("\x07\x05" "clred"), 0}, {S("\x07\x06" "clNone"), 0x1FFFFFFF},
-               {S("\x04\x0F\x00\x00\x80"), static_cast<std::int32_t>(0x8000000F)}};  // numbers stay unresolved
-  for (const auto& c : cases) {
-    EXPECT_EQ(ReadInto(RootWith(Prop("Color", c.value))), "");
-    EXPECT_EQ(form.Color, c.color);
-  }
-}
-
 TEST_F(ReaderTest, SkipsUnreadPropertiesAndGoesOn) {
   ASSERT_EQ(ReadInto(Load("forms/skip.bin")), "");
   EXPECT_TRUE(boxes.empty());
@@ -207,18 +195,23 @@ TEST_F(ReaderTest, FieldOfAnotherClassIsNotStored) {
 }
 
 TEST_F(ReaderTest, MissingEventShowsNameAnd9999AndGoesOn) {
-  ASSERT_EQ(ReadInto(Load("forms/missing_event.bin")), "");
+  ASSERT_EQ(ReadInto(RootWith(S("\0\x0CTTestControl\x09" "CancelBtn") + Prop("OnClick", S("\x07\x0E" "CancelBtnClick")) +
+                                  Prop("Left", S("\x02\x09")) + S("\0\0"), S("\0"))),
+            "");
   EXPECT_EQ(boxes, std::vector<std::string>{"CancelBtn 9999"});
   EXPECT_EQ(EventLog()[3], "Left of CancelBtn");
 }
 
 TEST_F(ReaderTest, AfterLoadReachesEveryCreatedComponent) {
-  EXPECT_EQ(ReadInto(Load("forms/unregistered.bin")), "TNoSuchGauge");
+  EXPECT_EQ(ReadInto(RootWith(S("\0") + Child("TTestControl", "First") + Child("TNoSuchGauge", "Gauge"), "")),
+            "TNoSuchGauge");
   EXPECT_EQ(boxes, std::vector<std::string>{"TNoSuchGauge"});
   EXPECT_EQ(AfterLoads(), std::vector<std::string>{"First"});
   FreeTestComponents();
   EventLog().clear();
-  EXPECT_EQ(ReadInto(Load("forms/bad_late.bin")), "Invalid boolean value");
+  EXPECT_EQ(ReadInto(RootWith(S("\0\x0ATTestPanel\x01" "A\0") + Child("TTestControl", "B") +
+                              S("\0\x0CTTestControl\x01" "C") + Prop("Visible", S("\x0B\x06" "akLeft\0")), "")),
+            "Invalid boolean value");
   EXPECT_EQ(AfterLoads(), (std::vector<std::string>{"A", "B", "C"}));
   FreeTestComponents();
   EventLog().clear();

@@ -28,10 +28,8 @@ std::vector<std::string>& EventLog() {
 void FreeTestComponents() {
   std::vector<TTestControl*> all;
   all.swap(Live());
-  for (TTestControl* c : all) {
-    // The root form is owned by its test, not by us.
+  for (TTestControl* c : all)
     if (c->ClassType() != &TTestForm::ClassInfo) delete c;
-  }
 }
 
 void RegisterTestClasses() {
@@ -71,12 +69,10 @@ void TTestControl::Create(TComponent* owner) {
 }
 
 void TTestControl::AttachToParent(TComponent* container) {
-  Parent = container;
   EventLog().push_back("attach to " + container->Name + " named '" + Name + "'");
 }
 
 void TTestControl::AfterLoad() {
-  ++AfterLoadCalls;
   EventLog().push_back("afterload " + Name);
 }
 

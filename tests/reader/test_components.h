@@ -15,7 +15,7 @@ using namespace formkit;
 
 // What happened while reading, in order ("create X", "attach X", ...).
 std::vector<std::string>& EventLog();
-// Frees every test component made so far (owners never free them).
+// Frees every test component made so far but the root (owners never free them).
 void FreeTestComponents();
 void RegisterTestClasses();
 
@@ -40,19 +40,14 @@ class TTestControl : public TComponent {
   void Create(TComponent* owner) override;
   void AfterLoad() override;
 
-  std::int32_t Left = 0;
-  std::int32_t Top = 0;
+  std::int32_t Left = 0, Top = 0, Color = -1, DataSize = -1;
   std::string Caption;
   bool Visible = false;
-  std::int32_t Color = -1;
   std::int8_t Align = 0;  // one-byte enumeration field
   std::uint32_t Anchors = 0;
   std::unique_ptr<std::uint8_t[]> Data;
-  std::int32_t DataSize = -1;
   TNotifyEvent OnClick;
   TTestFont Font;
-  TComponent* Parent = nullptr;
-  int AfterLoadCalls = 0;
 };
 
 class TTestPanel : public TTestControl {
@@ -66,8 +61,7 @@ class TTestOther : public TTestControl {
   FK_CLASS()
 };
 
-// Fails in AfterLoad.
-class TTestThrower : public TTestControl {
+class TTestThrower : public TTestControl {  // fails in AfterLoad
   FK_CLASS()
  public:
   void AfterLoad() override;

@@ -1,12 +1,8 @@
-// File helpers and file streams on real files, and the exception boundary of
-// real window procedures.
+// File helpers and file streams on real files.
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
-#include <cstring>
-#include <functional>
-#include <stdexcept>
 #include <string>
 
 #include "BoxCapture.h"
@@ -145,72 +141,4 @@ TEST_F(Files, Streams) {
     EXPECT_EQ(e.Message, bad);
   }
   EXPECT_THROW(TFileStream(dir_ + "never-created", 0), EStreamError);
-}
-
-namespace {
-
-LRESULT CALLBACK ThrowingProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
-  try {
-    if (msg == WM_APP) throw std::runtime_error("raised in handler " + IntToText(static_cast<std::int32_t>(wParam)));
-    return DefWindowProcA(window, msg, wParam, lParam);
-  } catch (...) {
-    StashException();
-    return 0;
-  }
-}
-
-// Cancels the thread's dialog (a message box or the folder browser) once it is up.
-BOOL CALLBACK CancelDialog(HWND window, LPARAM) {
-  char name[16] = {};
-  GetClassNameA(window, name, sizeof name);
-  if (std::strcmp(name, "#32770") != 0 || !IsWindowVisible(window)) return TRUE;
-  PostMessageA(window, WM_COMMAND, IDCANCEL, 0);
-  return FALSE;
-}
-VOID CALLBACK CancelDialogs(HWND, UINT, UINT_PTR, DWORD) { EnumThreadWindows(GetCurrentThreadId(), &CancelDialog, 0); }
-
-std::string RaisedMessage() {
-  try {
-    RaisePendingException();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "nothing raised";
-}
-
-}  // namespace
-
-// Sent, dispatched, or dispatched by a modal call's own loop: the error comes
-// out where the Win32 call returns.
-TEST(ExceptionBoundary, WindowProcedureErrorsReachTheCaller) {
-  WNDCLASSA cls = {};
-  cls.lpfnWndProc = &ThrowingProc;
-  cls.hInstance = GetModuleHandleA(nullptr);
-  cls.lpszClassName = "FkBoundaryTest";
-  RegisterClassA(&cls);
-  HWND window = CreateWindowExA(0, cls.lpszClassName, "", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr,
-                                cls.hInstance, nullptr);
-  ASSERT_NE(window, nullptr);
-  SendMessageA(window, WM_APP, 1, 0);
-  EXPECT_EQ(RaisedMessage(), "raised in handler 1");
-  PostMessageA(window, WM_APP, 2, 0);
-  MSG msg;
-  while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
-  EXPECT_EQ(RaisedMessage(), "raised in handler 2");
-
-  const UINT_PTR timer = SetTimer(nullptr, 0, 200, &CancelDialogs);
-  const std::function<void()> modalCalls[] = {
-      [] { ShowMessageBox(nullptr, "modal", "FkBoundaryTest", MB_OKCANCEL); },
-      [] {
-        std::string folder = "C:\\";
-        SelectDirectory(nullptr, "modal", folder);
-      },
-  };
-  for (const auto& call : modalCalls) {
-    PostMessageA(window, WM_APP, 3, 0);
-    EXPECT_THROW(call(), std::runtime_error);
-    EXPECT_FALSE(ExceptionPending());
-  }
-  KillTimer(nullptr, timer);
-  DestroyWindow(window);
 }
