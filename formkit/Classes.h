@@ -220,7 +220,7 @@ class TStream : public TObject {
 
 constexpr std::uint16_t fmCreate = 0xFFFF;
 
-#if defined(_WIN32)
+// Windows only (Classes_win.cpp).
 class TFileStream : public TStream {
  public:
   // fmCreate creates or truncates; any other mode opens an existing file.
@@ -237,9 +237,8 @@ class TFileStream : public TStream {
   std::int32_t CopyFrom(TStream& source, std::int32_t count) override;
   void ReadComponentData() override;
 
-  THandle Handle = kInvalidHandle;
+  std::intptr_t Handle = -1;  // a THandle
   std::string FileName;
 };
-#endif
 
 }  // namespace formkit
