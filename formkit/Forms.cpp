@@ -25,18 +25,18 @@ const char* const kPositions[] = {"poDesigned",     "poDefault",       "poDefaul
                                   "poScreenCenter", "poDesktopCenter", "poMainFormCenter", "poOwnerFormCenter"};
 const char* const kWindowStates[] = {"wsNormal", "wsMinimized", "wsMaximized"};
 
-constexpr DWORD kFormBaseStyle = WS_CLIPCHILDREN | WS_CLIPSIBLINGS;  // 0x06000000
+constexpr DWORD kFormBaseStyle = WS_CLIPCHILDREN | WS_CLIPSIBLINGS;
 constexpr UINT kNonClientMetricsSize = 340;                          // the record without iPaddedBorderWidth
 constexpr UINT kTrayIconId = 1;
 
 HINSTANCE ModuleInstance() { return GetModuleHandleA(nullptr); }
 
-void WindowStyles(std::uint8_t borderStyle, DWORD& style, DWORD& exStyle) {
+void WindowStyles(TFormBorderStyle borderStyle, DWORD& style, DWORD& exStyle) {
   style = 0;
   exStyle = 0;
   switch (borderStyle) {
     case bsNone: style = WS_POPUP; break;
-    case bsSingle: style = 0x00CA0000; break;  // caption, system menu, minimise box
+    case bsSingle: style = WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX; break;
     case bsSizeable: style = WS_OVERLAPPEDWINDOW; break;
     case bsDialog:
       style = WS_DLGFRAME;
@@ -48,7 +48,7 @@ void WindowStyles(std::uint8_t borderStyle, DWORD& style, DWORD& exStyle) {
   }
 }
 
-int ShowCommand(std::uint8_t windowState) {
+int ShowCommand(TWindowState windowState) {
   switch (windowState) {
     case wsMinimized: return SW_MINIMIZE;
     case wsMaximized: return SW_SHOWMAXIMIZED;
@@ -105,9 +105,9 @@ void TCustomForm::ReadNamedProperty(const std::string& name, TReader& reader) {
     case 2: OldCreateOrder = reader.ReadBoolean(); break;
     case 3: Width = reader.ReadInteger() + 2 * borderWidth; break;
     case 4: Height = reader.ReadInteger() + captionHeight + 4 * borderWidth; break;
-    case 5: BorderStyle = static_cast<std::uint8_t>(reader.ReadEnum(kBorderStyles)); break;
-    case 6: Position = static_cast<std::uint8_t>(reader.ReadEnum(kPositions)); break;
-    case 7: WindowState = static_cast<std::uint8_t>(reader.ReadEnum(kWindowStates)); break;
+    case 5: BorderStyle = static_cast<TFormBorderStyle>(reader.ReadEnum(kBorderStyles)); break;
+    case 6: Position = static_cast<TPosition>(reader.ReadEnum(kPositions)); break;
+    case 7: WindowState = static_cast<TWindowState>(reader.ReadEnum(kWindowStates)); break;
     case 8: {
       TNotifyEvent onCreate = LookupEventHandler(this, reader.ReadString());
       if (onCreate.IsSet()) onCreate(this);

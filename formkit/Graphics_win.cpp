@@ -25,7 +25,7 @@ void TFont::ReadNamedProperty(const std::string& name, TReader& reader) {
     case 1: Color = reader.ReadColor(); break;
     case 2: Height = reader.ReadInteger(); break;
     case 3: Name = reader.ReadString(); break;
-    case 4: Style = static_cast<std::uint8_t>(reader.ReadSet(kFontStyles)); break;
+    case 4: Style = static_cast<TFontStyle>(reader.ReadSet(kFontStyles)); break;
     default: TPersistent::ReadNamedProperty(name, reader); break;
   }
 }
@@ -35,10 +35,10 @@ HFONT TFont::GetHandle() {
     LOGFONTA lf;
     std::memset(&lf, 0, sizeof lf);
     lf.lfHeight = Height;
-    lf.lfWeight = (Style & fsBold) ? FW_BOLD : FW_NORMAL;
-    lf.lfItalic = (Style & fsItalic) ? 1 : 0;
-    lf.lfUnderline = (Style & fsUnderline) ? 1 : 0;
-    lf.lfStrikeOut = (Style & fsStrikeOut) ? 1 : 0;
+    lf.lfWeight = HasStyle(Style, fsBold) ? FW_BOLD : FW_NORMAL;
+    lf.lfItalic = HasStyle(Style, fsItalic);
+    lf.lfUnderline = HasStyle(Style, fsUnderline);
+    lf.lfStrikeOut = HasStyle(Style, fsStrikeOut);
     lf.lfCharSet = DEFAULT_CHARSET;
     // Longer face names are cut; the zero fill keeps the terminator.
     std::memcpy(lf.lfFaceName, Name.data(), Name.size() < LF_FACESIZE ? Name.size() : LF_FACESIZE - 1);

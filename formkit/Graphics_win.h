@@ -12,8 +12,19 @@
 
 namespace formkit {
 
-// Font style bits, in the order of the stream's set names.
-constexpr std::uint8_t fsBold = 1, fsItalic = 2, fsUnderline = 4, fsStrikeOut = 8;
+// Font style bits, in the order of the stream's set names; a font's Style
+// holds a set of them.
+enum class TFontStyle : std::uint8_t { fsBold = 1, fsItalic = 2, fsUnderline = 4, fsStrikeOut = 8 };
+using enum TFontStyle;
+constexpr TFontStyle operator|(TFontStyle a, TFontStyle b) {
+  return static_cast<TFontStyle>(static_cast<std::uint8_t>(a) | static_cast<std::uint8_t>(b));
+}
+constexpr bool HasStyle(TFontStyle set, TFontStyle style) {
+  return (static_cast<std::uint8_t>(set) & static_cast<std::uint8_t>(style)) != 0;
+}
+
+enum class TBrushStyle : std::uint8_t { bsSolidBrush, bsClearBrush };
+using enum TBrushStyle;
 
 class TFont : public TPersistent {
  public:
@@ -29,7 +40,7 @@ class TFont : public TPersistent {
   std::int32_t Color = 0;
   std::int32_t Height = 0;
   std::string Name;
-  std::uint8_t Style = 0;
+  TFontStyle Style = {};
 };
 
 class TBrush : public TObject {
@@ -42,11 +53,9 @@ class TBrush : public TObject {
   void SetColor(std::int32_t color);
 
   std::int32_t Color = 0;
-  std::uint8_t Style = 0;  // 0 solid, 1 clear
+  TBrushStyle Style = bsSolidBrush;
   HBRUSH Handle = nullptr;
 };
-
-constexpr std::uint8_t bsSolidBrush = 0, bsClearBrush = 1;
 
 // Draws into a borrowed drawing context, offset by its origin.
 class TCanvas : public TObject {
