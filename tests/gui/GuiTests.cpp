@@ -1,4 +1,5 @@
-// Controls and forms with real windows, built from the test form resources.
+// The toolkit with real windows: graphics on memory surfaces, then controls
+// and forms built from the test form resources.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -7,13 +8,84 @@
 #include <string>
 
 #include "BoxCapture.h"
-#include "GuiHelpers.h"
+#include "PictureBlocks.h"
 #include "ScopedWin.h"
+#include "TestForms.h"
 
 using namespace formkit;
 using namespace fktest;
 
 namespace {
+
+// Processes what is queued and forgets a quit message it met.
+void Drain() {
+  Application->ProcessMessages();
+  Application->Terminated = false;
+}
+
+// The test form, created through CreateForm and shown on first use.
+TTestForm* SharedForm() {
+  static TTestForm* form = nullptr;
+  if (form == nullptr) {
+    Application->CreateForm(form);
+    form->Show();
+    Drain();
+  }
+  return form;
+}
+
+// Posts a press to one window and a release to another, then processes them.
+void PostClick(HWND down, int downX, int downY, HWND up, int upX, int upY) {
+  PostMessageA(down, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(downX, downY));
+  PostMessageA(up, WM_LBUTTONUP, 0, MAKELPARAM(upX, upY));
+  Application->ProcessMessages();
+}
+
+// A memory drawing surface whose pixels the tests can read.
+class Surface {
+ public:
+  Surface(int width, int height, COLORREF fill) : width_(width), height_(height) {
+    BITMAPINFO bi = {};
+    bi.bmiHeader = {sizeof(BITMAPINFOHEADER), width, -height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};  // top-down
+    bitmap_ = CreateDIBSection(dc_, &bi, DIB_RGB_COLORS, reinterpret_cast<void**>(&bits_), nullptr, 0);
+    old_ = SelectObject(dc_, bitmap_);
+    RECT all = {0, 0, width, height};
+    SetDCBrushColor(dc_, fill);
+    FillRect(dc_, &all, static_cast<HBRUSH>(GetStockObject(DC_BRUSH)));
+  }
+  ~Surface() {
+    SelectObject(dc_, old_);
+    DeleteObject(bitmap_);
+    DeleteDC(dc_);
+  }
+  Surface(const Surface&) = delete;
+  Surface& operator=(const Surface&) = delete;
+
+  HDC dc() const { return dc_; }
+  COLORREF At(int x, int y) const {
+    GdiFlush();
+    const std::uint32_t p = bits_[y * width_ + x];
+    return RGB((p >> 16) & 0xFF, (p >> 8) & 0xFF, p & 0xFF);
+  }
+  // Pixels in the rectangle that differ from c.
+  int CountOther(int left, int top, int right, int bottom, COLORREF c) const {
+    int n = 0;
+    for (int y = top; y < bottom; ++y)
+      for (int x = left; x < right; ++x) n += At(x, y) != c;
+    return n;
+  }
+  int CountOther(COLORREF c) const { return CountOther(0, 0, width_, height_, c); }
+
+ private:
+  int width_, height_;
+  HDC dc_ = CreateCompatibleDC(nullptr);
+  HBITMAP bitmap_ = nullptr;
+  HGDIOBJ old_ = nullptr;
+  std::uint32_t* bits_ = nullptr;
+};
+
+const COLORREF kWhite = RGB(255, 255, 255);
+const COLORREF kRed = RGB(255, 0, 0), kGreen = RGB(0, 255, 0), kBlue = RGB(0, 0, 255);
 
 const COLORREF kFormColor = 0xF0D0B0;
 const COLORREF kMagenta = RGB(255, 0, 255);
@@ -68,6 +140,23 @@ class TDeadForm : public TForm {
   static inline std::uintptr_t Fill = 0;
 };
 
+void Draw(const std::vector<std::uint8_t>& block, Surface& s, const TRect& r) {
+  TCanvas canvas;
+  canvas.Handle = s.dc();
+  canvas.SetOrigin(50, 50);  // not applied to pictures
+  TPicture p;
+  p.DataSize = static_cast<std::int32_t>(block.size());
+  p.Data.reset(new std::uint8_t[block.size() + 1]);
+  std::memcpy(p.Data.get(), block.data(), block.size());
+  p.Draw(r, canvas);
+}
+
+LOGFONTA FontRecord(TFont& f) {
+  LOGFONTA lf = {};
+  GetObjectA(f.GetHandle(), sizeof lf, &lf);
+  return lf;
+}
+
 // A form without a resource, its window created.
 template <class F = TForm>
 F* BareForm() {
@@ -80,6 +169,76 @@ F* BareForm() {
 }
 
 }  // namespace
+
+// The whole bitmap at the rectangle's top left, neither scaled nor clipped.
+TEST(Picture, DrawsTheWholeBitmapAtTheRectangle) {
+  Surface s(20, 20, kWhite);
+  Draw(MakeBlock(), s, BoundsToRect(5, 6, 1, 1));
+  EXPECT_EQ(s.At(5, 6), kBlue);  // the last stored row is the top one
+  EXPECT_EQ(s.At(8, 7), kGreen);
+  EXPECT_EQ(s.At(5, 8), kRed);
+  EXPECT_EQ(s.CountOther(kWhite), 12);
+  Surface t(20, 20, kWhite);
+  Draw(MakeBlock(-3), t, BoundsToRect(5, 6, 4, 3));
+  EXPECT_EQ(t.At(5, 6), kRed);  // top-down rows
+  auto damaged = MakeBlock();
+  fktest::Put32(damaged, 34, 4000);
+  Surface u(20, 20, kWhite);
+  Draw(damaged, u, BoundsToRect(5, 6, 1, 1));
+  EXPECT_EQ(u.CountOther(kWhite), 0);
+}
+
+TEST(Font, HandleFollowsTheFields) {
+  TFont f;
+  f.Style = fsBold | fsItalic;
+  f.Height = -17;
+  f.Charset = "ANSI_CHARSET";
+  f.Name = std::string(31, 'A') + "BCDEF";  // cut to what the record holds
+  LOGFONTA lf = FontRecord(f);
+  EXPECT_EQ(lf.lfWeight, FW_BOLD);
+  EXPECT_EQ(lf.lfItalic, 1);
+  EXPECT_EQ(lf.lfCharSet, DEFAULT_CHARSET);
+  EXPECT_EQ(std::string(lf.lfFaceName), std::string(31, 'A'));
+  TFont other;
+  HFONT old = other.GetHandle();
+  other.CopyFrom(f);  // always drops the handle
+  EXPECT_EQ(GetObjectType(old), 0u);
+  EXPECT_EQ(FontRecord(other).lfHeight, -17);
+}
+
+TEST(Canvas, FillRectAddsTheOriginAndAClearBrushFillsNothing) {
+  Surface s(40, 40, kWhite);
+  TCanvas c;
+  c.Handle = s.dc();
+  c.SetOrigin(10, 20);
+  c.GetBrush()->SetColor(kRed);
+  c.FillRect(BoundsToRect(0, 0, 5, 4));
+  EXPECT_EQ(s.CountOther(10, 20, 15, 24, kRed), 0);
+  EXPECT_EQ(s.CountOther(kWhite), 20);
+  c.GetBrush()->Style = bsClearBrush;
+  c.GetBrush()->SetHandle(nullptr);
+  c.FillRect(BoundsToRect(0, 0, 20, 20));
+  EXPECT_EQ(s.CountOther(kWhite), 20);
+}
+
+TEST(Canvas, TextOutDrawsAtTheOriginWithTheBrushBackground) {
+  TCanvas c;
+  c.SetOrigin(120, 64);
+  c.GetFont()->Height = -16;
+  c.GetFont()->Color = kBlue;
+  c.GetBrush()->SetColor(kGreen);
+  for (bool clear : {false, true}) {
+    Surface s(200, 120, kWhite);
+    c.Handle = s.dc();
+    if (clear) c.GetBrush()->Style = bsClearBrush;
+    c.TextOut(0, 0, "WM");
+    EXPECT_EQ(GetCurrentObject(s.dc(), OBJ_FONT), c.GetFont()->Handle);
+    EXPECT_EQ(s.CountOther(0, 0, 200, 64, kWhite) + s.CountOther(0, 0, 120, 120, kWhite), 0);
+    EXPECT_GT(s.CountOther(120, 64, 150, 84, kWhite), 0);
+    EXPECT_EQ(s.CountOther(120, 64, 150, 84, kGreen) < 30 * 20, !clear);  // text on the background
+    EXPECT_EQ(s.CountOther(120, 64, 160, 90, kGreen) == 40 * 26, clear);  // no background at all
+  }
+}
 
 TEST(Controls, StreamBuildsTheFormAndTakesOverItsWindows) {
   TTestForm* f = SharedForm();

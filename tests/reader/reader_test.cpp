@@ -43,7 +43,7 @@ class ReaderTest : public ::testing::Test {
  protected:
   void SetUp() override {
     boxes.clear();
-    EventLog().clear();
+    EventLog.clear();
     previousBox_ = SetMessageBoxFunc([](void*, const char* text, const char*, unsigned) {
       boxes.push_back(text);
       return 1;
@@ -65,7 +65,7 @@ class ReaderTest : public ::testing::Test {
   }
   std::vector<std::string> AfterLoads() const {
     std::vector<std::string> names;
-    for (const std::string& e : EventLog())
+    for (const std::string& e : EventLog)
       if (e.rfind("afterload ", 0) == 0) names.push_back(e.substr(10));
     return names;
   }
@@ -185,7 +185,7 @@ TEST_F(ReaderTest, BuildsTheTreeInOrder) {
       "create TTestOther", "attach to Panel named ''",
       "create TTestPanel", "attach to  named ''", "Left of PathLabel",
       "afterload OkBtn", "afterload Panel", "afterload innerbtn", "afterload Second", "afterload PathLabel"};
-  EXPECT_EQ(EventLog(), expected);  // the root gets no AfterLoad
+  EXPECT_EQ(EventLog, expected);  // the root gets no AfterLoad
 }
 
 TEST_F(ReaderTest, FieldOfAnotherClassIsNotStored) {
@@ -199,7 +199,7 @@ TEST_F(ReaderTest, MissingEventShowsNameAnd9999AndGoesOn) {
                                   Prop("Left", S("\x02\x09")) + S("\0\0"), S("\0"))),
             "");
   EXPECT_EQ(boxes, std::vector<std::string>{"CancelBtn 9999"});
-  EXPECT_EQ(EventLog()[3], "Left of CancelBtn");
+  EXPECT_EQ(EventLog[3], "Left of CancelBtn");
 }
 
 TEST_F(ReaderTest, AfterLoadReachesEveryCreatedComponent) {
@@ -208,13 +208,13 @@ TEST_F(ReaderTest, AfterLoadReachesEveryCreatedComponent) {
   EXPECT_EQ(boxes, std::vector<std::string>{"TNoSuchGauge"});
   EXPECT_EQ(AfterLoads(), std::vector<std::string>{"First"});
   FreeTestComponents();
-  EventLog().clear();
+  EventLog.clear();
   EXPECT_EQ(ReadInto(RootWith(S("\0\x0ATTestPanel\x01" "A\0") + Child("TTestControl", "B") +
                               S("\0\x0CTTestControl\x01" "C") + Prop("Visible", S("\x0B\x06" "akLeft\0")), "")),
             "Invalid boolean value");
   EXPECT_EQ(AfterLoads(), (std::vector<std::string>{"A", "B", "C"}));
   FreeTestComponents();
-  EventLog().clear();
+  EventLog.clear();
   // A failing AfterLoad is kept pending, the first one wins, the others still run.
   EXPECT_EQ(ReadInto(RootWith(S("\0") + Child("TTestThrower", "T1") + Child("TTestThrower", "T2") +
                               Child("TTestControl", "C"), S("\0"))),
