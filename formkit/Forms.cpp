@@ -5,6 +5,9 @@
 #include <cstring>
 #include <exception>
 
+#include "ExtCtrls.h"
+#include "StdCtrls.h"
+
 namespace formkit {
 
 const char* const kFormClassName = "LFORM";
@@ -306,6 +309,19 @@ void StartForms() {
 void FinishForms() {
   delete Application;
   Application = nullptr;
+}
+
+void StartToolkit() {
+  StartSysUtils();
+  StartStdCtrls();
+  StartForms();
+  StartExtCtrls();
+}
+
+void FinishToolkit() {
+  FinishForms();
+  UnregisterAllComponentClasses();  // what StdCtrls and ExtCtrls registered
+  FinishSysUtils();
 }
 
 }  // namespace formkit

@@ -116,4 +116,10 @@ extern TApplication* Application;
 void StartForms();
 void FinishForms();
 
+// Every toolkit module in its order (SysUtils, StdCtrls, Forms, ExtCtrls) and
+// back, including the classes the controls registered. A program starts its
+// own modules after StartToolkit and finishes them before FinishToolkit.
+void StartToolkit();
+void FinishToolkit();
+
 }  // namespace formkit

@@ -562,6 +562,7 @@ TEST(Forms, MinimizingToTheTray) {
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
   StartToolkit();
+  Application->Initialize();
   const int result = RUN_ALL_TESTS();
   FinishToolkit();
   return result;

@@ -1,5 +1,5 @@
 // Form classes of the GUI tests and the demo, whose layouts are the .txt form
-// files, and the toolkit's start and finish. Each program includes this once.
+// files. Each program includes this once.
 #pragma once
 
 #include <functional>
@@ -64,19 +64,5 @@ class TBadForm : public formkit::TForm {
   FK_CLASS()
 };
 FK_IMPLEMENT_CLASS(TBadForm, formkit::TForm);
-
-// StartSysUtils .. Initialize, in program order.
-inline void StartToolkit() {
-  formkit::StartSysUtils();
-  formkit::StartStdCtrls();
-  formkit::StartForms();
-  formkit::StartExtCtrls();
-  formkit::Application->Initialize();
-}
-
-inline void FinishToolkit() {
-  formkit::FinishForms();
-  formkit::FinishSysUtils();
-}
 
 }  // namespace fktest
