@@ -29,7 +29,7 @@ const char* const kPositions[] = {"poDesigned",     "poDefault",       "poDefaul
 const char* const kWindowStates[] = {"wsNormal", "wsMinimized", "wsMaximized"};
 
 constexpr DWORD kFormBaseStyle = WS_CLIPCHILDREN | WS_CLIPSIBLINGS;
-constexpr UINT kNonClientMetricsSize = 340;                          // the record without iPaddedBorderWidth
+constexpr UINT kNonClientMetricsSize = 340;  // the record without iPaddedBorderWidth
 constexpr UINT kTrayIconId = 1;
 
 HINSTANCE ModuleInstance() { return GetModuleHandleA(nullptr); }

@@ -12,7 +12,7 @@
 namespace formkit {
 
 // In the order of the stream's identifiers. A name the stream's list lacks
-// reads as 0xFF, which every use treats as the default.
+// reads as 0xFF, which matches none of them.
 enum class TFormBorderStyle : std::uint8_t { bsNone, bsSingle, bsSizeable, bsDialog, bsToolWindow, bsSizeToolWin };
 enum class TPosition : std::uint8_t {
   poDesigned, poDefault, poDefaultPosOnly, poDefaultSizeOnly,

@@ -28,7 +28,6 @@ struct ShortString {
 ShortString MakeShortString(const std::string& text);  // cuts to 255
 std::string ShortStringText(const ShortString& s);
 
-
 // ---------------------------------------------------------------- text and numbers
 
 std::string IntToText(std::int32_t value);
