@@ -160,18 +160,18 @@ TReader::TReader(const void* data, std::int32_t size)
 
 TReader::~TReader() {
   ReleaseResource();
-  // A destructor must not throw: a failing AfterLoad is kept as the pending
-  // exception (the first one wins) and the other components still get theirs.
-  if (Created != nullptr) {
-    for (std::int32_t i = 0; i < Created->Count; ++i) {
-      try {
-        static_cast<TComponent*>(Created->Get(i))->AfterLoad();
-      } catch (...) {
-        StashException();
-      }
+  delete Created;
+}
+
+void TReader::FinishLoad() {
+  for (std::int32_t i = 0; i < Created->Count; ++i) {
+    try {
+      static_cast<TComponent*>(Created->Get(i))->AfterLoad();
+    } catch (...) {
+      StashException();
     }
   }
-  delete Created;
+  Created->Count = 0;
 }
 
 void TReader::Require(std::int64_t count) const {
@@ -360,179 +360,5 @@ TNotifyEvent LookupEventHandler(TComponent* component, const std::string& method
   ErrorBox(component->Name, 9999);
   return TNotifyEvent{};
 }
-
-// ---------------------------------------------------------------- platform parts
-
-#if defined(_WIN32)
-
-TFileStream::TFileStream(const std::string& fileName, std::uint16_t mode) : FileName(fileName) {
-  Handle = mode == fmCreate ? FileHandleCreate(fileName) : FileHandleOpen(fileName, mode);
-  if (Handle < 0) throw EStreamError(fileName);
-}
-
-TFileStream::~TFileStream() {
-  if (Handle >= 0) FileHandleClose(Handle);
-}
-
-void TFileStream::SetPosition(std::int32_t position) {
-  if (Handle > 0) FileHandleSeek(Handle, position, 0);
-}
-
-std::int32_t TFileStream::GetPosition() { return FileHandleSeek(Handle, 0, 1); }
-
-std::int32_t TFileStream::GetSize() {
-  if (Handle < 0) return 0;
-  std::int32_t position = FileHandleSeek(Handle, 0, 1);
-  std::int32_t size = FileHandleSeek(Handle, 0, 2);
-  FileHandleSeek(Handle, position, 0);
-  return size;
-}
-
-void TFileStream::SetSize(std::int32_t size) {
-  Seek(size, 0);
-  if (!SetEndOfFile(reinterpret_cast<HANDLE>(Handle))) throw EStreamError(std::string("SetSize"));
-}
-
-std::int32_t TFileStream::Read(void* buffer, std::int32_t count) {
-  if (Handle < 0 || count <= 0) return 0;
-  return FileHandleRead(Handle, buffer, count);
-}
-
-std::int32_t TFileStream::Write(const void* buffer, std::int32_t count) {
-  if (Handle < 0 || count <= 0) return 0;
-  return FileHandleWrite(Handle, buffer, count);
-}
-
-std::int32_t TFileStream::Seek(std::int32_t offset, std::uint16_t origin) {
-  if (Handle < 0) return 0;
-  return FileHandleSeek(Handle, offset, origin);
-}
-
-std::int32_t TFileStream::CopyFrom(TStream&, std::int32_t) {
-  FK_ASSERT(false, "TFileStream.CopyFrom");
-  return 0;
-}
-
-void TFileStream::ReadComponentData() { FK_ASSERT(false, "TFileStream.ReadComponentData"); }
-
-// The form resource.
-
-TReader::TReader(const std::string& resourceName) {
-  HMODULE module = GetModuleHandleA(nullptr);
-  HRSRC info = FindResourceA(module, resourceName.c_str(), MAKEINTRESOURCEA(10));
-  HGLOBAL handle = info != nullptr ? LoadResource(module, info) : nullptr;
-  const void* data = handle != nullptr ? LockResource(handle) : nullptr;
-  if (data == nullptr) {
-    if (handle != nullptr) FreeResource(handle);
-    throw EClassesError("Form resource " + resourceName + " not found");
-  }
-  ResourceHandle = handle;
-  Start = Current = static_cast<const std::uint8_t*>(data);
-  Size = static_cast<std::int32_t>(SizeofResource(module, info));
-  Created = new TList();
-}
-
-void TReader::ReleaseResource() {
-  if (ResourceHandle != nullptr) FreeResource(static_cast<HGLOBAL>(ResourceHandle));
-  ResourceHandle = nullptr;
-}
-
-std::string TReader::Utf8ToAnsi(const char* text, std::int32_t length) {
-  if (length <= 0) return std::string();
-  int wideLength = MultiByteToWideChar(CP_UTF8, 0, text, length, nullptr, 0);
-  if (wideLength <= 0) return std::string();
-  std::wstring wide(static_cast<std::size_t>(wideLength), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text, length, &wide[0], wideLength);
-  // A character outside the basic plane is one '?', not one per surrogate.
-  std::wstring::size_type kept = 0;
-  for (std::wstring::size_type i = 0; i < wide.size(); ++i) {
-    if (wide[i] >= 0xD800 && wide[i] <= 0xDBFF && i + 1 < wide.size() && wide[i + 1] >= 0xDC00 && wide[i + 1] <= 0xDFFF) {
-      wide[kept++] = L'?';
-      ++i;
-    } else {
-      wide[kept++] = wide[i];
-    }
-  }
-  wide.resize(kept);
-  wideLength = static_cast<int>(kept);
-  int ansiLength = WideCharToMultiByte(CP_ACP, 0, wide.data(), wideLength, nullptr, 0, "?", nullptr);
-  if (ansiLength <= 0) return std::string();
-  std::string ansi(static_cast<std::size_t>(ansiLength), '\0');
-  WideCharToMultiByte(CP_ACP, 0, wide.data(), wideLength, &ansi[0], ansiLength, "?", nullptr);
-  return ansi;
-}
-
-#else
-
-// Native builds have no resources; only memory streams are read there.
-TReader::TReader(const std::string& resourceName) {
-  throw EClassesError("Form resource " + resourceName + " not found");
-}
-
-void TReader::ReleaseResource() { ResourceHandle = nullptr; }
-
-namespace {
-
-// Windows-1252 bytes 80..9F; 0 marks the bytes the code page leaves unassigned.
-const std::uint16_t kCp1252High[32] = {
-    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
-
-char CodePointToCp1252(std::uint32_t cp) {
-  if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) return static_cast<char>(cp);
-  for (int i = 0; i < 32; ++i) {
-    if (kCp1252High[i] != 0 && kCp1252High[i] == cp) return static_cast<char>(0x80 + i);
-  }
-  return '?';
-}
-
-}  // namespace
-
-std::string TReader::Utf8ToAnsi(const char* text, std::int32_t length) {
-  std::string out;
-  const auto* p = reinterpret_cast<const std::uint8_t*>(text);
-  std::int32_t i = 0;
-  while (i < length) {
-    std::uint8_t lead = p[i];
-    int extra;
-    std::uint32_t cp;
-    if (lead < 0x80) {
-      extra = 0;
-      cp = lead;
-    } else if (lead >= 0xC2 && lead <= 0xDF) {
-      extra = 1;
-      cp = lead & 0x1Fu;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-      extra = 2;
-      cp = lead & 0x0Fu;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-      extra = 3;
-      cp = lead & 0x07u;
-    } else {
-      out += '?';
-      ++i;
-      continue;
-    }
-    int taken = 1;
-    bool valid = true;
-    for (; taken <= extra; ++taken) {
-      if (i + taken >= length || (p[i + taken] & 0xC0) != 0x80) {
-        valid = false;
-        break;
-      }
-      cp = (cp << 6) | (p[i + taken] & 0x3Fu);
-    }
-    // Overlong forms, surrogates and values past U+10FFFF are not characters.
-    if (valid && ((extra == 2 && cp < 0x800) || (extra == 3 && (cp < 0x10000 || cp > 0x10FFFF)) ||
-                  (cp >= 0xD800 && cp <= 0xDFFF)))
-      valid = false;
-    out += valid ? CodePointToCp1252(cp) : '?';
-    i += valid ? extra + 1 : taken;
-  }
-  return out;
-}
-
-#endif
 
 }  // namespace formkit

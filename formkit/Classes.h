@@ -146,8 +146,11 @@ class TReader : public TObject {
  public:
   explicit TReader(const std::string& resourceName);
   TReader(const void* data, std::int32_t size);
-  // Releases the resource, then calls AfterLoad on every created component.
   ~TReader() override;
+  // Calls AfterLoad on every component created so far, also after a reading
+  // error. A failing AfterLoad becomes the pending exception (the first one
+  // wins) and the others still run.
+  void FinishLoad();
 
   std::int32_t Read(void* buffer, std::int32_t count);
   std::uint8_t ReadByte();
@@ -217,7 +220,7 @@ class TStream : public TObject {
 
 constexpr std::uint16_t fmCreate = 0xFFFF;
 
-#if defined(_WIN32)
+// Windows only (Classes_win.cpp).
 class TFileStream : public TStream {
  public:
   // fmCreate creates or truncates; any other mode opens an existing file.
@@ -234,9 +237,8 @@ class TFileStream : public TStream {
   std::int32_t CopyFrom(TStream& source, std::int32_t count) override;
   void ReadComponentData() override;
 
-  THandle Handle = kInvalidHandle;
+  std::intptr_t Handle = -1;  // a THandle
   std::string FileName;
 };
-#endif
 
 }  // namespace formkit

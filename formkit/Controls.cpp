@@ -2,7 +2,7 @@
 
 #include <windowsx.h>
 
-#include <exception>
+#include "ScopedWin.h"
 
 namespace formkit {
 
@@ -260,19 +260,18 @@ void TWinControl::WMPaint(TMessage& message) {
   // (and a system control paints itself there), which would wipe out the
   // windowless children if they were drawn before it.
   PassMessageOn(message);
-  const HWND window = Handle;  // an OnPaint that closes the form must not make us read it again
-  TCanvas* canvas = GetCanvas();
-  HDC dc = reinterpret_cast<HDC>(message.WParam);
-  if (dc == nullptr) dc = GetDC(window);
-  canvas->Handle = dc;
-  std::exception_ptr error;
-  try {
+  const auto paint = [this](HDC dc) {
+    GetCanvas()->Handle = dc;
     Paint();
-  } catch (...) {
-    error = std::current_exception();
+  };
+  if (message.WParam != 0) {
+    paint(reinterpret_cast<HDC>(message.WParam));
+  } else {
+    // The owner keeps the window: an OnPaint that closes the form must not
+    // make us read it again.
+    const TWindowDC dc(Handle);
+    paint(dc.Get());
   }
-  if (message.WParam == 0) ReleaseDC(window, dc);
-  if (error) std::rethrow_exception(error);
 }
 
 void TWinControl::WMEraseBkgnd(TMessage& message) {

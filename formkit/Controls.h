@@ -9,7 +9,7 @@
 #include <string>
 
 #include "Classes.h"
-#include "Graphics.h"
+#include "Graphics_win.h"
 
 namespace formkit {
 

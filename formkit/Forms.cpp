@@ -5,6 +5,9 @@
 #include <cstring>
 #include <exception>
 
+#include "ExtCtrls.h"
+#include "StdCtrls.h"
+
 namespace formkit {
 
 const char* const kFormClassName = "LFORM";
@@ -25,18 +28,18 @@ const char* const kPositions[] = {"poDesigned",     "poDefault",       "poDefaul
                                   "poScreenCenter", "poDesktopCenter", "poMainFormCenter", "poOwnerFormCenter"};
 const char* const kWindowStates[] = {"wsNormal", "wsMinimized", "wsMaximized"};
 
-constexpr DWORD kFormBaseStyle = WS_CLIPCHILDREN | WS_CLIPSIBLINGS;  // 0x06000000
-constexpr UINT kNonClientMetricsSize = 340;                          // the record without iPaddedBorderWidth
+constexpr DWORD kFormBaseStyle = WS_CLIPCHILDREN | WS_CLIPSIBLINGS;
+constexpr UINT kNonClientMetricsSize = 340;  // the record without iPaddedBorderWidth
 constexpr UINT kTrayIconId = 1;
 
 HINSTANCE ModuleInstance() { return GetModuleHandleA(nullptr); }
 
-void WindowStyles(std::uint8_t borderStyle, DWORD& style, DWORD& exStyle) {
+void WindowStyles(TFormBorderStyle borderStyle, DWORD& style, DWORD& exStyle) {
   style = 0;
   exStyle = 0;
   switch (borderStyle) {
     case bsNone: style = WS_POPUP; break;
-    case bsSingle: style = 0x00CA0000; break;  // caption, system menu, minimise box
+    case bsSingle: style = WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX; break;
     case bsSizeable: style = WS_OVERLAPPEDWINDOW; break;
     case bsDialog:
       style = WS_DLGFRAME;
@@ -48,7 +51,7 @@ void WindowStyles(std::uint8_t borderStyle, DWORD& style, DWORD& exStyle) {
   }
 }
 
-int ShowCommand(std::uint8_t windowState) {
+int ShowCommand(TWindowState windowState) {
   switch (windowState) {
     case wsMinimized: return SW_MINIMIZE;
     case wsMaximized: return SW_SHOWMAXIMIZED;
@@ -105,9 +108,9 @@ void TCustomForm::ReadNamedProperty(const std::string& name, TReader& reader) {
     case 2: OldCreateOrder = reader.ReadBoolean(); break;
     case 3: Width = reader.ReadInteger() + 2 * borderWidth; break;
     case 4: Height = reader.ReadInteger() + captionHeight + 4 * borderWidth; break;
-    case 5: BorderStyle = static_cast<std::uint8_t>(reader.ReadEnum(kBorderStyles)); break;
-    case 6: Position = static_cast<std::uint8_t>(reader.ReadEnum(kPositions)); break;
-    case 7: WindowState = static_cast<std::uint8_t>(reader.ReadEnum(kWindowStates)); break;
+    case 5: BorderStyle = static_cast<TFormBorderStyle>(reader.ReadEnum(kBorderStyles)); break;
+    case 6: Position = static_cast<TPosition>(reader.ReadEnum(kPositions)); break;
+    case 7: WindowState = static_cast<TWindowState>(reader.ReadEnum(kWindowStates)); break;
     case 8: {
       TNotifyEvent onCreate = LookupEventHandler(this, reader.ReadString());
       if (onCreate.IsSet()) onCreate(this);
@@ -160,21 +163,34 @@ bool TCustomForm::Reshow() {
   return !alive.expired();
 }
 
-void TCustomForm::LoadFormResource() {
-  const std::string className = ClassType()->ClassName;
-  TReader reader(className);  // its destruction calls AfterLoad, also when reading fails
+namespace {
+
+void ReadFormStream(TCustomForm& form, TReader& reader) {
   if (reader.Size - reader.Offset < 4 || reader.ReadInt32() != kFormSignature) return;
   std::int32_t childPosition = 0;
   const std::uint8_t flags = reader.ReadPrefix(childPosition);
   const std::string streamClass = reader.ReadShortString();
   const std::string objectName = reader.ReadShortString();
-  if ((flags & 1) == 0) Name = objectName;
-  ReadComponentBody(this, reader);
+  if ((flags & 1) == 0) form.Name = objectName;
+  ReadComponentBody(&form, reader);
   const std::int32_t left = reader.Size - reader.Offset;
   if (left != 0) {
     const std::string caption = objectName + ":" + streamClass;
-    ShowMessageBox(Handle, IntToText(left) + " ResSize mismatch", caption.c_str(), MB_OK);
+    ShowMessageBox(form.Handle, IntToText(left) + " ResSize mismatch", caption.c_str(), MB_OK);
   }
+}
+
+}  // namespace
+
+void TCustomForm::LoadFormResource() {
+  TReader reader(ClassType()->ClassName);
+  try {
+    ReadFormStream(*this, reader);
+  } catch (...) {
+    reader.FinishLoad();  // what was created gets AfterLoad, also when reading fails
+    throw;
+  }
+  reader.FinishLoad();
 }
 
 void TCustomForm::Dispatch(TMessage& message) {
@@ -293,6 +309,19 @@ void StartForms() {
 void FinishForms() {
   delete Application;
   Application = nullptr;
+}
+
+void StartToolkit() {
+  StartSysUtils();
+  StartStdCtrls();
+  StartForms();
+  StartExtCtrls();
+}
+
+void FinishToolkit() {
+  FinishForms();
+  UnregisterAllComponentClasses();  // what StdCtrls and ExtCtrls registered
+  FinishSysUtils();
 }
 
 }  // namespace formkit

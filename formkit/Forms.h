@@ -11,13 +11,17 @@
 
 namespace formkit {
 
-// BorderStyle
-constexpr std::uint8_t bsNone = 0, bsSingle = 1, bsSizeable = 2, bsDialog = 3, bsToolWindow = 4, bsSizeToolWin = 5;
-// Position
-constexpr std::uint8_t poDesigned = 0, poDefault = 1, poDefaultPosOnly = 2, poDefaultSizeOnly = 3,
-                       poScreenCenter = 4, poDesktopCenter = 5, poMainFormCenter = 6, poOwnerFormCenter = 7;
-// WindowState
-constexpr std::uint8_t wsNormal = 0, wsMinimized = 1, wsMaximized = 2;
+// In the order of the stream's identifiers. A name the stream's list lacks
+// reads as 0xFF, which matches none of them.
+enum class TFormBorderStyle : std::uint8_t { bsNone, bsSingle, bsSizeable, bsDialog, bsToolWindow, bsSizeToolWin };
+enum class TPosition : std::uint8_t {
+  poDesigned, poDefault, poDefaultPosOnly, poDefaultSizeOnly,
+  poScreenCenter, poDesktopCenter, poMainFormCenter, poOwnerFormCenter
+};
+enum class TWindowState : std::uint8_t { wsNormal, wsMinimized, wsMaximized };
+using enum TFormBorderStyle;
+using enum TPosition;
+using enum TWindowState;
 
 constexpr UINT kTrayIconMessage = WM_USER + 1;
 extern const char* const kFormClassName;  // "LFORM"
@@ -47,10 +51,10 @@ class TCustomForm : public TWinControl {
   std::int32_t PixelsPerInch = 0;
   std::int32_t TextHeight = 0;
   bool OldCreateOrder = false;
-  std::uint8_t BorderStyle = bsSizeable;
-  std::uint8_t Position = poDefault;
+  TFormBorderStyle BorderStyle = bsSizeable;
+  TPosition Position = poDefault;
   bool InTray = false;
-  std::uint8_t WindowState = wsNormal;
+  TWindowState WindowState = wsNormal;
   bool MinimizeToTray = false;
 
  protected:
@@ -111,5 +115,11 @@ extern TApplication* Application;
 
 void StartForms();
 void FinishForms();
+
+// Every toolkit module in its order (SysUtils, StdCtrls, Forms, ExtCtrls) and
+// back, including the classes the controls registered. A program starts its
+// own modules after StartToolkit and finishes them before FinishToolkit.
+void StartToolkit();
+void FinishToolkit();
 
 }  // namespace formkit

@@ -1,19 +1,11 @@
-// Toolkit module Graphics: the GDI wrappers the toolkit draws with (font,
-// brush, canvas) and the bitmap holder of the image control. The check of a
-// picture block is free of Win32 and builds natively.
+// Toolkit module Graphics, its Win32-free part: the check of a picture block
+// before GDI is handed it. The GDI wrappers are in Graphics_win.h.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
-#include <string>
-
-#include "Classes.h"
 
 namespace formkit {
-
-// Font style bits, in the order of the stream's set names.
-constexpr std::uint8_t fsBold = 1, fsItalic = 2, fsUnderline = 4, fsStrikeOut = 8;
 
 // Where the parts of a picture block lie; Valid is false for a block that
 // must not be drawn.
@@ -28,73 +20,3 @@ struct TBitmapLayout {
 TBitmapLayout ExaminePictureBlock(const std::uint8_t* data, std::int32_t size);
 
 }  // namespace formkit
-
-#if defined(_WIN32)
-#include <windows.h>
-
-namespace formkit {
-
-class TFont : public TPersistent {
- public:
-  ~TFont() override;
-  void ReadNamedProperty(const std::string& name, TReader& reader) override;
-  // Created on demand; 0 again after CopyFrom.
-  HFONT GetHandle();
-  // Copies the fields and always drops the handle.
-  void CopyFrom(const TFont& source);
-
-  HFONT Handle = nullptr;
-  std::string Charset;  // stored only; fonts are always created with DEFAULT_CHARSET
-  std::int32_t Color = 0;
-  std::int32_t Height = 0;
-  std::string Name;
-  std::uint8_t Style = 0;
-};
-
-class TBrush : public TObject {
- public:
-  ~TBrush() override;
-  // Created on demand for a solid brush; a clear brush has none.
-  HBRUSH GetHandle();
-  void SetHandle(HBRUSH handle);
-  // An unchanged colour keeps the handle.
-  void SetColor(std::int32_t color);
-
-  std::int32_t Color = 0;
-  std::uint8_t Style = 0;  // 0 solid, 1 clear
-  HBRUSH Handle = nullptr;
-};
-
-constexpr std::uint8_t bsSolidBrush = 0, bsClearBrush = 1;
-
-// Draws into a borrowed drawing context, offset by its origin.
-class TCanvas : public TObject {
- public:
-  TBrush* GetBrush();
-  TFont* GetFont();
-  void SetOrigin(std::int32_t x, std::int32_t y);
-  void FillRect(const TRect& rect);
-  void TextOut(std::int32_t x, std::int32_t y, const std::string& text);
-
-  HDC Handle = nullptr;
-  std::unique_ptr<TBrush> Brush;
-  std::unique_ptr<TFont> Font;
-  std::int32_t OriginX = 0;
-  std::int32_t OriginY = 0;
-};
-
-// A stream block "TBitmap" + length + BMP file, kept as read and examined at
-// every draw.
-class TPicture : public TPersistent {
- public:
-  void ReadNamedProperty(const std::string& name, TReader& reader) override;
-  // Draws at the rectangle's top-left corner at the bitmap's own size; a block
-  // that is not a complete, uncompressed bitmap draws nothing.
-  void Draw(const TRect& rect, TCanvas& canvas);
-
-  std::int32_t DataSize = 0;
-  std::unique_ptr<std::uint8_t[]> Data;
-};
-
-}  // namespace formkit
-#endif

@@ -11,11 +11,11 @@ FK_IMPLEMENT_CLASS(TCheckBox, TWinControl);
 
 namespace {
 
-constexpr DWORD kButtonStyle = 0x42010000;    // WS_CHILD | WS_CLIPCHILDREN | WS_TABSTOP, push button
-constexpr DWORD kEditStyle = 0x42010000;      // WS_CHILD | WS_CLIPCHILDREN | WS_TABSTOP
-constexpr DWORD kEditExStyle = 0x10200;       // WS_EX_CONTROLPARENT | WS_EX_CLIENTEDGE
-constexpr DWORD kCheckBoxStyle = 0x50010003;  // WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_AUTOCHECKBOX
-constexpr DWORD kCheckBoxExStyle = 0x10000;   // WS_EX_CONTROLPARENT
+constexpr DWORD kButtonStyle = WS_CHILD | WS_CLIPCHILDREN | WS_TABSTOP | BS_PUSHBUTTON;
+constexpr DWORD kEditStyle = WS_CHILD | WS_CLIPCHILDREN | WS_TABSTOP;
+constexpr DWORD kEditExStyle = WS_EX_CONTROLPARENT | WS_EX_CLIENTEDGE;
+constexpr DWORD kCheckBoxStyle = WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_AUTOCHECKBOX;
+constexpr DWORD kCheckBoxExStyle = WS_EX_CONTROLPARENT;
 
 // A child window of the parent's window at the control's place, taken over.
 void CreateChildWindow(TWinControl* control, DWORD exStyle, const char* className, DWORD style) {

@@ -1,12 +1,7 @@
 #include "SysUtils.h"
 
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-
-#if defined(_WIN32)
-#include <shlobj.h>
-#endif
 
 namespace formkit {
 
@@ -310,14 +305,6 @@ const ColorEntry kColors[42] = {
     {"clInfoBk", kSys + 24},        {"clNone", 0x1FFFFFFF},
 };
 
-#if defined(_WIN32)
-std::int32_t DefaultSysColor(int index) { return static_cast<std::int32_t>(GetSysColor(index)); }
-#else
-// Natively there is no system palette; a recognisable stand-in keeps the
-// resolution path testable.
-std::int32_t DefaultSysColor(int index) { return 0x00010101 * index; }
-#endif
-
 SysColorFunc g_sysColor = &DefaultSysColor;
 
 }  // namespace
@@ -343,17 +330,6 @@ SysColorFunc SetSysColorFunc(SysColorFunc f) {
 // ---------------------------------------------------------------- message boxes
 
 namespace {
-
-#if defined(_WIN32)
-int DefaultMessageBox(void* owner, const char* text, const char* caption, unsigned style) {
-  return MessageBoxA(static_cast<HWND>(owner), text, caption, style);
-}
-#else
-int DefaultMessageBox(void*, const char* text, const char* caption, unsigned style) {
-  std::fprintf(stderr, "[box %s, style %#x] %s\n", caption != nullptr ? caption : "Error", style, text);
-  return 1;  // IDOK
-}
-#endif
 
 MessageBoxFunc g_messageBox = &DefaultMessageBox;
 
@@ -396,14 +372,6 @@ namespace {
 bool g_hooksInstalled = false;
 std::exception_ptr g_pending;
 
-[[noreturn]] void DefaultExit(int exitCode) {
-#if defined(_WIN32)
-  ExitProcess(static_cast<UINT>(exitCode));
-#else
-  std::exit(exitCode);
-#endif
-}
-
 ExitFunc g_exit = &DefaultExit;
 
 // Exit code for a runtime error outside the hooks' span; kind 0 must not
@@ -412,19 +380,6 @@ constexpr int kUnhookedIoExitCode = 1;
 constexpr int kUnhookedAssertExitCode = 227;
 
 }  // namespace
-
-std::uint32_t CodeAddress(const void* address) {
-#if defined(_WIN32)
-  HMODULE module = nullptr;
-  if (GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                         static_cast<const char*>(address), &module) &&
-      module != nullptr) {
-    return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(address) -
-                                      reinterpret_cast<std::uintptr_t>(module));
-  }
-#endif
-  return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(address));
-}
 
 std::string RuntimeErrorText(int exitCode, std::uint32_t address) {
   std::string code = IntToText(exitCode);
@@ -495,134 +450,3 @@ void FinishSysUtils() {
 }
 
 }  // namespace formkit
-
-// ---------------------------------------------------------------- files and folders
-#if defined(_WIN32)
-
-namespace formkit {
-
-std::int32_t LastFileSize = 0;
-
-namespace {
-
-HANDLE AsHandle(THandle h) { return reinterpret_cast<HANDLE>(h); }
-THandle FromHandle(HANDLE h) { return reinterpret_cast<THandle>(h); }
-
-}  // namespace
-
-THandle FileHandleCreate(const std::string& path) {
-  return FromHandle(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
-}
-
-THandle FileHandleOpen(const std::string& path, int mode) {
-  static const DWORD kAccess[3] = {GENERIC_READ, GENERIC_WRITE, GENERIC_READ | GENERIC_WRITE};
-  static const DWORD kShare[5] = {0, 0, FILE_SHARE_READ, FILE_SHARE_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE};
-  unsigned access = static_cast<unsigned>(mode) & 0x3;
-  unsigned share = (static_cast<unsigned>(mode) >> 4) & 0xF;
-  // Values outside the tables are refused rather than read past them.
-  if (access > 2 || share > 4) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return kInvalidHandle;
-  }
-  return FromHandle(CreateFileA(path.c_str(), kAccess[access], kShare[share], nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
-}
-
-void FileHandleClose(THandle handle) { CloseHandle(AsHandle(handle)); }
-
-std::int32_t FileHandleSeek(THandle handle, std::int32_t offset, int origin) {
-  return static_cast<std::int32_t>(SetFilePointer(AsHandle(handle), offset, nullptr, static_cast<DWORD>(origin)));
-}
-
-std::int32_t FileHandleRead(THandle handle, void* buffer, std::int32_t count) {
-  DWORD done = 0;
-  if (!ReadFile(AsHandle(handle), buffer, static_cast<DWORD>(count), &done, nullptr)) return 0;
-  return static_cast<std::int32_t>(done);
-}
-
-std::int32_t FileHandleWrite(THandle handle, const void* buffer, std::int32_t count) {
-  DWORD done = 0;
-  if (!WriteFile(AsHandle(handle), buffer, static_cast<DWORD>(count), &done, nullptr)) return 0;
-  return static_cast<std::int32_t>(done);
-}
-
-bool PathExists(const std::string& pathOrPattern) {
-  WIN32_FIND_DATAA data;
-  HANDLE search = FindFirstFileA(pathOrPattern.c_str(), &data);
-  if (search == INVALID_HANDLE_VALUE) return false;
-  FindClose(search);
-  return true;
-}
-
-bool FolderExists(const std::string& path) {
-  DWORD attributes = GetFileAttributesA(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-
-std::string FullPathOf(const std::string& path) {
-  char buffer[MAX_PATH];
-  char* filePart = nullptr;
-  DWORD n = GetFullPathNameA(path.c_str(), MAX_PATH, buffer, &filePart);
-  // A path that does not fit reports the size it would need: treat it as none.
-  if (n == 0 || n >= MAX_PATH) return std::string();
-  return std::string(buffer, n);
-}
-
-DosDateTime FileDosDateTime(const std::string& path) {
-  WIN32_FIND_DATAA data;
-  HANDLE search = FindFirstFileA(path.c_str(), &data);
-  if (search == INVALID_HANDLE_VALUE) return -1;
-  FindClose(search);
-  if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return -1;
-  LastFileSize = static_cast<std::int32_t>(data.nFileSizeLow);
-  FILETIME local;
-  FileTimeToLocalFileTime(&data.ftLastWriteTime, &local);
-  WORD date = 0, time = 0;
-  if (!FileTimeToDosDateTime(&local, &date, &time)) return -1;
-  return static_cast<DosDateTime>((static_cast<std::uint32_t>(date) << 16) | time);
-}
-
-DWORD SetFileDosDateTime(const std::string& path, DosDateTime value) {
-  THandle handle = FileHandleOpen(path, 1);
-  if (handle == kInvalidHandle) return GetLastError();
-  if (value == 0) {
-    FileHandleClose(handle);
-    return GetLastError();
-  }
-  std::uint32_t packed = static_cast<std::uint32_t>(value);
-  FILETIME local, utc;
-  DWORD error = 0;
-  if (!DosDateTimeToFileTime(static_cast<WORD>(packed >> 16), static_cast<WORD>(packed & 0xFFFF), &local) ||
-      !LocalFileTimeToFileTime(&local, &utc) || !SetFileTime(AsHandle(handle), nullptr, nullptr, &utc)) {
-    error = GetLastError();
-  }
-  FileHandleClose(handle);
-  return error;
-}
-
-bool SelectDirectory(HWND owner, const std::string& title, std::string& path) {
-  // The shell's browser needs COM on this thread.
-  HRESULT com = CoInitialize(nullptr);
-  BROWSEINFOA info;
-  std::memset(&info, 0, sizeof info);
-  info.hwndOwner = owner;
-  info.lpszTitle = title.c_str();
-  LPITEMIDLIST list = SHBrowseForFolderA(&info);
-  bool chosen = list != nullptr;
-  if (chosen) {
-    char buffer[MAX_PATH + 1] = {};
-    // A virtual folder has no file-system path: it gives an empty text.
-    if (!SHGetPathFromIDListA(list, buffer)) buffer[0] = '\0';
-    path = buffer;
-    CoTaskMemFree(list);
-  }
-  if (SUCCEEDED(com)) CoUninitialize();
-  // The browser's message loop may have run a handler that failed.
-  RaisePendingException();
-  return chosen;
-}
-
-}  // namespace formkit
-
-#endif

@@ -1,6 +1,7 @@
-// Support library: text and number helpers, file and folder helpers, message
-// boxes, the exception family with its error hooks, and the colour table.
-// Everything above the _WIN32 block is free of Win32 and builds natively.
+// Support library: text and number helpers, message boxes, the exception
+// family with its error hooks, and the colour table; free of Win32, so it also
+// builds natively. On Windows it brings the file and folder helpers of
+// SysUtils_win.h along.
 #pragma once
 
 #include <cstddef>
@@ -9,6 +10,10 @@
 #include <initializer_list>
 #include <string>
 #include <vector>
+
+#if defined(_WIN32)
+#include "SysUtils_win.h"
+#endif
 
 namespace formkit {
 
@@ -22,9 +27,6 @@ struct ShortString {
 };
 ShortString MakeShortString(const std::string& text);  // cuts to 255
 std::string ShortStringText(const ShortString& s);
-
-// Packed DOS date (high word) and time (low word), local time; -1: no date.
-using DosDateTime = std::int32_t;
 
 // ---------------------------------------------------------------- text and numbers
 
@@ -164,39 +166,14 @@ void StashException();
 bool ExceptionPending();
 void RaisePendingException();
 
+// The platform's defaults of the replaceable functions above, defined in
+// SysUtils_win.cpp or SysUtils_native.cpp.
+std::int32_t DefaultSysColor(int index);
+int DefaultMessageBox(void* owner, const char* text, const char* caption, unsigned style);
+[[noreturn]] void DefaultExit(int exitCode);
+
 // Module start and finish: installs and removes the error hooks.
 void StartSysUtils();
 void FinishSysUtils();
 
 }  // namespace formkit
-
-#if defined(_WIN32)
-#include <windows.h>
-
-namespace formkit {
-
-// ---------------------------------------------------------------- files and folders
-
-// Win32 file handle; -1 (INVALID_HANDLE_VALUE) means failure. Pointer-sized,
-// so nothing assumes 32-bit handles.
-using THandle = std::intptr_t;
-constexpr THandle kInvalidHandle = -1;
-
-// Low 32 bits of the size of the last file whose date FileDosDateTime read.
-extern std::int32_t LastFileSize;
-
-THandle FileHandleCreate(const std::string& path);
-THandle FileHandleOpen(const std::string& path, int mode);
-void FileHandleClose(THandle handle);
-std::int32_t FileHandleSeek(THandle handle, std::int32_t offset, int origin);
-std::int32_t FileHandleRead(THandle handle, void* buffer, std::int32_t count);
-std::int32_t FileHandleWrite(THandle handle, const void* buffer, std::int32_t count);
-bool PathExists(const std::string& pathOrPattern);
-bool FolderExists(const std::string& path);
-std::string FullPathOf(const std::string& path);
-DosDateTime FileDosDateTime(const std::string& path);
-DWORD SetFileDosDateTime(const std::string& path, DosDateTime value);
-bool SelectDirectory(HWND owner, const std::string& title, std::string& path);
-
-}  // namespace formkit
-#endif

@@ -7,7 +7,8 @@
 
 int main(int argc, char** argv) {
   const DWORD seconds = argc > 1 ? static_cast<DWORD>(std::atoi(argv[1])) : 10;
-  fktest::StartToolkit();
+  formkit::StartToolkit();
+  formkit::Application->Initialize();
   fktest::TTestForm* form = nullptr;
   formkit::Application->CreateForm(form);
   formkit::Application->MainForm->Show();
@@ -16,6 +17,6 @@ int main(int argc, char** argv) {
     formkit::Application->ProcessMessages();
     Sleep(20);
   }
-  fktest::FinishToolkit();
+  formkit::FinishToolkit();
   return 0;
 }

@@ -1,4 +1,5 @@
-// Form classes of the GUI tests; their layouts are the .txt form files.
+// Form classes of the GUI tests and the demo, whose layouts are the .txt form
+// files. Each program includes this once.
 #pragma once
 
 #include <functional>
@@ -9,50 +10,59 @@
 
 namespace fktest {
 
+using formkit::TObject;
+
 class TTestForm : public formkit::TForm {
   FK_CLASS()
  public:
-  void FormCreate(formkit::TObject* sender);
-  void FormShow(formkit::TObject* sender);
-  void OkBtnClick(formkit::TObject* sender);
-  void CancelBtnClick(formkit::TObject* sender);
+  void FormCreate(TObject*) { ++CreateCalls; }
+  void FormShow(TObject*) { ++ShowCalls; }
+  void OkBtnClick(TObject* sender) {
+    ++OkClicks;
+    LastSender = sender;
+    if (OnOk) OnOk();
+  }
+  void CancelBtnClick(TObject*) {}
 
   formkit::TImage* Logo = nullptr;
-  formkit::TLabel* TitleLabel = nullptr;
-  formkit::TLabel* StatusLabel = nullptr;
-  formkit::TEdit* PathEdit = nullptr;
-  formkit::TEdit* ProxyEdit = nullptr;
+  formkit::TLabel *TitleLabel = nullptr, *StatusLabel = nullptr;
+  formkit::TEdit *PathEdit = nullptr, *ProxyEdit = nullptr;
   formkit::TCheckBox* Option = nullptr;
-  formkit::TButton* OkBtn = nullptr;
-  formkit::TButton* CancelBtn = nullptr;
-
-  int CreateCalls = 0;
-  int ShowCalls = 0;
-  int OkClicks = 0;
-  formkit::TObject* LastSender = nullptr;
+  formkit::TButton *OkBtn = nullptr, *CancelBtn = nullptr;
+  int CreateCalls = 0, ShowCalls = 0, OkClicks = 0;
+  TObject* LastSender = nullptr;
   std::function<void()> OnOk;  // extra work of the next clicks
 };
+const formkit::TPublishedField kTestFields[] = {
+    FK_FIELD(TTestForm, Logo),     FK_FIELD(TTestForm, TitleLabel), FK_FIELD(TTestForm, StatusLabel),
+    FK_FIELD(TTestForm, PathEdit), FK_FIELD(TTestForm, ProxyEdit),  FK_FIELD(TTestForm, Option),
+    FK_FIELD(TTestForm, OkBtn),    FK_FIELD(TTestForm, CancelBtn)};
+const formkit::TPublishedMethod kTestMethods[] = {FK_METHOD(TTestForm, FormCreate), FK_METHOD(TTestForm, FormShow),
+                                                  FK_METHOD(TTestForm, OkBtnClick),
+                                                  FK_METHOD(TTestForm, CancelBtnClick)};
+FK_IMPLEMENT_PUBLISHED_CLASS(TTestForm, formkit::TForm, kTestFields, kTestMethods);
 
 class TCloseForm : public formkit::TForm {
   FK_CLASS()
  public:
-  void CloseBtnClick(formkit::TObject* sender);
-  void FormDestroy(formkit::TObject* sender);
-
+  void CloseBtnClick(TObject*) { Close(); }
+  void FormDestroy(TObject*) { ++Destroyed; }
   formkit::TButton* CloseBtn = nullptr;
-  static int Destroyed;
+  static inline int Destroyed = 0;
 };
+const formkit::TPublishedField kCloseFields[] = {FK_FIELD(TCloseForm, CloseBtn)};
+const formkit::TPublishedMethod kCloseMethods[] = {FK_METHOD(TCloseForm, CloseBtnClick),
+                                                   FK_METHOD(TCloseForm, FormDestroy)};
+FK_IMPLEMENT_PUBLISHED_CLASS(TCloseForm, formkit::TForm, kCloseFields, kCloseMethods);
 
 class TDefaultForm : public formkit::TForm {
   FK_CLASS()
 };
+FK_IMPLEMENT_CLASS(TDefaultForm, formkit::TForm);
 
 class TBadForm : public formkit::TForm {
   FK_CLASS()
 };
-
-// StartSysUtils .. Initialize, in program order.
-void StartToolkit();
-void FinishToolkit();
+FK_IMPLEMENT_CLASS(TBadForm, formkit::TForm);
 
 }  // namespace fktest

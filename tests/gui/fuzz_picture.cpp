@@ -1,10 +1,6 @@
 // libFuzzer entry: the picture-block check on arbitrary bytes. Every byte
 // that drawing an accepted block would read is touched, so the sanitizers
 // stop at a block that would lead GDI outside it.
-#include <cstddef>
-#include <cstdint>
-#include <vector>
-
 #include "PictureBlocks.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

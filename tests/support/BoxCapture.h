@@ -1,4 +1,4 @@
-// Test helper: records every message box instead of showing it.
+// Records every message box instead of showing it, and answers it.
 #pragma once
 
 #include <string>
@@ -17,30 +17,19 @@ struct Box {
 
 class BoxCapture {
  public:
-  explicit BoxCapture(int answer = 1) {
-    Boxes().clear();
-    Answer() = answer;
-    previous_ = formkit::SetMessageBoxFunc(&Record);
-  }
+  BoxCapture() : previous_(formkit::SetMessageBoxFunc(&Record)) { Boxes().clear(); }
   ~BoxCapture() { formkit::SetMessageBoxFunc(previous_); }
   BoxCapture(const BoxCapture&) = delete;
   BoxCapture& operator=(const BoxCapture&) = delete;
-
-  const std::vector<Box>& boxes() const { return Boxes(); }
-  void clear() { Boxes().clear(); }
-
- private:
   static std::vector<Box>& Boxes() {
     static std::vector<Box> boxes;
     return boxes;
   }
-  static int& Answer() {
-    static int answer = 1;
-    return answer;
-  }
+
+ private:
   static int Record(void* owner, const char* text, const char* caption, unsigned style) {
     Boxes().push_back({owner, text, caption != nullptr ? caption : "<null>", style});
-    return Answer();
+    return 1;
   }
   formkit::MessageBoxFunc previous_;
 };

@@ -50,7 +50,7 @@ void ExpectFont(formkit::TCustomControl* c, const char* name, int height, std::u
   ASSERT_NE(c->Font, nullptr) << c->Name;
   EXPECT_EQ(c->Font->Name, name) << c->Name;
   EXPECT_EQ(c->Font->Height, height) << c->Name;
-  EXPECT_EQ(c->Font->Style, style) << c->Name;
+  EXPECT_EQ(static_cast<std::uint8_t>(c->Font->Style), style) << c->Name;
   EXPECT_FALSE(c->ParentFont) << c->Name;
 }
 

@@ -1,0 +1,36 @@
+// Win32 part of the support library: file and folder helpers.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+
+namespace formkit {
+
+// Packed DOS date (high word) and time (low word), local time; -1: no date.
+using DosDateTime = std::int32_t;
+
+// Win32 file handle; -1 (INVALID_HANDLE_VALUE) means failure. Pointer-sized,
+// so nothing assumes 32-bit handles.
+using THandle = std::intptr_t;
+constexpr THandle kInvalidHandle = -1;
+
+// Low 32 bits of the size of the last file whose date FileDosDateTime read.
+extern std::int32_t LastFileSize;
+
+THandle FileHandleCreate(const std::string& path);
+THandle FileHandleOpen(const std::string& path, int mode);
+void FileHandleClose(THandle handle);
+std::int32_t FileHandleSeek(THandle handle, std::int32_t offset, int origin);
+std::int32_t FileHandleRead(THandle handle, void* buffer, std::int32_t count);
+std::int32_t FileHandleWrite(THandle handle, const void* buffer, std::int32_t count);
+bool PathExists(const std::string& pathOrPattern);
+bool FolderExists(const std::string& path);
+std::string FullPathOf(const std::string& path);
+DosDateTime FileDosDateTime(const std::string& path);
+DWORD SetFileDosDateTime(const std::string& path, DosDateTime value);
+bool SelectDirectory(HWND owner, const std::string& title, std::string& path);
+
+}  // namespace formkit
