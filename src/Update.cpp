@@ -10,6 +10,7 @@
 #include "StdCtrls.h"
 #include "SysUtils.h"
 #include "UpdateFrm.h"
+#include "UpdateKey.h"
 #include "WinInetEasy.h"
 
 namespace {
@@ -21,6 +22,7 @@ void StartModules() {
   formkit::StartExtCtrls();
   StartWinInetEasy();
   StartUpdateFrm();
+  UpdatePublicKey.assign(reinterpret_cast<const char*>(kUpdatePublicKeyBytes), kUpdatePublicKeySize);
 }
 
 void FinishModules() {

@@ -12,6 +12,7 @@ using formkit::UpperAscii;
 void* InternetSession = nullptr;
 std::string ProxySetting;
 std::int32_t HttpPort = 80;
+bool HttpPortFromProxy = false;
 std::string LastDownloadError;
 
 namespace {
@@ -22,6 +23,7 @@ void StartWinInetEasy() {
   InternetSession = nullptr;
   ProxySetting.clear();
   HttpPort = 80;
+  HttpPortFromProxy = false;
   LastDownloadError.clear();
 }
 
@@ -47,10 +49,16 @@ bool ApplyProxyPortRule(std::string& proxySetting, std::int32_t& httpPort, std::
   return true;
 }
 
-bool IsHttpUrl(const std::string& url) {
+namespace {
+std::string SchemeOf(const std::string& url) {
   int colon = CharPos(':', url);
-  return colon > 0 && UpperAscii(url.substr(0, static_cast<std::size_t>(colon - 1))) == "HTTP";
+  return colon > 0 ? UpperAscii(url.substr(0, static_cast<std::size_t>(colon - 1))) : std::string();
 }
+}  // namespace
+
+bool IsHttpUrl(const std::string& url) { return SchemeOf(url) == "HTTP"; }
+
+bool IsHttpsUrl(const std::string& url) { return SchemeOf(url) == "HTTPS"; }
 
 TUrlParts SplitUrl(const std::string& url) {
   TUrlParts parts;
@@ -157,6 +165,30 @@ std::string LastResponseText() {
   return std::string(buffer, n);
 }
 
+// Missing from some SDK headers.
+constexpr DWORD kErrorSecureFailure = INTERNET_ERROR_BASE + 175;
+
+// A refused certificate names itself; other send failures keep the old text.
+std::string SendFailureText(DWORD error, const std::string& url) {
+  switch (error) {
+    case ERROR_INTERNET_INVALID_CA:
+      return "Untrusted certificate (12045) " + url;
+    case ERROR_INTERNET_SEC_CERT_CN_INVALID:
+      return "Certificate for another name (12038) " + url;
+    case ERROR_INTERNET_SEC_CERT_DATE_INVALID:
+      return "Expired certificate (12037) " + url;
+    case ERROR_INTERNET_SEC_CERT_ERRORS:
+    case ERROR_INTERNET_SEC_CERT_NO_REV:
+    case ERROR_INTERNET_SEC_CERT_REV_FAILED:
+    case ERROR_INTERNET_SEC_CERT_REVOKED:
+    case ERROR_INTERNET_SEC_INVALID_CERT:
+    case kErrorSecureFailure:
+      return "Certificate refused (" + formkit::IntToText(static_cast<std::int32_t>(error)) + ") " + url;
+    default:
+      return "OpenFile " + url;
+  }
+}
+
 bool IsUnwritableTarget(const std::string& path) {
   DWORD attr = GetFileAttributesA(path.c_str());
   return attr != INVALID_FILE_ATTRIBUTES && (attr & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0;
@@ -177,6 +209,7 @@ bool OpenInternetSession() {
   std::string agent = AgentNameOf(std::string(path, n < MAX_PATH ? n : MAX_PATH));
   std::string proxyName;
   bool withProxy = ApplyProxyPortRule(ProxySetting, HttpPort, proxyName);
+  if (withProxy) HttpPortFromProxy = true;
   InternetOpenFunc open = openFunc ? openFunc : InternetOpenA;
   InternetSession = open(agent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, withProxy ? proxyName.c_str() : nullptr,
                          nullptr, 0);
@@ -194,12 +227,14 @@ std::int32_t LocalFileSize(const std::string& path) {
 
 bool (*DownloadCancelled)() = nullptr;
 
-std::string DownloadFile(const std::string& url, const std::string& folder, std::int32_t& size) {
+std::string DownloadFile(const std::string& url, const std::string& folder, std::int32_t& size,
+                         const TCopyCheck& check) {
   LastDownloadError = "No such File!";
   size = 0;
   const std::string trimmed = TrimBlanks(url);
+  const bool secure = IsHttpsUrl(trimmed);
 
-  if (!IsHttpUrl(trimmed)) {
+  if (!IsHttpUrl(trimmed) && !secure) {
     std::int32_t local = LocalFileSize(trimmed);
     if (local == -1 || local == 0) return std::string();
     size = local;
@@ -215,20 +250,26 @@ std::string DownloadFile(const std::string& url, const std::string& folder, std:
   const std::string target = FolderWithBackslash(folder) + parts.RemoteName;
   std::unique_ptr<char[]> buffer(new char[kBlockSize]);
 
-  TInetHandle connection(InternetConnectA(static_cast<HINTERNET>(InternetSession), parts.Host.c_str(),
-                                          static_cast<INTERNET_PORT>(HttpPort & 0xFFFF), nullptr, nullptr,
-                                          INTERNET_SERVICE_HTTP, 0, 0));
+  const INTERNET_PORT port =
+      secure && !HttpPortFromProxy ? INTERNET_DEFAULT_HTTPS_PORT : static_cast<INTERNET_PORT>(HttpPort & 0xFFFF);
+  TInetHandle connection(InternetConnectA(static_cast<HINTERNET>(InternetSession), parts.Host.c_str(), port, nullptr,
+                                          nullptr, INTERNET_SERVICE_HTTP, 0, 0));
   if (!connection.Get()) {
     LastDownloadError = LastResponseText();
     return std::string();
   }
 
+  // No flag relaxes the certificate checks: a refused certificate fails the download.
   TInetHandle request(HttpOpenRequestA(connection.Get(), "GET", parts.ObjectPath.c_str(), "HTTP/1.0", nullptr,
-                                       nullptr, kRequestFlags, 0));
-  if (request.Get() && !HttpSendRequestA(request.Get(), nullptr, 0, nullptr, 0)) request.Close();
+                                       nullptr, kRequestFlags | (secure ? INTERNET_FLAG_SECURE : 0), 0));
+  DWORD sendError = 0;
+  if (request.Get() && !HttpSendRequestA(request.Get(), nullptr, 0, nullptr, 0)) {
+    sendError = GetLastError();
+    request.Close();
+  }
   if (!request.Get()) {
     connection.Close();
-    LastDownloadError = "OpenFile " + trimmed;
+    LastDownloadError = SendFailureText(sendError, trimmed);
     return std::string();
   }
 
@@ -293,6 +334,13 @@ std::string DownloadFile(const std::string& url, const std::string& folder, std:
     return std::string();
   }
 
+  if (check) {
+    std::string refusal = check(temp.Path(), received);
+    if (!refusal.empty()) {
+      LastDownloadError = refusal;
+      return std::string();
+    }
+  }
   if (remoteDate != 0) formkit::SetFileDosDateTime(temp.Path(), remoteDate);
   if (!MoveFileExA(temp.Path().c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
     throw formkit::EStreamError(target);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 // ---------------------------------------------------------------- module state
@@ -15,6 +16,8 @@ extern void* InternetSession;
 extern std::string ProxySetting;
 // Port of every HTTP connection; only the low 16 bits reach WinInet.
 extern std::int32_t HttpPort;
+// The proxy-port rule set HttpPort; HTTPS then uses it too instead of 443.
+extern bool HttpPortFromProxy;
 // Reason of the last failed download.
 extern std::string LastDownloadError;
 
@@ -30,6 +33,8 @@ bool ApplyProxyPortRule(std::string& proxySetting, std::int32_t& httpPort, std::
 
 // The scheme before the first ':' is HTTP (any case).
 bool IsHttpUrl(const std::string& url);
+// The scheme before the first ':' is HTTPS (any case).
+bool IsHttpsUrl(const std::string& url);
 
 struct TUrlParts {
   std::string Host;        // before the first '/' of the remainder (":port" stays in it)
@@ -59,11 +64,18 @@ bool OpenInternetSession();
 // Low 32 bits of the size of the file found at path; -1 for nothing or a folder.
 std::int32_t LocalFileSize(const std::string& path);
 
+// Asked with the complete temporary copy before it replaces the target; a
+// non-empty answer refuses the copy with that reason in LastDownloadError
+// and the target stays as it was.
+using TCopyCheck = std::function<std::string(const std::string& tempPath, std::uint32_t size)>;
+
 // Fetches url into folder unless the copy there has the server's size and date.
-// Returns the local name (the URL itself for a local path) and the byte count in
-// size; an empty name and size 0 mean failure, explained by LastDownloadError.
-// An unwritable target raises formkit::EStreamError.
-std::string DownloadFile(const std::string& url, const std::string& folder, std::int32_t& size);
+// http:// and https:// (TLS with certificate checks) are fetched; anything else
+// is a local path. Returns the local name (the URL itself for a local path) and
+// the byte count in size; an empty name and size 0 mean failure, explained by
+// LastDownloadError. An unwritable target raises formkit::EStreamError.
+std::string DownloadFile(const std::string& url, const std::string& folder, std::int32_t& size,
+                         const TCopyCheck& check = {});
 
 // Asked after every block; when it answers true the transfer stops, the local
 // copy stays as it was and DownloadFile fails with "Cancelled <url>". Set by
