@@ -132,7 +132,9 @@ TEST(DescriptionText, ReadsLikeTheProfileReader) {
     std::uint32_t serial = 7;
     const bool valid = ReleaseSerial(TIniText(row.serial ? std::string("[Release]\nSerial=") + row.serial : ""), serial);
     EXPECT_EQ(valid, row.valid);
-    if (valid) EXPECT_EQ(serial, row.value);
+    if (valid) {
+      EXPECT_EQ(serial, row.value);
+    }
   }
   EXPECT_EQ(ini.Get("Release", "Serial", ""), "42");
 }
