@@ -56,7 +56,7 @@ def main():
     info = sampleset.make_update_set(server_root, TESTLIB)
     with open(os.path.join(server_root, ".faults.json"), "w") as f:
         # Slow enough for the progress display to be seen.
-        f.write('{"/quillon/loader/update2.dll": {"slow": {"chunk": 16384, "delay": 0.15}}}')
+        f.write('{"/quillon/loader/update2.dll": {"slow": {"chunk": 4096, "delay": 0.2}}}')
     port_file = os.path.join(DEMO, "port")
     if os.path.exists(port_file):
         os.remove(port_file)
