@@ -112,6 +112,25 @@ class TSha256 {
   BCRYPT_HASH_HANDLE hash_ = nullptr;
 };
 
+class TPublicKey {
+ public:
+  TPublicKey(const TBcrypt& api, BCRYPT_ALG_HANDLE algorithm, std::string& blob) : api_(api) {
+    if (api_.ImportKeyPair(algorithm, nullptr, BCRYPT_ECCPUBLIC_BLOB, &key_, reinterpret_cast<PUCHAR>(&blob[0]),
+                           static_cast<ULONG>(blob.size()), 0) != kSuccess)
+      key_ = nullptr;
+  }
+  ~TPublicKey() {
+    if (key_) api_.DestroyKey(key_);
+  }
+  TPublicKey(const TPublicKey&) = delete;
+  TPublicKey& operator=(const TPublicKey&) = delete;
+  BCRYPT_KEY_HANDLE Get() const { return key_; }
+
+ private:
+  const TBcrypt& api_;
+  BCRYPT_KEY_HANDLE key_ = nullptr;
+};
+
 class TFileHandle {
  public:
   explicit TFileHandle(HANDLE h) : handle_(h) {}
@@ -166,16 +185,11 @@ bool VerifyP256Sha256(const std::string& keyBlob, const std::string& data, const
   if (!ecdsa.Get()) return false;
   std::string blob = keyBlob;  // bcrypt takes non-const buffers
   std::string signature = rawSignature;
-  BCRYPT_KEY_HANDLE key = nullptr;
-  if (api->ImportKeyPair(ecdsa.Get(), nullptr, BCRYPT_ECCPUBLIC_BLOB, &key, reinterpret_cast<PUCHAR>(&blob[0]),
-                         static_cast<ULONG>(blob.size()), 0) != kSuccess)
-    return false;
-  const NTSTATUS status = api->VerifySignature(key, nullptr, reinterpret_cast<PUCHAR>(&digest[0]),
-                                               static_cast<ULONG>(digest.size()),
-                                               reinterpret_cast<PUCHAR>(&signature[0]),
-                                               static_cast<ULONG>(signature.size()), 0);
-  api->DestroyKey(key);
-  return status == kSuccess;
+  TPublicKey key(*api, ecdsa.Get(), blob);
+  return key.Get() != nullptr &&
+         api->VerifySignature(key.Get(), nullptr, reinterpret_cast<PUCHAR>(&digest[0]),
+                              static_cast<ULONG>(digest.size()), reinterpret_cast<PUCHAR>(&signature[0]),
+                              static_cast<ULONG>(signature.size()), 0) == kSuccess;
 }
 
 bool ReadSmallFile(const std::string& path, std::size_t maxBytes, std::string& data) {
