@@ -154,12 +154,16 @@ void TWinControl::Create(TComponent* owner) {
 }
 
 void TWinControl::Paint() {
+  // OnPaint, or a child's, may close the form and with it this control.
+  const std::weak_ptr<void> alive = Lifetime();
   TCustomControl::Paint();
+  if (alive.expired()) return;
   HDC dc = GetCanvas()->Handle;
   for (std::int32_t i = 0; i < GraphicChildren.Count; ++i) {
     auto* child = static_cast<TCustomControl*>(GraphicChildren.Get(i));
     child->GetCanvas()->Handle = dc;
     child->Paint();
+    if (alive.expired()) return;
   }
 }
 
@@ -186,7 +190,7 @@ void TWinControl::Hide() {
 
 void TWinControl::EnsureWindow() {
   if (Parent != nullptr) Parent->EnsureWindow();
-  if (Handle == nullptr) CreateWindowHandle();
+  if (Handle == nullptr && !WindowDestroyed) CreateWindowHandle();
 }
 
 void TWinControl::AttachWindow(HWND window) {
@@ -220,6 +224,7 @@ void TWinControl::PassMessageOn(TMessage& message) {
 void TWinControl::Dispatch(TMessage& message) {
   switch (message.Msg) {
     case WM_DESTROY: WMDestroy(message); break;
+    case WM_NCDESTROY: WMNCDestroy(message); break;
     case WM_SIZE: WMSize(message); break;
     case WM_PAINT: WMPaint(message); break;
     case WM_ERASEBKGND: WMEraseBkgnd(message); break;
@@ -232,6 +237,16 @@ void TWinControl::Dispatch(TMessage& message) {
 void TWinControl::WMDestroy(TMessage& message) {
   PassMessageOn(message);
   PostQuitMessage(0);
+}
+
+// The last message of a window: its handle may be reused from now on, so the
+// control lets go of it (a later destructor must not touch it).
+void TWinControl::WMNCDestroy(TMessage& message) {
+  PassMessageOn(message);
+  RemovePropA(Handle, kControlProperty);
+  Handle = nullptr;
+  OldWindowProc = nullptr;
+  WindowDestroyed = true;
 }
 
 void TWinControl::WMSize(TMessage& message) {

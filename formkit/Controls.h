@@ -54,6 +54,9 @@ class TCustomControl : public TControl {
   // The own font; else the parent's when ParentFont; else a new default font.
   TFont* GetFont();
   TRect BoundsRect() const;
+  // Expires when the control is destroyed. Code that runs a handler which may
+  // close the form checks it before touching the control again.
+  std::weak_ptr<void> Lifetime() const { return lifetime_; }
 
   TWinControl* Parent = nullptr;
   std::unique_ptr<TCanvas> Canvas;
@@ -66,6 +69,9 @@ class TCustomControl : public TControl {
   std::int32_t Left = 0, Top = 0, Width = 0, Height = 0;
   bool Visible = false;
   bool Transparent = false;
+
+ private:
+  std::shared_ptr<void> lifetime_ = std::make_shared<bool>(true);
 };
 
 // Drawn by its parent on the parent's window.
@@ -98,6 +104,7 @@ class TWinControl : public TCustomControl {
   virtual void Dispatch(TMessage& message);
   void PassMessageOn(TMessage& message);
 
+  // Creates the window unless it exists or has been destroyed already.
   void EnsureWindow();
   void AttachWindow(HWND window);
   void SetCaption(const std::string& text);
@@ -109,9 +116,13 @@ class TWinControl : public TCustomControl {
   std::int32_t TabOrder = 0;
   bool MousePressed = false;
   TList WindowedChildren;
+  // The window died (with its form, or closed by the system): Handle is 0
+  // again and no new window is made for this control.
+  bool WindowDestroyed = false;
 
  protected:
   void WMDestroy(TMessage& message);
+  void WMNCDestroy(TMessage& message);
   void WMSize(TMessage& message);
   void WMPaint(TMessage& message);
   void WMEraseBkgnd(TMessage& message);

@@ -148,13 +148,16 @@ void TCustomForm::Show() {
   if (OnShow.IsSet()) OnShow(this);
 }
 
-void TCustomForm::Reshow() {
-  // A handler run by ProcessMessages must not close this form.
+bool TCustomForm::Reshow() {
+  // A handler run in between may close this form: then stop at once.
+  const std::weak_ptr<void> alive = Lifetime();
   EnsureWindow();
   ShowWindowChecked(Handle, SW_HIDE);
   Application->ProcessMessages();
+  if (alive.expired()) return false;
   ShowWindowChecked(Handle, SW_SHOWNORMAL);
   Application->ProcessMessages();
+  return !alive.expired();
 }
 
 void TCustomForm::LoadFormResource() {

@@ -36,8 +36,9 @@ class TCustomForm : public TWinControl {
   // controls stay alive. May be called from a handler of the form or of one
   // of its controls: the caller must not touch the form afterwards.
   void Close();
-  // Hides and shows the window again, processing messages in between.
-  void Reshow();
+  // Hides and shows the window again, processing messages in between. False
+  // when a handler closed the form meanwhile: the form is gone.
+  bool Reshow();
   // Reads the form and its controls from the RCDATA resource named after the
   // form's class.
   void LoadFormResource();

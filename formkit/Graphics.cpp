@@ -8,6 +8,7 @@ namespace {
 
 constexpr std::uint32_t kInfoHeaderSize = 40;  // BITMAPINFOHEADER
 constexpr std::uint32_t kBiRgb = 0, kBiBitfields = 3;
+constexpr std::uint32_t kMaskBytes = 12;  // red, green and blue masks of BI_BITFIELDS
 
 std::uint32_t LoadU32(const std::uint8_t* p) {
   std::uint32_t v;
@@ -47,22 +48,27 @@ TBitmapLayout ExaminePictureBlock(const std::uint8_t* data, std::int32_t size) {
   if (bitCount != 1 && bitCount != 4 && bitCount != 8 && bitCount != 16 && bitCount != 24 && bitCount != 32)
     return layout;
   // Compressed rows have no fixed size that could be checked.
-  std::uint64_t tableBytes = 0;
-  if (compression == kBiRgb) {
-    if (bitCount <= 8) {
-      std::uint64_t entries = colorsUsed != 0 ? colorsUsed : (1u << bitCount);
-      if (entries > 256) entries = 256;
-      tableBytes = entries * 4;
-    } else if (colorsUsed != 0) {
-      if (colorsUsed > 256) return layout;  // an optional table; keep it bounded
-      tableBytes = static_cast<std::uint64_t>(colorsUsed) * 4;
-    }
-  } else if (compression == kBiBitfields && (bitCount == 16 || bitCount == 32)) {
-    if (headerSize == kInfoHeaderSize) tableBytes = 12;
+  std::uint64_t infoBytes = headerSize, tableBytes = 0;
+  if (compression == kBiRgb && bitCount <= 8) {
+    std::uint64_t entries = colorsUsed != 0 ? colorsUsed : (1u << bitCount);
+    if (entries > 256) entries = 256;
+    tableBytes = entries * 4;
+  } else if (compression == kBiRgb || (compression == kBiBitfields && (bitCount == 16 || bitCount == 32))) {
+    if (colorsUsed > 256) return layout;  // an optional table; keep it bounded
+    tableBytes = static_cast<std::uint64_t>(colorsUsed) * 4;
   } else {
     return layout;
   }
-  if (infoStart + static_cast<std::uint64_t>(headerSize) + tableBytes > blockSize) return layout;
+  if (compression == kBiBitfields) {
+    // GDI reads the three masks at offset 40: after a plain header, inside a
+    // larger one. A header that ends among them leaves no room for them.
+    if (headerSize == kInfoHeaderSize) {
+      infoBytes += kMaskBytes;
+    } else if (headerSize < kInfoHeaderSize + kMaskBytes) {
+      return layout;
+    }
+  }
+  if (infoStart + infoBytes + tableBytes > blockSize) return layout;
 
   const std::uint64_t scanLines = height < 0 ? static_cast<std::uint64_t>(-static_cast<std::int64_t>(height))
                                              : static_cast<std::uint64_t>(height);

@@ -366,7 +366,10 @@ MessageBoxFunc SetMessageBoxFunc(MessageBoxFunc f) {
 }
 
 int ShowMessageBox(void* owner, const std::string& text, const char* caption, unsigned style) {
-  return g_messageBox(owner, text.c_str(), caption, style);
+  const int answer = g_messageBox(owner, text.c_str(), caption, style);
+  // The box's own message loop may have run a handler that failed.
+  RaisePendingException();
+  return answer;
 }
 
 void ErrorBox(const std::string& text, std::int32_t number) {
@@ -377,7 +380,11 @@ void NoticeBox(const std::string& text) { ShowMessageBox(nullptr, text, nullptr,
 
 // ---------------------------------------------------------------- exceptions and hooks
 
-Exception::Exception(const std::string& message) : Message(message) { NoticeBox(Message); }
+// The boxes of the error reports themselves leave a pending error for later:
+// they are shown while an exception is made or while the program stops.
+Exception::Exception(const std::string& message) : Message(message) {
+  g_messageBox(nullptr, Message.c_str(), nullptr, kNoticeBoxStyle);
+}
 
 Exception::Exception(const std::string& format, const std::vector<TFormatArg>& args)
     : Exception(FormatText(format, args)) {}
@@ -434,7 +441,7 @@ ExitFunc SetExitFunc(ExitFunc f) {
 }
 
 void Halt(int exitCode, std::uint32_t errorAddress) {
-  if (errorAddress != 0) ShowMessageBox(nullptr, RuntimeErrorText(exitCode, errorAddress), "Error", 0);
+  if (errorAddress != 0) g_messageBox(nullptr, RuntimeErrorText(exitCode, errorAddress).c_str(), "Error", 0);
   g_exit(exitCode);
   std::abort();  // an exit function must not return
 }
@@ -455,7 +462,7 @@ void UncaughtException(std::exception_ptr error, std::uint32_t address) {
       std::rethrow_exception(error);
     } catch (const Exception& e) {
       if (e.Message.empty()) Halt(230, address);
-      ShowMessageBox(nullptr, e.Message, nullptr, kUncaughtBoxStyle);
+      g_messageBox(nullptr, e.Message.c_str(), nullptr, kUncaughtBoxStyle);
     } catch (...) {
       // Not one of ours: only the final report.
     }
@@ -611,6 +618,8 @@ bool SelectDirectory(HWND owner, const std::string& title, std::string& path) {
     CoTaskMemFree(list);
   }
   if (SUCCEEDED(com)) CoUninitialize();
+  // The browser's message loop may have run a handler that failed.
+  RaisePendingException();
   return chosen;
 }
 

@@ -97,7 +97,8 @@ constexpr unsigned kUncaughtBoxStyle = 0x2010; // MB_OK|MB_ICONERROR|MB_TASKMODA
 
 // Every message box of the program goes through this gateway, so tests can
 // see and answer boxes without a desktop. The default shows a real box
-// (MessageBoxA); natively it prints to stderr and answers IDOK.
+// (MessageBoxA); natively it prints to stderr and answers IDOK. An error
+// that a handler stashed while the box was up is raised when it returns.
 using MessageBoxFunc = int (*)(void* owner, const char* text, const char* caption, unsigned style);
 MessageBoxFunc SetMessageBoxFunc(MessageBoxFunc f);  // returns the previous one
 int ShowMessageBox(void* owner, const std::string& text, const char* caption, unsigned style);

@@ -32,6 +32,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -535,9 +536,12 @@ int main(int argc, char** argv) {
   std::string baseDir = slash == std::string::npos ? std::string() : input.substr(0, slash + 1);
 
   std::string out = signature ? std::string("TPF0") : std::string();
-  Compiler compiler(text, baseDir);
+  std::set<std::string> dependencies;
   try {
+    // The constructor reads the first token already: it can fail too.
+    Compiler compiler(text, baseDir);
     out += compiler.Compile();
+    dependencies = std::move(compiler.Dependencies);
   } catch (const SyntaxError& e) {
     std::cerr << input << ":" << e.Line << ": error: " << e.what() << "\n";
     return 1;
@@ -553,8 +557,8 @@ int main(int argc, char** argv) {
   if (!depfile.empty()) {
     std::ofstream d(depfile, std::ios::trunc);
     d << positional[1] << ":";
-    compiler.Dependencies.insert(input);
-    for (const std::string& dep : compiler.Dependencies) {
+    dependencies.insert(input);
+    for (const std::string& dep : dependencies) {
       d << " ";
       for (char c : dep) {
         if (c == ' ') d << '\\';

@@ -50,6 +50,7 @@ if(WIN32)
     target_compile_options(${target} PRIVATE ${FK_WARNINGS})
     target_include_directories(${target} PRIVATE ${key_dir})
     target_link_libraries(${target} PRIVATE updatefrm)
+    target_sources(${target} PRIVATE ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/LeanRuntime.cpp)  # size, see there
     if(COMMAND fk_add_form_resource)
       fk_add_form_resource(${target} ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/res/TUpdateForm.txt TUPDATEFORM)
     endif()

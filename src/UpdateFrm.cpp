@@ -18,12 +18,14 @@
 
 namespace {
 
-// The codes as consecutive ShortStrings of length 2, entry 1 first.
-const char kLanguageCodes[] =
+// The codes as consecutive ShortStrings of length 2, entry 1 first. Not
+// const: the installer library gets the address of one, like its other
+// arguments, and may write to it.
+char gLanguageCodes[] =
     "\2HE\2GR\2LA\2BR\2BS\2CA\2CO\2CS\2CP\2CU\2CY\2DA\2DE\2AR\2EN\2ES\2FA\2FI\2FR\2GA\2GD\2AM\2HR\2HU\2HY\2ID"
     "\2IE\2IS\2IT\2JA\2KO\2BO\2LT\2MG\2NO\2OC\2PT\2PL\2RO\2RU\2SA\2SK\2SL\2SQ\2SR\2SV\2SY\2TR\2TY\2UK\2VI\2ZH"
     "\2NL";
-static_assert(sizeof(kLanguageCodes) == kLanguageCount * 3 + 1, "53 codes of three bytes");
+static_assert(sizeof(gLanguageCodes) == kLanguageCount * 3 + 1, "53 codes of three bytes");
 
 // Windows-1252. Split literals where a hex escape is followed by a hex digit.
 const char kGermanTexts[] =
@@ -61,11 +63,11 @@ const TLanguageEntry LanguageTable[kLanguageCount + 1] = {
     {0x22, nullptr},      {0x2A, nullptr},      {0x04, nullptr}, {0x13, nullptr},   // 50-53 UK VI ZH NL
 };
 
-const formkit::ShortString* LanguageCode(int index) {
+formkit::ShortString* LanguageCode(int index) {
   if (index < 1 || index > kLanguageCount) index = kEnglishIndex;
   // The installer reads the length byte and that many characters, all of
   // which lie inside the table.
-  return reinterpret_cast<const formkit::ShortString*>(kLanguageCodes + (index - 1) * 3);
+  return reinterpret_cast<formkit::ShortString*>(gLanguageCodes + (index - 1) * 3);
 }
 
 std::string LanguageCodeText(int index) {
@@ -76,7 +78,7 @@ std::string LanguageCodeText(int index) {
 int LanguageFromCode(const std::string& code) {
   if (code.size() != 2) return 0;
   for (int i = 1; i <= kLanguageCount; ++i) {
-    const char* entry = kLanguageCodes + (i - 1) * 3;
+    const char* entry = gLanguageCodes + (i - 1) * 3;
     if (entry[1] == code[0] && entry[2] == code[1]) return i;
   }
   return 0;
@@ -87,14 +89,14 @@ int LanguageFromCode(const formkit::ShortString& code) {
 }
 
 int LanguageForLocale(std::uint32_t localeId) {
+  // The installer library gets this entry's code (English gives "GD"), so the
+  // last match wins whether or not it has texts; the dialog falls back to the
+  // English texts on its own.
   const std::uint32_t primary = localeId & 0x3FF;
-  int last = 0, lastWithTexts = 0;
-  for (int i = 1; i <= kLanguageCount; ++i) {
-    if (LanguageTable[i].PrimaryLanguage != primary) continue;
-    last = i;
-    if (LanguageTable[i].Texts != nullptr) lastWithTexts = i;
-  }
-  return lastWithTexts != 0 ? lastWithTexts : last;
+  int last = 0;
+  for (int i = 1; i <= kLanguageCount; ++i)
+    if (LanguageTable[i].PrimaryLanguage == primary) last = i;
+  return last;
 }
 
 std::string NextTextField(const char*& position) {

@@ -23,17 +23,17 @@ struct TLanguageEntry {
 extern const TLanguageEntry LanguageTable[kLanguageCount + 1];
 
 // The code of entry index (1..53) as a ShortString inside the table's own
-// storage of consecutive 3-byte ShortStrings, so its address can be handed
-// to the installer library. Index 0 (no language) gives "EN".
-const formkit::ShortString* LanguageCode(int index);
+// writable storage of consecutive 3-byte ShortStrings, so its address can be
+// handed to the installer library. Index 0 (no language) gives "EN".
+formkit::ShortString* LanguageCode(int index);
 std::string LanguageCodeText(int index);
 
 // 0 when the code is not exactly two characters of a table entry.
 int LanguageFromCode(const formkit::ShortString& code);
 int LanguageFromCode(const std::string& code);
 
-// The entry for a thread locale. Among the entries with the locale's primary
-// language the last one with texts wins, else the last one without texts.
+// The entry for a thread locale: the last entry with the locale's primary
+// language, texts or not; 0 when none has it.
 int LanguageForLocale(std::uint32_t localeId);
 
 // Returns the text up to the next '/' and moves position past it. Stops at the

@@ -1,5 +1,6 @@
 // A stand-in installer library for tests and the demo: MakeUpdate writes its
-// five arguments and the current folder to a file, one "name=value" per line.
+// five arguments, the current folder and whether the updater's dialog is
+// visible to a file, one "name=value" per line.
 // The file is MAKEUPDATE_LOG when that is set, else makeupdate.txt in the
 // current folder.
 #include <windows.h>
@@ -36,5 +37,8 @@ extern "C" __declspec(dllexport) void __stdcall MakeUpdate(ShortString* installD
   WriteLine(out, "LanguageCode", languageCode);
   WriteLine(out, "ProxySetting", proxy);
   std::fprintf(out, "CurrentFolder=%s\n", folder);
+  // The updater's dialog must be hidden while the installer works.
+  HWND dialog = FindWindowA(nullptr, " QUILLON - Internet");
+  std::fprintf(out, "DialogVisible=%s\n", dialog == nullptr ? "none" : IsWindowVisible(dialog) ? "1" : "0");
   std::fclose(out);
 }

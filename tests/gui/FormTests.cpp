@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <new>
 #include <stdexcept>
 #include <string>
 
@@ -16,9 +18,38 @@ namespace {
 LONG_PTR Style(HWND w) { return GetWindowLongPtrA(w, GWL_STYLE); }
 LONG_PTR ExStyle(HWND w) { return GetWindowLongPtrA(w, GWL_EXSTYLE); }
 
+// A form whose memory outlives it: on destruction every word becomes Fill
+// (0, or a window handle standing for a reused one). Code that still reads
+// the dead form sees that word; code that writes to it leaves a trace.
+class TDeadForm : public TForm {
+ public:
+  static void* operator new(std::size_t size) {
+    Size = size;
+    return Block = ::operator new(size);
+  }
+  static void operator delete(void* block, std::size_t size) {
+    auto* words = static_cast<std::uintptr_t*>(block);
+    for (std::size_t i = 0; i < size / sizeof(std::uintptr_t); ++i) words[i] = Fill;
+  }
+  // Frees the block; false when something wrote to it after the form died.
+  static bool ReleaseUntouched() {
+    const auto* words = static_cast<const std::uintptr_t*>(Block);
+    bool untouched = true;
+    for (std::size_t i = 0; i < Size / sizeof(std::uintptr_t); ++i) untouched = untouched && words[i] == Fill;
+    ::operator delete(Block);
+    return untouched;
+  }
+  static inline void* Block = nullptr;
+  static inline std::size_t Size = 0;
+  static inline std::uintptr_t Fill = 0;
+};
+
+void CloseSender(TObject*, TObject* sender) { static_cast<TCustomForm*>(sender)->Close(); }
+
 // A form without a resource, its window created.
-TForm* BareForm(std::uint8_t borderStyle, std::uint8_t position = poDesigned) {
-  auto* f = new TForm();
+template <class F = TForm>
+F* BareForm(std::uint8_t borderStyle, std::uint8_t position = poDesigned) {
+  auto* f = new F();
   f->Create(nullptr);
   f->BorderStyle = borderStyle;
   f->Position = position;
@@ -154,9 +185,11 @@ TEST(Forms, ClickHandlerMayCloseItsForm) {
   EXPECT_FALSE(IsWindow(formWindow));
   EXPECT_FALSE(IsWindow(buttonWindow));
   EXPECT_TRUE(Application->Terminated);  // window destruction posts the quit message
-  // The button lives on, without a parent.
+  // The button lives on, without a parent, and lets go of its dead window's
+  // handle, which another window may get.
   EXPECT_FALSE(button->MousePressed);
   EXPECT_EQ(button->Parent, nullptr);
+  EXPECT_EQ(button->Handle, nullptr);
   EXPECT_EQ(button->Caption, "Close");
   Application->Terminated = false;
 }
@@ -197,10 +230,46 @@ TEST(Forms, RunEndsWithTheQuitMessage) {
 TEST(Forms, ReshowProcessesMessagesAndShowsAgain) {
   TTestForm* f = SharedForm();
   PostMessageA(f->Handle, WM_NULL, 0, 0);
-  f->Reshow();
+  EXPECT_TRUE(f->Reshow());
   MSG m;
   EXPECT_FALSE(PeekMessageA(&m, f->Handle, WM_NULL, WM_NULL, PM_NOREMOVE));
   EXPECT_TRUE(IsWindowVisible(f->Handle));
+}
+
+TEST(Forms, NothingTouchesAFormThatAHandlerClosed) {
+  SharedForm();
+  Drain();
+  // A paint handler closes the form: the children are not painted from it.
+  TDeadForm::Fill = 0;
+  TDeadForm* f = BareForm<TDeadForm>(bsSingle);
+  f->OnPaint = {&CloseSender, nullptr};
+  f->Paint();
+  EXPECT_TRUE(TDeadForm::ReleaseUntouched());
+  Drain();
+  // A click handler run by Reshow closes it: Reshow stops and shows no window
+  // through the dead form's handle.
+  HWND reused = CreateWindowExA(0, "STATIC", "reused", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+  TDeadForm::Fill = reinterpret_cast<std::uintptr_t>(reused);
+  f = BareForm<TDeadForm>(bsSingle);
+  f->OnClick = {&CloseSender, nullptr};
+  PostMessageA(f->Handle, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(4, 4));
+  PostMessageA(f->Handle, WM_LBUTTONUP, 0, MAKELPARAM(4, 4));
+  EXPECT_FALSE(f->Reshow());
+  EXPECT_FALSE(IsWindowVisible(reused));
+  EXPECT_TRUE(TDeadForm::ReleaseUntouched());
+  DestroyWindow(reused);
+  Drain();
+}
+
+TEST(Forms, WindowDestroyedBySystemIsNotRecreated) {
+  SharedForm();
+  TForm* f = BareForm(bsSingle);
+  SendMessageA(f->Handle, WM_CLOSE, 0, 0);  // the default handling destroys the window
+  EXPECT_EQ(f->Handle, nullptr);
+  f->Show();
+  EXPECT_EQ(f->Handle, nullptr);
+  delete f;
+  Drain();
 }
 
 TEST(Forms, TrayIconWhenMinimizingToTray) {

@@ -2,8 +2,8 @@
 function(expect_error file line)
   execute_process(COMMAND ${FORMC} ${SRC}/${file} ${OUT}/${file}.bin
     RESULT_VARIABLE rc ERROR_VARIABLE err)
-  if(rc EQUAL 0)
-    message(FATAL_ERROR "${file}: formc succeeded")
+  if(NOT rc EQUAL 1)
+    message(FATAL_ERROR "${file}: formc ended with ${rc}, expected 1")
   endif()
   if(NOT err MATCHES "${file}:${line}: error: ")
     message(FATAL_ERROR "${file}: expected an error on line ${line}, got: ${err}")
@@ -14,6 +14,7 @@ expect_error(bad_order.txt 4)
 expect_error(bad_range.txt 2)
 expect_error(bad_file.txt 3)
 expect_error(bad_string.txt 2)
+expect_error(bad_start.txt 1)  # the very first token
 
 execute_process(COMMAND ${FORMC} ${SRC}/truncate.txt ${OUT}/full.bin RESULT_VARIABLE rc)
 execute_process(COMMAND ${FORMC} ${SRC}/truncate.txt ${OUT}/cut.bin --truncate 9 RESULT_VARIABLE rc2)

@@ -16,9 +16,11 @@ import json
 import os
 import re
 import shutil
+import socket
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 SOURCE = os.environ["FK_SOURCE_DIR"]
@@ -175,6 +177,8 @@ class Scenario:
             with open(os.path.join(root, ".faults.json"), "w") as f:
                 json.dump(faults, f)
         port_file = os.path.join(self.base, "port")
+        if os.path.exists(port_file):
+            os.remove(port_file)  # a second server must not be taken for the first
         self.server = subprocess.Popen([sys.executable, os.path.join(SOURCE, "server", "updserver.py"),
                                         "--root", root, "--port", "0", "--port-file", port_file,
                                         "--log", self.log, "--max-seconds", "600"] +
@@ -186,6 +190,42 @@ class Scenario:
             time.sleep(0.1)
         self.port = int(open(port_file).read().strip())
         return info
+
+    def stop_server(self):
+        if self.server is not None:
+            self.server.kill()
+            self.server.wait()
+            self.server = None
+
+    def capture_requests(self):
+        """Listens instead of the update server: records the head of each
+        request as it arrives and answers 404. Returns the list it fills."""
+        self.stop_server()
+        heads = []
+        listener = socket.socket()
+        listener.bind(("127.0.0.1", 0))
+        listener.listen(4)
+        self.port = listener.getsockname()[1]
+
+        def serve():
+            while True:
+                try:
+                    conn, _ = listener.accept()
+                except OSError:
+                    return
+                with conn:
+                    data = b""
+                    while b"\r\n\r\n" not in data:
+                        chunk = conn.recv(4096)
+                        if not chunk:
+                            break
+                        data += chunk
+                    heads.append(data.split(b"\r\n\r\n")[0].decode("latin-1"))
+                    conn.sendall(b"HTTP/1.0 404 Not Found\r\nContent-Length: 0\r\nConnection: close\r\n\r\n")
+
+        threading.Thread(target=serve, daemon=True).start()
+        self.cleanups.append(listener.close)
+        return heads
 
     def proxy(self):
         return "127.0.0.1:%d" % self.port
@@ -227,9 +267,7 @@ class Scenario:
             if p.poll() is None:
                 p.kill()
                 p.wait()
-        if self.server is not None:
-            self.server.kill()
-            self.server.wait()
+        self.stop_server()
         for c in self.cleanups:
             c()
 
@@ -328,6 +366,12 @@ def discovery_download_folder(s):
     s.cleanups.append(lambda: shutil.rmtree(scan, ignore_errors=True))
     open(os.path.join(scan, "varnowin.ini"), "w").close()
     expect_install_dir(s, lonely, "C:\\VARNOWIN3\\", "Update")
+    # An installation in the documents folder comes before the drive scan.
+    mine = os.path.join(DRIVE_C, "users", getpass.getuser(), "Documents", "Varno3")
+    os.makedirs(mine)
+    s.cleanups.append(lambda: shutil.rmtree(mine, ignore_errors=True))
+    open(os.path.join(mine, "varnowin.ini"), "w").close()
+    expect_install_dir(s, lonely, documents, "Update")
 
 
 def discovery_drive_root(s):
@@ -355,29 +399,35 @@ def discovery_drive_root(s):
 
 
 LANGUAGE_CAPTIONS = {
-    # defLangue: (Install caption with an installation found, Cancel caption)
-    "FR": ("Mise \xe0 jour", "Annuler"),
-    "DE": ("Update", "Annullieren"),
-    "IT": ("Aggiornamento", "Annula"),
-    "ES": ("Actualizaci\xf3n", "Anular"),
-    "EN": ("Update", "Cancel"),
-    "NL": ("Update", "Cancel"),     # no texts: the locale's language (English here)
-    "fr": ("Update", "Cancel"),     # codes are case-sensitive
-    "FRA": ("Update", "Cancel"),
+    # defLangue: (Install caption with an installation found, Cancel caption,
+    #             the code MakeUpdate receives when the run is made, else None)
+    "FR": ("Mise \xe0 jour", "Annuler", "FR"),
+    "DE": ("Update", "Annullieren", None),
+    "EN": ("Update", "Cancel", "EN"),
+    "NL": ("Update", "Cancel", "GD"),     # no texts: the locale's entry (English here), English texts
+    "fr": ("Update", "Cancel", None),     # codes are case-sensitive (the texts and the
+                                          # code rules are checked in updater_rules)
 }
 
 
 def languages(s):
-    for code, (ok, cancel) in LANGUAGE_CAPTIONS.items():
-        folder = s.install("L" + code, settings={"Prefs": {"defLangue": code}})
+    s.serve()
+    for code, (ok, cancel, handed) in LANGUAGE_CAPTIONS.items():
+        folder = s.install("L" + code, settings={"Prefs": {"defLangue": code}, "Protect": {"Proxy": s.proxy()}})
         p = s.start_dialog(s.program_in(folder))
         c = children()
         check_equal((c[OK_BTN][0], c[CANCEL_BTN][0]), (ok, cancel), "captions for defLangue " + code)
         check_equal(drive(["text", DIALOG])[0], "TEXT " + TITLE, "title for " + code)
         if code in ("EN", "FR"):
             screenshot("dialog-" + code)
-        drive(["click", DIALOG, "text=" + cancel])
-        check_equal(s.wait_exit(p), 0, "exit code")
+        if handed is None:
+            drive(["click", DIALOG, "text=" + cancel])
+            check_equal(s.wait_exit(p), 0, "exit code")
+            continue
+        press_install_and_finish(s, p)
+        record = makeupdate_record(os.path.join(folder, "Download"))
+        check(record is not None, "MakeUpdate was not called for " + code)
+        check_equal(record["LanguageCode"], handed, "code handed over for defLangue " + code)
 
 
 def locale_french(s):
@@ -411,9 +461,10 @@ def full_run(s):
         "InstallDir": win(folder) + "\\",
         "ClientCode": "QLN1",
         "DownloadAddress": "http://127.0.0.1/quillon/data/",
-        "LanguageCode": "EN",
+        "LanguageCode": "GD",  # the English locale's last entry, although the dialog shows EN's texts
         "ProxySetting": str(s.port),
         "CurrentFolder": win(folder) + "\\Download",
+        "DialogVisible": "0",
     }, "MakeUpdate arguments")
     download = os.path.join(folder, "Download")
     for name in ("update.exe", "update.ini", "update2.dll", "UPDATE.NFO"):
@@ -472,12 +523,33 @@ def missing_nfo(s):
     s.serve(with_nfo=False)
     folder = s.install(settings={"Protect": {"Proxy": s.proxy()}})
     expect_failure_box(s, folder, ENGLISH_CONNECT + "\r\r http://127.0.0.1/quillon/data/UPDATE.NFO")
+    # No update.ini at all: the connection text alone, still ending in '.'.
+    # The request as it arrives: a plain HTTP/1.0 GET naming the program,
+    # with nothing that would let a cache answer for the server.
+    heads = s.capture_requests()
+    folder = s.install("NoIni", settings={"Protect": {"Proxy": s.proxy()}})
+    expect_failure_box(s, folder, "An error occurred during connection to the Internet.")
+    check_equal(len(heads), 1, "requests")
+    lines = heads[0].split("\r\n")
+    check(re.fullmatch(r"GET (http://127\.0\.0\.1)?/quillon/loader/update\.ini HTTP/1\.0", lines[0]) is not None,
+          "request line: " + lines[0])
+    fields = {k.strip().lower(): v.strip() for k, _, v in (l.partition(":") for l in lines[1:] if l)}
+    check_equal(fields.get("user-agent"), "update", "agent name")
+    for name in ("if-modified-since", "if-none-match", "if-range", "range"):
+        check(name not in fields, "validator sent: " + name)
+    check(fields.get("pragma", "no-cache") == "no-cache", "Pragma: " + fields.get("pragma", ""))
 
 
 def no_make_update(s):
-    s.serve(library=TESTLIB_NOMAKE)
-    folder = s.install(settings={"Protect": {"Proxy": s.proxy()}})
-    expect_failure_box(s, folder, "update2.dll")
+    # Without MakeUpdate, and not a library at all: the same box.
+    junk = os.path.join(s.base, "junk.dll")
+    with open(junk, "wb") as f:
+        f.write(b"MZ this is not a library" + b"\0" * 200)
+    for n, library in enumerate((TESTLIB_NOMAKE, junk)):
+        s.serve(library=library)
+        folder = s.install("Varno3-%d" % n, settings={"Protect": {"Proxy": s.proxy()}})
+        expect_failure_box(s, folder, "update2.dll")
+        s.stop_server()
 
 
 def proxy_registry(s):
@@ -612,8 +684,8 @@ def folder_not_created(s):
 
 
 def browse_cancelled(s):
-    # The browse dialog's prompt is the folder label's localised caption; a
-    # cancelled choice changes nothing.
+    # The browse button: its prompt is the folder label's localised caption; a
+    # cancelled choice, or a folder without the marker, changes nothing.
     folder = s.install(settings={"Prefs": {"defLangue": "FR"}})
     p = s.start_dialog(s.program_in(folder))
     drive(["click", DIALOG, "text=..."])
@@ -624,7 +696,23 @@ def browse_cancelled(s):
     c = children()
     check_equal(c[PATH_EDIT][0], win(folder) + "\\", "PathEdit after a cancelled browse")
     check_equal(c[OK_BTN], ("Mise \xe0 jour", True), "Install button after a cancelled browse")
+    # The browser offers the desktop first: without the marker it is ignored.
+    drive(["click", DIALOG, "text=..."], ["box"], ["press", "OK"])
+    time.sleep(0.5)
+    check_equal(children()[PATH_EDIT][0], win(folder) + "\\", "PathEdit after choosing a folder without the marker")
     drive(["click", DIALOG, "text=Annuler"])
+    check_equal(s.wait_exit(p), 0, "exit code")
+    # With the marker it is taken, and Install is not relabelled Update.
+    no_stray_installations()
+    desktop = os.path.join(DRIVE_C, "users", getpass.getuser(), "Desktop")
+    open(os.path.join(desktop, "varnowin.ini"), "w").close()
+    s.cleanups.append(lambda: os.remove(os.path.join(desktop, "varnowin.ini")))
+    p = s.start_dialog(s.program_in(os.path.join(s.base, "elsewhere")))
+    drive(["click", DIALOG, "text=..."], ["box"], ["press", "OK"])
+    time.sleep(0.5)
+    c = children()
+    check_equal((c[PATH_EDIT][0], c[OK_BTN][0]), (win(desktop) + "\\", "Install"), "after choosing an installation")
+    drive(["click", DIALOG, "text=Cancel"])
     check_equal(s.wait_exit(p), 0, "exit code")
 
 
