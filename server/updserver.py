@@ -21,7 +21,12 @@ Faults are set per path in ROOT/.faults.json, re-read on every request:
         "status": 404, "body": "text",     # answer with this status and body
         "cut_after": 1000,                 # full Content-Length, then close after N bytes
         "slow": {"chunk": 8192, "delay": 0.05},   # body in chunks with pauses
-        "last_modified": "Tue, 01 Jan 1974 00:00:00 GMT"  # or seconds since 1970
+        "last_modified": "Tue, 01 Jan 1974 00:00:00 GMT",  # or seconds since 1970
+        "content_length": "-5",            # this Content-Length text instead of the size
+        "chunked": 4096,                   # chunked body in chunks of N (cut_after cuts mid-chunk)
+        "stall_after": 100,                # N body bytes, then nothing while the client waits
+        "no_answer": true,                 # read the request and never answer
+        "hold": 20                         # how long stall_after and no_answer wait (seconds)
     }}
 
 The server stops by itself after --max-seconds and when its parent exits.
@@ -108,9 +113,28 @@ class Handler(BaseHTTPRequestHandler):
 
     # -------------------------------------------------------------- a request
 
+    def hold(self, rule):
+        """Sends nothing until the client goes away or the hold time is over."""
+        sock = self.connection
+        end = time.monotonic() + float(rule.get("hold", 20))
+        sock.settimeout(0.2)
+        while time.monotonic() < end:
+            try:
+                if not sock.recv(4096):
+                    return
+            except socket.timeout:
+                continue
+            except OSError:
+                return
+
     def serve(self, with_body):
         path = urllib.parse.urlsplit(self.path).path
         rule = self.faults_for(path)
+        if rule.get("no_answer"):
+            self.hold(rule)
+            self.record(0, 0)
+            self.close_connection = True
+            return
         if "status" in rule:
             body = str(rule.get("body", "<html><body>error %d</body></html>" % rule["status"]))
             self.send_error_body(int(rule["status"]), body, with_body)
@@ -129,7 +153,12 @@ class Handler(BaseHTTPRequestHandler):
             size = st.st_size
             self.send_response_only(200)
             self.send_header("Content-Type", "application/octet-stream")
-            if not rule.get("no_content_length"):
+            chunked = int(rule.get("chunked", 0))
+            if chunked:
+                self.send_header("Transfer-Encoding", "chunked")
+            elif "content_length" in rule:
+                self.send_header("Content-Length", str(rule["content_length"]))
+            elif not rule.get("no_content_length"):
                 self.send_header("Content-Length", str(size))
             if not rule.get("no_last_modified"):
                 lm = rule.get("last_modified", st.st_mtime)
@@ -145,11 +174,34 @@ class Handler(BaseHTTPRequestHandler):
                 if "cut_after" in rule:
                     limit = max(0, min(size, int(rule["cut_after"])))
                 try:
-                    self.send_body(f, limit, rule.get("slow"))
+                    if chunked:
+                        self.send_chunked(f, limit, chunked, limit < size)
+                    elif "stall_after" in rule:
+                        self.send_body(f, min(limit, int(rule["stall_after"])), None)
+                        self.hold(rule)
+                    else:
+                        self.send_body(f, limit, rule.get("slow"))
                 except OSError:
                     pass  # the client went away; the log tells how far it got
             self.record(200, self.body_sent)
         self.close_connection = True
+
+    def send_chunked(self, f, limit, chunk, cut):
+        """Chunks of the file; a cut body ends inside a chunk, without the last one."""
+        sock = self.connection
+        while self.body_sent < limit:
+            data = f.read(chunk)
+            if not data:
+                break
+            sock.sendall(b"%x\r\n" % len(data))
+            part = data[:limit - self.body_sent]
+            sock.sendall(part)
+            self.body_sent += len(part)
+            if len(part) < len(data):
+                return
+            sock.sendall(b"\r\n")
+        if not cut:
+            sock.sendall(b"0\r\n\r\n")
 
     def send_body(self, f, limit, slow):
         sock = self.connection

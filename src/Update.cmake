@@ -31,31 +31,38 @@ if(EXISTS "${UPDATE_PUBLIC_KEY}")
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${UPDATE_PUBLIC_KEY}")
 endif()
 
-add_library(updatefrm STATIC ${CMAKE_CURRENT_LIST_DIR}/UpdateFrm.cpp)
-target_include_directories(updatefrm PUBLIC ${CMAKE_CURRENT_LIST_DIR} PRIVATE ${CMAKE_CURRENT_BINARY_DIR})
-target_compile_definitions(updatefrm PRIVATE UPDATE_HAVE_CONFIG)
-target_compile_options(updatefrm PRIVATE ${FK_WARNINGS})
-target_link_libraries(updatefrm PUBLIC formkit update_sign)
+# update_add_frm(target key_include_dir [generated key header]): the dialog
+# module with the public key from key_include_dir/UpdateKey.h. Without a key
+# the verifying code is compiled out.
+function(update_add_frm target key_dir)
+  add_library(${target} STATIC ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/UpdateFrm.cpp ${ARGN})
+  target_include_directories(${target} PUBLIC ${CMAKE_CURRENT_FUNCTION_LIST_DIR}
+                             PRIVATE ${CMAKE_CURRENT_BINARY_DIR} ${key_dir})
+  target_compile_definitions(${target} PRIVATE UPDATE_HAVE_CONFIG)
+  target_compile_options(${target} PRIVATE ${FK_WARNINGS})
+  target_link_libraries(${target} PUBLIC formkit wininet_easy update_sign)
+  if(WIN32)
+    target_link_libraries(${target} PUBLIC shell32 advapi32 ole32)
+  endif()
+endfunction()
+update_add_frm(updatefrm ${CMAKE_CURRENT_BINARY_DIR}/key)
 
 if(WIN32)
-  target_link_libraries(updatefrm PUBLIC wininet_easy shell32 advapi32 ole32)
 
   set_source_files_properties(${CMAKE_CURRENT_LIST_DIR}/res/update.rc PROPERTIES
     OBJECT_DEPENDS "${CMAKE_CURRENT_LIST_DIR}/res/update.ico;${CMAKE_CURRENT_LIST_DIR}/res/update.manifest")
-  # update_add_program(target key_include_dir [generated key header]): the
-  # program with the key header found in key_include_dir.
-  function(update_add_program target key_dir)
+  # update_add_program(target frm_library): the program on a dialog module.
+  function(update_add_program target frm)
     add_executable(${target} WIN32 ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/Update.cpp
-                   ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/res/update.rc ${ARGN})
+                   ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/res/update.rc)
     target_compile_options(${target} PRIVATE ${FK_WARNINGS})
-    target_include_directories(${target} PRIVATE ${key_dir})
-    target_link_libraries(${target} PRIVATE updatefrm)
+    target_link_libraries(${target} PRIVATE ${frm})
     target_sources(${target} PRIVATE ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/LeanRuntime.cpp)  # size, see there
     if(COMMAND fk_add_form_resource)
       fk_add_form_resource(${target} ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/res/TUpdateForm.txt TUPDATEFORM)
     endif()
   endfunction()
-  update_add_program(update ${CMAKE_CURRENT_BINARY_DIR}/key)
+  update_add_program(update updatefrm)
 
   if(FK_BUILD_TESTS)
     # A second program for the signed-set tests, with a key made for this
@@ -68,7 +75,8 @@ if(WIN32)
       COMMAND ${CMAKE_COMMAND} -DKEY=${test_keys}/update-key.pub.pem -DOUT=${test_keys}/include/UpdateKey.h
               -P ${CMAKE_CURRENT_LIST_DIR}/EmbedKey.cmake
       DEPENDS ${test_keys}/update-key.pub.pem ${CMAKE_CURRENT_LIST_DIR}/EmbedKey.cmake VERBATIM)
-    update_add_program(update_signed ${test_keys}/include ${test_keys}/include/UpdateKey.h)
+    update_add_frm(updatefrm_signed ${test_keys}/include ${test_keys}/include/UpdateKey.h)
+    update_add_program(update_signed updatefrm_signed)
   endif()
 
   # Stand-in installer libraries: one that records what it receives, one

@@ -10,10 +10,22 @@
 #include "StdCtrls.h"
 #include "SysUtils.h"
 #include "UpdateFrm.h"
-#include "UpdateKey.h"
 #include "WinInetEasy.h"
 
 namespace {
+
+// The copy update.exe runs from Download, beside downloaded files: libraries
+// that the program or Windows load by bare name come from the system folder
+// only. Looked up at run time, so a Windows without it still starts;
+// update2.dll is loaded by its full path.
+void RestrictDllSearch() {
+  using TSetDefaultDllDirectories = BOOL(WINAPI*)(DWORD);
+  HMODULE kernel = GetModuleHandleA("kernel32.dll");
+  auto setDefault = reinterpret_cast<TSetDefaultDllDirectories>(
+      reinterpret_cast<void*>(GetProcAddress(kernel, "SetDefaultDllDirectories")));
+  if (setDefault != nullptr) setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32);
+  SetDllDirectoryA("");  // and the current folder leaves the classic search order
+}
 
 void StartModules() {
   formkit::StartSysUtils();
@@ -22,7 +34,6 @@ void StartModules() {
   formkit::StartExtCtrls();
   StartWinInetEasy();
   StartUpdateFrm();
-  UpdatePublicKey.assign(reinterpret_cast<const char*>(kUpdatePublicKeyBytes), kUpdatePublicKeySize);
 }
 
 void FinishModules() {
@@ -45,6 +56,7 @@ void RunProgram() {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  RestrictDllSearch();
   StartModules();
   try {
     RunProgram();

@@ -3,8 +3,14 @@
 #include <cstring>
 #include <exception>
 
+#include "WinInetEasy.h"
+
 #if defined(UPDATE_HAVE_CONFIG)
 #include "UpdateConfig.h"
+#include "UpdateKey.h"
+#else
+static const unsigned char kUpdatePublicKeyBytes[] = {0};
+constexpr unsigned kUpdatePublicKeySize = 0;
 #endif
 
 #ifndef UPDATE_BASE_URL
@@ -126,7 +132,16 @@ bool ReadLanguageTexts(int index, TDialogTexts& texts) {
 // ---------------------------------------------------------------- update-run rules
 
 std::string UpdateBaseUrl;
-std::string UpdatePublicKey;
+
+namespace {
+// Known when the program is compiled, so a build without a key has none of
+// the verifying code.
+constexpr bool kSignedSets = kUpdatePublicKeySize != 0;
+}  // namespace
+
+std::string UpdatePublicKey() {
+  return std::string(reinterpret_cast<const char*>(kUpdatePublicKeyBytes), kUpdatePublicKeySize);
+}
 
 namespace {
 formkit::ShortString gClientCode;
@@ -144,6 +159,13 @@ std::string ChooseDownloadAddress(const std::string& clientValue, const std::str
   if (address.empty()) return baseUrl;
   if (address.back() != '/') address += '/';
   return address;
+}
+
+std::string AskedFileOnly(const std::string& got, const std::string& url, const std::string& downloadDir,
+                          const std::string& name) {
+  const std::string trimmed = formkit::TrimBlanks(url);
+  const std::string asked = IsHttpUrl(trimmed) || IsHttpsUrl(trimmed) ? downloadDir + name : trimmed;
+  return got == asked ? got : std::string();
 }
 
 std::string ConnectFailureText(std::string& connectErrorText, const std::string& detail) {
@@ -169,7 +191,6 @@ void StartUpdateFrm() {
 void FinishUpdateFrm() {
   UpdateBaseUrl.clear();
   UpdateBaseUrl.shrink_to_fit();
-  UpdatePublicKey.clear();
 }
 
 #if defined(_WIN32)
@@ -445,26 +466,32 @@ void TUpdateForm::OkBtnClick(formkit::TObject*) {
 
 std::string TUpdateForm::TDescription::Get(const std::string& section, const std::string& key,
                                            const std::string& fallback) const {
-  return Signed ? Text.Get(section, key, fallback) : ReadSetting(Path, section, key, fallback);
+  return kSignedSets && Signed ? Text.Get(section, key, fallback) : ReadSetting(Path, section, key, fallback);
 }
 
 // Makes sure downloadDir holds the current copy of name; on failure empties
-// currentFile and leaves the reason in LastDownloadError.
+// currentFile and leaves the reason in LastDownloadError. A copy of another
+// size never replaces the one in place.
 bool TUpdateForm::EnsureCurrentFile(const std::string& name, const std::string& downloadDir,
                                     const TDescription& description, std::string& currentFile) {
   if (currentFile.empty()) return true;
-  if (description.Signed) return EnsureHashedFile(UpdateBaseUrl + name, name, downloadDir, description, currentFile);
+  if (kSignedSets && description.Signed) return EnsureHashedFile(UpdateBaseUrl + name, name, downloadDir, description, currentFile);
   currentFile = downloadDir + name;
   const std::int32_t expectedDate = formkit::TextToIntDef(description.Get("FileDate", name, "0"), 0);
   const std::int32_t expectedSize = formkit::TextToIntDef(description.Get("FileSize", name, "0"), 0);
   const formkit::DosDateTime localDate = formkit::FileDosDateTime(currentFile);
   // A missing file has no size, whatever an earlier call left in LastFileSize.
   if (localDate != -1 && localDate == expectedDate && formkit::LastFileSize == expectedSize) return true;
+  const std::string badSize = "Bad size for " + UpdateBaseUrl + name;
+  const TCopyCheck sizeCheck = [&](const std::string&, std::uint32_t size) {
+    return static_cast<std::int32_t>(size) == expectedSize ? std::string() : badSize;
+  };
   std::int32_t size = 0;
-  currentFile = DownloadFile(UpdateBaseUrl + name, downloadDir, size);
+  currentFile = AskedFileOnly(DownloadFile(UpdateBaseUrl + name, downloadDir, size, sizeCheck),
+                              UpdateBaseUrl + name, downloadDir, name);
   if (Cancelled()) return false;
   if (size != expectedSize) {
-    LastDownloadError = "Bad size for " + UpdateBaseUrl + name;
+    LastDownloadError = badSize;
     currentFile.clear();
   }
   return true;
@@ -472,18 +499,27 @@ bool TUpdateForm::EnsureCurrentFile(const std::string& name, const std::string& 
 
 namespace {
 
+std::string SerialText(std::uint32_t serial) {
+  std::string text;
+  do {
+    text.insert(text.begin(), static_cast<char>('0' + serial % 10));
+    serial /= 10;
+  } while (serial != 0);
+  return text;
+}
+
 // The description's signature and release, checked against the bytes it came
 // in. Returns the refusal, or an empty text.
 std::string CheckDescription(const std::string& bytes, const std::string& signatureDer, std::uint32_t lastSerial,
                              const std::string& url) {
   std::string key, signature;
-  if (!P256PublicKeyBlob(UpdatePublicKey, key) || !EcdsaDerToRaw(signatureDer, signature) ||
+  if (!P256PublicKeyBlob(UpdatePublicKey(), key) || !EcdsaDerToRaw(signatureDer, signature) ||
       !VerifyP256Sha256(key, bytes, signature))
     return "Bad signature for " + url;
   std::uint32_t serial = 0;
   if (!ReleaseSerial(TIniText(bytes), serial)) return "Bad Serial in " + url;
   if (serial < lastSerial)
-    return "Older release in " + url + " (Serial " + std::to_string(serial) + ", " + std::to_string(lastSerial) +
+    return "Older release in " + url + " (Serial " + SerialText(serial) + ", " + SerialText(lastSerial) +
            " already here)";
   return std::string();
 }
@@ -521,7 +557,9 @@ bool TUpdateForm::FetchSignedDescription(const std::string& downloadDir, std::in
 
   std::int32_t sigSize = 0;
   std::string signature;
-  const bool haveSignature = !DownloadFile(url + ".sig", downloadDir, sigSize).empty() &&
+  const bool haveSignature =
+      !AskedFileOnly(DownloadFile(url + ".sig", downloadDir, sigSize), url + ".sig", downloadDir, "update.ini.sig")
+           .empty() &&
                              ReadSmallFile(path + ".sig", kMaxSignatureBytes, signature);
   if (Cancelled()) return false;
   if (!haveSignature) {
@@ -531,16 +569,17 @@ bool TUpdateForm::FetchSignedDescription(const std::string& downloadDir, std::in
   }
 
   std::string refusal;
-  currentFile = DownloadFile(url, downloadDir, size, [&](const std::string& tempPath, std::uint32_t) {
+  const TCopyCheck descriptionCheck = [&](const std::string& tempPath, std::uint32_t) {
     std::string fetched;
     refusal = ReadSmallFile(tempPath, kMaxDescriptionBytes, fetched)
                   ? CheckDescription(fetched, signature, lastSerial, url)
                   : "Bad signature for " + url + " (too large)";
     return refusal;
-  });
+  };
+  currentFile = AskedFileOnly(DownloadFile(url, downloadDir, size, descriptionCheck), url, downloadDir, "update.ini");
   if (Cancelled()) return false;
   if (!refusal.empty()) return false;
-  if (size == 0) return true;  // not fetched: the plain connection message
+  if (size == 0 || currentFile.empty()) return true;  // not fetched: the plain connection message
   // Checked again as it lies here (a current copy was not fetched), and read
   // from these bytes from now on.
   if (!ReadSmallFile(path, kMaxDescriptionBytes, bytes)) bytes.clear();
@@ -566,9 +605,10 @@ bool TUpdateForm::EnsureHashedFile(const std::string& url, const std::string& na
   // Same hash, same file: no request, whatever the date says.
   if (HashOfFileIs(currentFile, digest, url).empty()) return true;
   std::int32_t size = 0;
-  currentFile = DownloadFile(url, downloadDir, size, [&](const std::string& tempPath, std::uint32_t) {
+  const TCopyCheck hashCheck = [&](const std::string& tempPath, std::uint32_t) {
     return HashOfFileIs(tempPath, digest, url);
-  });
+  };
+  currentFile = AskedFileOnly(DownloadFile(url, downloadDir, size, hashCheck), url, downloadDir, name);
   if (Cancelled()) return false;
   // A copy with the server's size and date is not fetched again; it must
   // still have the hash.
@@ -617,15 +657,16 @@ bool TUpdateForm::RunUpdate() {
   TDescription description;
   description.Path = downloadDir + "update.ini";
   std::string currentFile;
-  if (UpdatePublicKey.empty()) {
-    currentFile = DownloadFile(UpdateBaseUrl + "update.ini", downloadDir, size);
+  if (!kSignedSets) {
+    currentFile = AskedFileOnly(DownloadFile(UpdateBaseUrl + "update.ini", downloadDir, size),
+                                UpdateBaseUrl + "update.ini", downloadDir, "update.ini");
   } else if (!FetchSignedDescription(downloadDir, size, description, currentFile)) {
     if (Cancelled()) return true;
     ErrorBox(ConnectFailureText(ConnectErrorText, LastDownloadError), -1);
     return true;
   }
   if (Cancelled()) return true;
-  if (size == 0) {
+  if (size == 0 || currentFile.empty()) {
     ErrorBox(ConnectErrorText, -1);
     return true;
   }
@@ -637,13 +678,14 @@ bool TUpdateForm::RunUpdate() {
       ChooseDownloadAddress(description.Get("Adresses", AdressesKey(clientCode), std::string()),
                             description.Get("Adresses", "A", std::string()), UpdateBaseUrl);
 
-  if (!currentFile.empty() && description.Signed) {
+  if (kSignedSets && !currentFile.empty() && description.Signed) {
     if (!EnsureHashedFile(downloadAddress + "UPDATE.NFO", "UPDATE.NFO", downloadDir, description, currentFile))
       return true;
   } else if (!currentFile.empty()) {
-    currentFile = DownloadFile(downloadAddress + "UPDATE.NFO", downloadDir, size);
+    currentFile = AskedFileOnly(DownloadFile(downloadAddress + "UPDATE.NFO", downloadDir, size),
+                                downloadAddress + "UPDATE.NFO", downloadDir, "UPDATE.NFO");
     if (Cancelled()) return true;
-    if (size == 0) {
+    if (size == 0 || currentFile.empty()) {
       LastDownloadError = downloadAddress + "UPDATE.NFO";
       currentFile.clear();
     }
@@ -657,10 +699,11 @@ bool TUpdateForm::RunUpdate() {
   // Signed sets: the library is hashed once more right before it is loaded,
   // through a handle that keeps writers out until it is loaded.
   const std::string libraryPath = downloadDir + "update2.dll";
-  TFileLock lock(description.Signed ? CreateFileA(libraryPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)
-                                    : INVALID_HANDLE_VALUE);
-  if (description.Signed) {
+  const bool hashAgain = kSignedSets && description.Signed;
+  TFileLock lock(hashAgain ? CreateFileA(libraryPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                         FILE_ATTRIBUTE_NORMAL, nullptr)
+                           : INVALID_HANDLE_VALUE);
+  if (hashAgain) {
     std::string digest, actual;
     if (lock.Get() == INVALID_HANDLE_VALUE || !ExpectedSha256(description.Text, "update2.dll", digest) ||
         !Sha256OfHandle(lock.Get(), actual) || actual != digest) {

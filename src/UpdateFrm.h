@@ -55,9 +55,9 @@ bool ReadLanguageTexts(int index, TDialogTexts& texts);
 // Built-in settings of the program (set from the build).
 extern std::string UpdateBaseUrl;
 // The publisher's P-256 public key (PEM or raw) from the build setting
-// UPDATE_PUBLIC_KEY, set by the program entry. Empty: update sets are not
-// signed and nothing is verified.
-extern std::string UpdatePublicKey;
+// UPDATE_PUBLIC_KEY. Empty: update sets are not signed, nothing is verified
+// and the verifying code is left out of the program.
+std::string UpdatePublicKey();
 const formkit::ShortString& ClientCode();
 
 // Key of the Adresses section: the fourth character of the client code, "A"
@@ -67,6 +67,11 @@ std::string AdressesKey(const std::string& clientCode);
 // base URL; always ends in '/'.
 std::string ChooseDownloadAddress(const std::string& clientValue, const std::string& fallbackValue,
                                   const std::string& baseUrl);
+// The name DownloadFile returned when it is the file the run asked for (name
+// in downloadDir, or the local path itself), else empty: the run never takes
+// a file of another name for the one it wanted.
+std::string AskedFileOnly(const std::string& got, const std::string& url, const std::string& downloadDir,
+                          const std::string& name);
 // The final connection message: the last character of the text becomes ':'
 // (the text is changed in place), then "\r\r " and the detail.
 std::string ConnectFailureText(std::string& connectErrorText, const std::string& detail);
@@ -150,7 +155,7 @@ class TUpdateForm : public formkit::TForm {
   struct TDescription {
     std::string Path;
     bool Signed = false;
-    TIniText Text{std::string()};
+    TIniText Text;
     std::string Get(const std::string& section, const std::string& key, const std::string& fallback) const;
   };
   // The update run; true when the dialog is to close afterwards.

@@ -39,6 +39,7 @@ bool P256PublicKeyBlob(const std::string& key, std::string& blob);
 // removed from a value, values cut to 2047 characters, first match wins.
 class TIniText {
  public:
+  TIniText() = default;
   explicit TIniText(const std::string& text);
   // False when the section has no such key.
   bool Find(const std::string& section, const std::string& key, std::string& value) const;

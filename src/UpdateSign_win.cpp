@@ -45,12 +45,14 @@ bool Resolve(HMODULE module, const char* name, F& f) {
   return f != nullptr;
 }
 
-// Loaded once and kept for the life of the process.
+// Loaded once and kept for the life of the process (the UI thread's).
+TBcrypt gBcrypt;
+bool gBcryptTried = false;
+
 const TBcrypt* Bcrypt() {
-  static TBcrypt api;
-  static bool tried = false;
-  if (tried) return api.Loaded ? &api : nullptr;
-  tried = true;
+  TBcrypt& api = gBcrypt;
+  if (gBcryptTried) return api.Loaded ? &api : nullptr;
+  gBcryptTried = true;
   char system[MAX_PATH + 1] = {};
   UINT n = GetSystemDirectoryA(system, MAX_PATH);
   if (n == 0 || n >= MAX_PATH) return nullptr;

@@ -2,7 +2,8 @@
 // five arguments, the current folder and whether the updater's dialog is
 // visible to a file, one "name=value" per line.
 // The file is MAKEUPDATE_LOG when that is set, else makeupdate.txt in the
-// current folder.
+// current folder. When the current folder holds plant-probe.dll, one more
+// line tells whether loading it by bare name succeeds (PlantLoaded=0 or 1).
 #include <windows.h>
 
 #include <cstdio>
@@ -40,5 +41,7 @@ extern "C" __declspec(dllexport) void __stdcall MakeUpdate(ShortString* installD
   // The updater's dialog must be hidden while the installer works.
   HWND dialog = FindWindowA(nullptr, " QUILLON - Internet");
   std::fprintf(out, "DialogVisible=%s\n", dialog == nullptr ? "none" : IsWindowVisible(dialog) ? "1" : "0");
+  if (GetFileAttributesA("plant-probe.dll") != INVALID_FILE_ATTRIBUTES)
+    std::fprintf(out, "PlantLoaded=%d\n", LoadLibraryA("plant-probe.dll") != nullptr ? 1 : 0);
   std::fclose(out);
 }

@@ -188,7 +188,7 @@ TEST_F(Download, ACurrentCopyIsNotFetchedAgain) {
   std::string data = FirstCopy("update.ini", 5000);
   EXPECT_EQ(LastDownloadError, "No such File!");
   EXPECT_EQ(formkit::FileDosDateTime(Local("update.ini")), formkit::FileDosDateTime(ServerPath("update.ini")));
-  EXPECT_FALSE(formkit::PathExists(Local("update.ini.part")));
+  EXPECT_FALSE(formkit::PathExists(Local("update.in~")));
 
   // Same size and date but other bytes: only a skipped transfer keeps them.
   formkit::DosDateTime date = formkit::FileDosDateTime(Local("update.ini"));
@@ -261,42 +261,79 @@ TEST_F(Download, ALastModifiedBefore1980CountsAsNoDate) {
 
 // ------------------------------------------------------------ failures keep the local copy
 
-TEST_F(Download, AnErrorStatusIsAFailureAndLeavesTheCopyAlone) {
-  std::string data = FirstCopy("update.ini", 800);
-  formkit::DosDateTime date = formkit::FileDosDateTime(Local("update.ini"));
-  SetFaults("{\"/update.ini\": {\"status\": 500, \"body\": \"<html>down for maintenance</html>\"}}");
-  std::int32_t size = -1;
-  EXPECT_EQ(Fetch(" " + Url("update.ini") + " ", size), "");
-  EXPECT_EQ(size, 0);
-  EXPECT_EQ(LastDownloadError, "HTTP 500 http://127.0.0.1/update.ini");
-  EXPECT_EQ(ReadBytes(Local("update.ini")), data);
-  EXPECT_EQ(formkit::FileDosDateTime(Local("update.ini")), date);
+// Servers that misbehave: each case starts from a good copy, which only a
+// complete and accepted transfer may replace; nothing else is left behind.
+struct FaultCase {
+  const char* name;
+  std::string url;     // under the server; the file served is update2.dll
+  std::string rule;    // its .faults.json rule
+  bool sizeCheck;      // DownloadFile checks the copy against the served size
+  std::string error;   // LastDownloadError; empty: the new copy replaces the old
+};
 
-  EXPECT_EQ(Fetch(Url("missing.ini"), size), "");
-  EXPECT_EQ(size, 0);
-  EXPECT_EQ(LastDownloadError, "HTTP 404 http://127.0.0.1/missing.ini");
-  EXPECT_FALSE(formkit::PathExists(Local("missing.ini")));
-  EXPECT_EQ(EntriesInFolder(), 1);
-}
-
-TEST_F(Download, ABodyCutShortIsAFailureAndLeavesTheCopyAlone) {
-  std::string data = FirstCopy("update2.dll", 300000);
-  Serve("update2.dll", Pattern(400000, 1));
-  SetFaults("{\"/update2.dll\": {\"cut_after\": 150000}}");
-  std::int32_t size = -1;
-  EXPECT_EQ(Fetch(Url("update2.dll"), size), "");
-  EXPECT_EQ(size, 0);
-  EXPECT_EQ(LastDownloadError, "Incomplete transfer http://127.0.0.1/update2.dll");
-  EXPECT_EQ(ReadBytes(Local("update2.dll")), data);
-  EXPECT_FALSE(formkit::PathExists(Local("update2.dll.part")));
-  EXPECT_EQ(EntriesInFolder(), 1);
-
-  // Without an earlier copy nothing is left behind either.
-  Serve("fresh.bin", Pattern(10000, 2));
-  SetFaults("{\"/fresh.bin\": {\"cut_after\": 10}}");
-  EXPECT_EQ(Fetch(Url("fresh.bin"), size), "");
-  EXPECT_EQ(LastDownloadError, "Incomplete transfer http://127.0.0.1/fresh.bin");
-  EXPECT_EQ(EntriesInFolder(), 1);
+TEST_F(Download, FaultyServersNeverReplaceAGoodCopy) {
+  const std::string good = Pattern(2000, 41);
+  const std::string served = Pattern(300000, 42);
+  const std::string url = "http://127.0.0.1/update2.dll";
+  // Cut at 260 characters this would ask for aaa.../update2.dll.
+  const std::string longUrl = "http://127.0.0.1/" + std::string(238, 'a') + "/update2.dll/UPDATE.NFO";
+  const FaultCase cases[] = {
+      {"no fault", url, "{}", true, ""},
+      {"error status", url, R"({"status": 500, "body": "<html>down for maintenance</html>"})", false,
+       "HTTP 500 " + url},
+      {"shorter than Content-Length", url, R"({"cut_after": 150000})", false, "Incomplete transfer " + url},
+      {"longer than Content-Length", url, R"({"content_length": "1000"})", false,
+       "Body longer than its Content-Length " + url},
+      {"cut without Content-Length", url, R"({"no_content_length": true, "cut_after": 150000})", true,
+       "Bad size 150000"},
+      // A cut chunked body looks whole through WinInet: chunks are refused.
+      {"chunked, cut mid-chunk", url, R"({"chunked": 4096, "cut_after": 150000})", false,
+       "Transfer-Encoding in an HTTP/1.0 answer " + url},
+      {"negative Content-Length", url, R"({"content_length": "-5"})", true, ""},
+      {"absurd Content-Length", url, R"({"content_length": "99999999999"})", true, ""},
+      {"Last-Modified not a date", url, R"({"last_modified": "garbage!!"})", true, ""},
+      {"Last-Modified of 70000 characters", url, R"({"last_modified": ")" + std::string(70000, '7') + "\"}", true,
+       ""},
+      {"stalled after headers", url, R"({"stall_after": 0, "hold": 20})", false, "No data for 2 seconds " + url},
+      {"stalled mid-body", url, R"({"stall_after": 1000, "hold": 20})", false, "No data for 2 seconds " + url},
+      {"never answers", url, R"({"no_answer": true, "hold": 20})", false, "No data for 2 seconds " + url},
+      {"URL too long to request whole", longUrl, "{}", false, "URL too long " + longUrl},
+  };
+  Serve("update2.dll", served);
+  NoDataTimeoutMs = 2000;
+  for (const FaultCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    WriteBytes(Local("update2.dll"), good);
+    formkit::SetFileDosDateTime(Local("update2.dll"), kMarch2009);
+    SetFaults("{\"/update2.dll\": " + c.rule + "}");
+    TCopyCheck check;
+    if (c.sizeCheck)
+      check = [&](const std::string& temp, std::uint32_t size) {
+        EXPECT_EQ(formkit::FileNamePart(temp).size(), std::string("update2.dll").size()) << temp;
+        EXPECT_EQ(ReadBytes(temp).size(), size);
+        return size == served.size() ? std::string() : "Bad size " + formkit::IntToText(static_cast<std::int32_t>(size));
+      };
+    std::int32_t size = -1;
+    const DWORD start = GetTickCount();
+    const std::string name = DownloadFile(c.url, folder_, size, check);
+    const DWORD elapsed = GetTickCount() - start;
+    EXPECT_EQ(EntriesInFolder(), 1);
+    if (c.error.empty()) {
+      EXPECT_EQ(name, Local("update2.dll"));
+      EXPECT_EQ(size, static_cast<std::int32_t>(served.size()));
+      EXPECT_TRUE(ReadBytes(Local("update2.dll")) == served);
+      EXPECT_NE(formkit::FileDosDateTime(Local("update2.dll")), kMarch2009);
+    } else {
+      EXPECT_EQ(name, "");
+      EXPECT_EQ(size, 0);
+      EXPECT_EQ(LastDownloadError, c.error);
+      EXPECT_TRUE(ReadBytes(Local("update2.dll")) == good);
+      EXPECT_EQ(formkit::FileDosDateTime(Local("update2.dll")), kMarch2009);
+    }
+    EXPECT_LT(elapsed, 6000u);
+  }
+  NoDataTimeoutMs = kNoDataTimeoutMs;
+  EXPECT_EQ(RequestCount(std::string(238, 'a') + "/update2.dll"), 0);  // no shorter request either
 }
 
 TEST_F(Download, AnUncreatableTargetRaisesAndReleasesEverything) {
@@ -356,6 +393,57 @@ TEST_F(Download, MessagesAreProcessedDuringASlowTransfer) {
   EXPECT_GT(timerTicks, 0);
   EXPECT_EQ(size, static_cast<std::int32_t>(data.size()));
   EXPECT_EQ(ReadBytes(Local("slow.bin")), data);
+}
+
+DWORD lastTick = 0;
+DWORD longestGap = 0;
+DWORD cancelAt = 0;
+
+void CALLBACK TimeTick(HWND, UINT, UINT_PTR, DWORD) {
+  DWORD now = GetTickCount();
+  if (lastTick != 0 && now - lastTick > longestGap) longestGap = now - lastTick;
+  lastTick = now;
+}
+
+bool CancelWhenDue() { return GetTickCount() >= cancelAt; }
+
+TEST_F(Download, AStalledTransferKeepsProcessingMessagesAndEndsOnCancel) {
+  std::string data = FirstCopy("update2.dll", 5000);
+  Serve("update2.dll", Pattern(300000, 8));
+  for (const char* rule : {R"({"stall_after": 1000, "hold": 20})", R"({"no_answer": true, "hold": 20})"}) {
+    SCOPED_TRACE(rule);
+    SetFaults(std::string("{\"/update2.dll\": ") + rule + "}");
+    lastTick = longestGap = 0;
+    const DWORD start = GetTickCount();
+    cancelAt = start + 1500;
+    DownloadCancelled = CancelWhenDue;
+    UINT_PTR timer = SetTimer(nullptr, 0, 20, TimeTick);
+    std::int32_t size = -1;
+    std::string name = Fetch(Url("update2.dll"), size);
+    const DWORD elapsed = GetTickCount() - start;
+    KillTimer(nullptr, timer);
+    DownloadCancelled = nullptr;
+    EXPECT_EQ(name, "");
+    EXPECT_EQ(LastDownloadError, "Cancelled " + Url("update2.dll"));
+    EXPECT_LT(elapsed, 2500u);  // Cancel takes effect within a second
+    EXPECT_NE(lastTick, 0u);
+    EXPECT_LE(longestGap, 350u);  // messages flow at least every 200 ms
+    EXPECT_EQ(ReadBytes(Local("update2.dll")), data);
+    EXPECT_EQ(EntriesInFolder(), 1);
+  }
+}
+
+TEST_F(Download, ATargetNearTheLengthLimitCanBeDownloaded) {
+  // 258 characters: legal, but not with a longer name for the partial copy.
+  std::string deep = folder_ + "\\" + std::string(247 - folder_.size() - 1, 'd');
+  ASSERT_EQ(deep.size(), 247u);
+  ASSERT_TRUE(CreateDirectoryA(deep.c_str(), nullptr));
+  std::string data = Pattern(1000, 13);
+  Serve("update.ini", data);
+  std::int32_t size = -1;
+  EXPECT_EQ(DownloadFile(Url("update.ini"), deep, size), deep + "\\update.ini");
+  EXPECT_EQ(size, 1000);
+  EXPECT_EQ(ReadBytes(deep + "\\update.ini"), data);
 }
 
 TEST_F(Download, AnErrorRaisedByAHandlerMidTransferKeepsTheCopy) {
@@ -444,6 +532,15 @@ TEST_F(Download, LocalPathsAreOnlyLocated) {
     EXPECT_EQ(DownloadFile(path, out, size), "");
     EXPECT_EQ(size, 0);
     EXPECT_EQ(LastDownloadError, "No such File!");
+  }
+  // Network paths are refused before anything is looked up.
+  for (const std::string& path : {std::string("\\\\127.0.0.1\\share\\UPDATE.NFO"), std::string(" //host/share/a.bin"),
+                                   std::string("\\\\?\\UNC\\host\\share\\a.bin")}) {
+    SCOPED_TRACE(path);
+    size = -1;
+    EXPECT_EQ(DownloadFile(path, out, size), "");
+    EXPECT_EQ(size, 0);
+    EXPECT_EQ(LastDownloadError, "Network path refused " + formkit::TrimBlanks(path));
   }
   EXPECT_FALSE(formkit::PathExists(out + "\\*.bin"));
   EXPECT_EQ(InternetSession, nullptr);  // no session for local paths

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "WinInetEasy.h"
 
@@ -132,18 +133,53 @@ TEST(UrlSplit, HostObjectPathAndRemoteName) {
   EXPECT_EQ(p.RemoteName, "");
 }
 
-TEST(UrlSplit, UsesAtMost260CharactersAfterTheSeparators) {
-  std::string name(300, 'n');
+TEST(UrlSplit, ARemainderOver260CharactersIsFlaggedNotCut) {
+  std::string name(258, 'n');
   TUrlParts p = SplitUrl("http://h/" + name);
-  EXPECT_EQ(p.Host, "h");
-  EXPECT_EQ(p.ObjectPath, std::string(258, 'n'));
-  EXPECT_EQ(p.RemoteName, std::string(258, 'n'));
+  EXPECT_FALSE(p.TooLong);
+  EXPECT_EQ(p.RemoteName, name);
 
-  // A host longer than the limit leaves no '/' in the remainder.
-  std::string host(270, 'h');
-  p = SplitUrl("http://" + host + "/file");
-  EXPECT_EQ(p.Host, "");
-  EXPECT_EQ(p.ObjectPath, std::string(260, 'h'));
+  p = SplitUrl("http://h/" + name + "/update2.dll");
+  EXPECT_TRUE(p.TooLong);
+  EXPECT_EQ(p.ObjectPath, name + "/update2.dll");
+  EXPECT_EQ(p.RemoteName, "update2.dll");
+}
+
+TEST(HeaderRules, ContentLengthAndDateTexts) {
+  struct LengthRow {
+    const char* text;
+    bool valid;
+    std::int32_t length;
+  } lengths[] = {{"0", true, 0},          {" 1234 ", true, 1234},  {"2147483647", true, 2147483647},
+                 {"2147483648", false, 0}, {"99999999999", false, 0}, {"-5", false, 0},
+                 {"+5", false, 0},         {"12a", false, 0},       {"", false, 0}};
+  for (const LengthRow& r : lengths) {
+    std::int32_t length = -1;
+    EXPECT_EQ(ParseContentLength(r.text, length), r.valid) << r.text;
+    EXPECT_EQ(length, r.valid ? r.length : -1) << r.text;
+  }
+
+  THttpDate d{};
+  ASSERT_TRUE(ParseHttpDate("Tue, 05 Mar 2024 14:30:16 GMT", d));
+  EXPECT_EQ((std::vector<int>{d.Year, d.Month, d.Day, d.Hour, d.Minute, d.Second}),
+            (std::vector<int>{2024, 3, 5, 14, 30, 16}));
+  EXPECT_TRUE(ParseHttpDate("Thu, 29 Feb 2024 00:00:00 GMT", d));
+  for (const char* bad : {"garbage!!", "", "Tue, 05 Mar 2024 14:30:16 UTC", "Tue, 5 Mar 2024 14:30:16 GMT",
+                          "Tue, 05 Mrz 2024 14:30:16 GMT", "Xyz, 05 Mar 2024 14:30:16 GMT",
+                          "Thu, 29 Feb 2023 00:00:00 GMT", "Tue, 05 Mar 2024 24:00:00 GMT",
+                          "Tue, 05 Mar 2024 14:3x:16 GMT", "Tuesday, 05-Mar-24 14:30:16 GMT"})
+    EXPECT_FALSE(ParseHttpDate(bad, d)) << bad;
+}
+
+TEST(PathRules, NetworkPathsAndPartialNames) {
+  for (const char* path : {"\\\\host\\share\\", "//host/share/", "\\/host", "\\\\?\\UNC\\h\\s", "\\\\.\\pipe\\x"})
+    EXPECT_TRUE(IsNetworkPath(path)) << path;
+  for (const char* path : {"C:\\Data\\", "\\Data\\x", "/x", "Download\\", "", "C:\\\\x"})
+    EXPECT_FALSE(IsNetworkPath(path)) << path;
+
+  EXPECT_EQ(PartialNameFor("C:\\D\\update2.dll"), "C:\\D\\update2.dl~");
+  EXPECT_EQ(PartialNameFor("C:\\D\\a~"), "C:\\D\\a#");
+  EXPECT_EQ(PartialNameFor(""), "");
 }
 
 TEST(FolderRule, AddsOneBackslashWhenMissing) {

@@ -169,6 +169,17 @@ TEST(UpdateRunRules, AdressesKeyAndDownloadAddress) {
   EXPECT_EQ(ChooseDownloadAddress("http://c/y", "", base), "http://c/y/");
 }
 
+TEST(UpdateRunRules, OnlyTheFileAskedForIsTaken) {
+  const std::string dir = "C:\\I\\Download\\";
+  EXPECT_EQ(AskedFileOnly(dir + "UPDATE.NFO", " http://h/d/UPDATE.NFO", dir, "UPDATE.NFO"), dir + "UPDATE.NFO");
+  EXPECT_EQ(AskedFileOnly(dir + "UPDATE.NFO", "HTTPS://h/d/UPDATE.NFO", dir, "UPDATE.NFO"), dir + "UPDATE.NFO");
+  EXPECT_EQ(AskedFileOnly(dir + "update2.dll", "http://h/d/update2.dll/UPDATE.NFO", dir, "UPDATE.NFO"), "");
+  EXPECT_EQ(AskedFileOnly(dir + "update.exe", "http://h/update.ini", dir, "update.ini"), "");
+  EXPECT_EQ(AskedFileOnly("D:\\Data\\UPDATE.NFO", "D:\\Data\\UPDATE.NFO ", dir, "UPDATE.NFO"), "D:\\Data\\UPDATE.NFO");
+  EXPECT_EQ(AskedFileOnly(dir + "UPDATE.NFO", "D:\\Data\\UPDATE.NFO", dir, "UPDATE.NFO"), "");
+  EXPECT_EQ(AskedFileOnly("", "http://h/update.ini", dir, "update.ini"), "");
+}
+
 TEST(UpdateRunRules, ConnectFailureTextEndsInAColon) {
   std::string text = "An error occurred during connection to the Internet.";
   EXPECT_EQ(ConnectFailureText(text, "Bad size for http://h/update2.dll"),

@@ -649,7 +649,7 @@ def stop_during_run(s, stop):
     os.makedirs(download)
     good = b"an older, complete copy"
     open(os.path.join(download, "update2.dll"), "wb").write(good)
-    partial = os.path.join(download, "update2.dll.part")
+    partial = os.path.join(download, "update2.dl~")
     p = s.start_dialog(s.program_in(folder))
     drive(["click", DIALOG, "text=Update"])
     for _ in range(100):
@@ -663,6 +663,69 @@ def stop_during_run(s, stop):
     check_equal(open(os.path.join(download, "update2.dll"), "rb").read(), good, "the older copy")
     check(not os.path.exists(partial), "no partial file left")
     check("/quillon/data/UPDATE.NFO" not in s.requests(), "nothing fetched after Cancel")
+
+
+# Hostile or broken servers. Each case starts with a complete copy of the
+# library in Download (dated differently, so the run fetches it again) and
+# checks that the run keeps it and never reaches MakeUpdate.
+PLANTED = b"MZ planted by a cut request"
+LONG_FOLDER = "a" * 238  # "127.0.0.1/" + it + "/update2.dll" is 260 characters
+HOSTILE = {
+    # name: (update.ini's Adresses, faults, expected detail of the error box, stop with Cancel)
+    "hostile_long_address": ({"1": "http://127.0.0.1/%s/update2.dll" % LONG_FOLDER}, {},
+                             "http://127.0.0.1/%s/update2.dll/UPDATE.NFO" % LONG_FOLDER, False),
+    "hostile_cut_library": (None, {"/quillon/loader/update2.dll": {"no_content_length": True, "cut_after": 1000}},
+                            "Bad size for http://127.0.0.1/quillon/loader/update2.dll", False),
+    "hostile_stalled_library": (None, {"/quillon/loader/update2.dll": {"stall_after": 100, "hold": 40}},
+                                None, True),
+}
+
+
+def hostile(s, name):
+    adresses, faults, detail, cancel = HOSTILE[name]
+    s.serve(adresses=adresses, faults=faults)
+    planted = os.path.join(s.base, "server", LONG_FOLDER, "update2.dll")
+    os.makedirs(os.path.dirname(planted))
+    open(planted, "wb").write(PLANTED)
+    folder = s.install(settings={"Protect": {"Proxy": s.proxy()}})
+    download = os.path.join(folder, "Download")
+    os.makedirs(download)
+    good = open(TESTLIB, "rb").read()
+    library = os.path.join(download, "update2.dll")
+    open(library, "wb").write(good)
+    os.utime(library, (sampleset.LIBRARY_TIME - 7200, sampleset.LIBRARY_TIME - 7200))
+    p = s.start_dialog(s.program_in(folder))
+    drive(["click", DIALOG, "text=" + children()[OK_BTN][0]])
+    if cancel:
+        time.sleep(2)
+        start = time.monotonic()
+        drive(["click", DIALOG, "text=Cancel"])
+        check_equal(s.wait_exit(p, 20), 0, "exit code")
+        check(time.monotonic() - start < 5, "Cancel took %.1f s" % (time.monotonic() - start))
+    else:
+        title, text = box()
+        check_equal(text, ENGLISH_CONNECT + "\r\r " + detail, "error box")
+        drive(["press", "OK"])
+        check_equal(s.wait_exit(p), 0, "exit code")
+    check(makeupdate_record(download) is None, "MakeUpdate must not run")
+    check(open(library, "rb").read() == good, "the complete library was replaced")
+    check_equal(sorted(os.listdir(download)), ["update.exe", "update.ini", "update2.dll"], "files in Download")
+
+
+for _name in HOSTILE:
+    globals()[_name] = lambda s, n=_name: hostile(s, n)
+
+
+def planted_library(s):
+    # The copy runs from Download: a library lying there is not loaded by bare name.
+    s.serve()
+    folder = s.install(settings={"Protect": {"Proxy": s.proxy()}})
+    download = os.path.join(folder, "Download")
+    os.makedirs(download)
+    shutil.copyfile(TESTLIB_NOMAKE, os.path.join(download, "plant-probe.dll"))
+    record = full_run_in(s, folder)
+    check(record is not None, "MakeUpdate was not called")
+    check_equal(record.get("PlantLoaded"), "0", "plant-probe.dll loaded by bare name")
 
 
 def folder_not_created(s):
