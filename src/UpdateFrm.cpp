@@ -133,12 +133,6 @@ bool ReadLanguageTexts(int index, TDialogTexts& texts) {
 
 std::string UpdateBaseUrl;
 
-namespace {
-// Known when the program is compiled, so a build without a key has none of
-// the verifying code.
-constexpr bool kSignedSets = kUpdatePublicKeySize != 0;
-}  // namespace
-
 std::string UpdatePublicKey() {
   return std::string(reinterpret_cast<const char*>(kUpdatePublicKeyBytes), kUpdatePublicKeySize);
 }
@@ -196,6 +190,12 @@ void FinishUpdateFrm() {
 #if defined(_WIN32)
 
 #include <shlobj.h>
+
+namespace {
+// Known when the program is compiled, so a build without a key has none of
+// the verifying code.
+constexpr bool kSignedSets = kUpdatePublicKeySize != 0;
+}  // namespace
 
 #include "WinInetEasy.h"
 
