@@ -546,7 +546,7 @@ TEST_F(Download, LocalPathsAreOnlyLocated) {
   EXPECT_EQ(size, 1000);
   EXPECT_EQ(LastDownloadError, "No such File!");
 
-  for (const std::string& path : {src + "\\missing.bin", src, src + "\\empty.bin", std::string("https://127.0.0.1/a.bin"),
+  for (const std::string& path : {src + "\\missing.bin", src, src + "\\empty.bin", std::string("ftp://127.0.0.1/a.bin"),
                                    std::string("")}) {
     SCOPED_TRACE(path);
     size = -1;
