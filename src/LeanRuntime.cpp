@@ -19,7 +19,7 @@
 // - The runtime's exception support (its emergency pool, the unwinder's
 //   frame tables, the per-thread exception state) locks and keeps per-thread
 //   data through eight pthread functions, and linking them from winpthreads
-//   brings all of it (about 32 KB). Those eight are here on Windows' own
+//   brings all of it (about 33 KB). Those eight are here on Windows' own
 //   primitives: slim locks, a once flag, and fiber-local slots, whose exit
 //   callback frees a thread's data as a pthread key destructor does.
 #include <pthread.h>
@@ -100,23 +100,24 @@ constexpr PFLS_CALLBACK_FUNCTION kKeyExits[kMaxKeys] = {KeyExit<0>, KeyExit<1>, 
 
 }  // namespace
 
-extern "C" {
+// Named functions, so that a test program (which links winpthreads for
+// GoogleTest) can check them; update.exe calls them through the pthread names.
+namespace lean_runtime {
 
-[[gnu::weak]] int pthread_mutex_init(pthread_mutex_t* m, const pthread_mutexattr_t*) {
+int MutexInit(pthread_mutex_t* m) {
   *m = 0;
   return 0;
 }
-[[gnu::weak]] int pthread_mutex_destroy(pthread_mutex_t*) { return 0; }
-[[gnu::weak]] int pthread_mutex_lock(pthread_mutex_t* m) {
+int MutexLock(pthread_mutex_t* m) {
   AcquireSRWLockExclusive(SlimLock(m));
   return 0;
 }
-[[gnu::weak]] int pthread_mutex_unlock(pthread_mutex_t* m) {
+int MutexUnlock(pthread_mutex_t* m) {
   ReleaseSRWLockExclusive(SlimLock(m));
   return 0;
 }
 
-[[gnu::weak]] int pthread_once(pthread_once_t* once, void (*init)()) {
+int Once(pthread_once_t* once, void (*init)()) {
   auto* state = reinterpret_cast<volatile LONG*>(once);
   const LONG was = InterlockedCompareExchange(state, static_cast<LONG>(TOnce::Running), static_cast<LONG>(TOnce::NotRun));
   if (was == static_cast<LONG>(TOnce::NotRun)) {
@@ -128,7 +129,7 @@ extern "C" {
   return 0;
 }
 
-[[gnu::weak]] int pthread_key_create(pthread_key_t* key, TKeyDestructor destructor) {
+int KeyCreate(pthread_key_t* key, TKeyDestructor destructor) {
   const LONG n = InterlockedIncrement(&keysUsed) - 1;
   if (n >= kMaxKeys) return EAGAIN;
   keyDestructors[n] = destructor;
@@ -137,9 +138,39 @@ extern "C" {
   *key = slot;
   return 0;
 }
-[[gnu::weak]] void* pthread_getspecific(pthread_key_t key) { return FlsGetValue(key); }
+
+// The runtime reads its per-thread state while an exception is thrown and
+// caught: the thread's last error must survive for the handler to report.
+void* GetSpecific(pthread_key_t key) {
+  const DWORD error = GetLastError();
+  void* value = FlsGetValue(key);
+  SetLastError(error);
+  return value;
+}
+int SetSpecific(pthread_key_t key, const void* value) {
+  const DWORD error = GetLastError();
+  const bool stored = FlsSetValue(key, const_cast<void*>(value)) != FALSE;
+  SetLastError(error);
+  return stored ? 0 : ENOMEM;
+}
+
+}  // namespace lean_runtime
+
+extern "C" {
+
+[[gnu::weak]] int pthread_mutex_init(pthread_mutex_t* m, const pthread_mutexattr_t*) {
+  return lean_runtime::MutexInit(m);
+}
+[[gnu::weak]] int pthread_mutex_destroy(pthread_mutex_t*) { return 0; }
+[[gnu::weak]] int pthread_mutex_lock(pthread_mutex_t* m) { return lean_runtime::MutexLock(m); }
+[[gnu::weak]] int pthread_mutex_unlock(pthread_mutex_t* m) { return lean_runtime::MutexUnlock(m); }
+[[gnu::weak]] int pthread_once(pthread_once_t* once, void (*init)()) { return lean_runtime::Once(once, init); }
+[[gnu::weak]] int pthread_key_create(pthread_key_t* key, TKeyDestructor destructor) {
+  return lean_runtime::KeyCreate(key, destructor);
+}
+[[gnu::weak]] void* pthread_getspecific(pthread_key_t key) { return lean_runtime::GetSpecific(key); }
 [[gnu::weak]] int pthread_setspecific(pthread_key_t key, const void* value) {
-  return FlsSetValue(key, const_cast<void*>(value)) ? 0 : ENOMEM;
+  return lean_runtime::SetSpecific(key, value);
 }
 
 }  // extern "C"
