@@ -377,15 +377,22 @@ void TUpdateForm::PrepareDialog() {
 
 void TUpdateForm::FormShow(formkit::TObject*) {
   TBusyGuard busy(this);
-  std::string documents;
-  if (HasLocaleInfoEx()) documents = SpecialFolderPath(CSIDL_PERSONAL) + "\\Varno3\\";
+  // Asked only when needed: the shell's DLLs take a while to load, and a
+  // program in its install folder never needs them before the dialog shows.
+  std::string documentsFolder;
+  bool documentsAsked = false;
+  auto documents = [&]() -> const std::string& {
+    if (!documentsAsked && HasLocaleInfoEx()) documentsFolder = SpecialFolderPath(CSIDL_PERSONAL) + "\\Varno3\\";
+    documentsAsked = true;
+    return documentsFolder;
+  };
 
   InstallDir = formkit::FolderPart(ModulePath());
   if (!TryInstallFolder(InstallDir)) {
     std::string own = InstallDir;
     if (!own.empty()) own.pop_back();
     InstallDir = formkit::FolderPart(own);
-    bool found = TryInstallFolder(InstallDir) || (!documents.empty() && TryInstallFolder(documents));
+    bool found = TryInstallFolder(InstallDir) || (!documents().empty() && TryInstallFolder(documents()));
     for (char letter = 'C'; !found && letter <= 'Z'; ++letter) {
       const char root[] = {letter, ':', '\\', '\0'};
       if (GetDriveTypeA(root) != DRIVE_FIXED) continue;
@@ -404,7 +411,7 @@ void TUpdateForm::FormShow(formkit::TObject*) {
     ProxySetting = ReadSetting(settings, "Protect", "Proxy", ProxySetting);
     OkBtn->SetCaption(UpdateCaption);
   } else {
-    InstallDir = documents.empty() ? std::string(kFallbackFolder) : documents;
+    InstallDir = documents().empty() ? std::string(kFallbackFolder) : documents();
     if (!ApplyLanguage(LanguageIndex)) UseFallbackTexts();
   }
   PrepareDialog();
