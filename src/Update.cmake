@@ -26,6 +26,7 @@ target_compile_options(updatefrm PRIVATE ${FK_WARNINGS})
 target_link_libraries(updatefrm PUBLIC formkit wininet_easy)
 
 if(WIN32)
+  target_sources(updatefrm PRIVATE ${CMAKE_CURRENT_LIST_DIR}/UpdateModules_win.cpp)
   target_link_libraries(updatefrm PUBLIC shell32 advapi32 ole32)
 
   add_executable(update WIN32 ${CMAKE_CURRENT_LIST_DIR}/Update.cpp ${CMAKE_CURRENT_LIST_DIR}/res/update.rc)
