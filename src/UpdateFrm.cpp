@@ -183,7 +183,7 @@ void FinishUpdateFrm() {
 
 #include <shlobj.h>
 
-#include "WinInetEasy.h"
+#include "ScopedWin.h"
 
 using formkit::ErrorBox;
 using formkit::FolderExists;
@@ -207,15 +207,17 @@ std::string ModulePath() {
 }
 
 // Marks a handler of the dialog as running. When the outermost one ends and a
-// close was asked for meanwhile, the form is closed: the handler must not
-// touch the form after the guard is gone.
+// close was asked for meanwhile, the close is posted to the loop.
 class TBusyGuard {
  public:
   explicit TBusyGuard(TUpdateForm* form) : form_(form) { ++form_->BusyDepth; }
   TBusyGuard(const TBusyGuard&) = delete;
   TBusyGuard& operator=(const TBusyGuard&) = delete;
-  ~TBusyGuard() noexcept(false) {
-    if (--form_->BusyDepth == 0 && form_->CloseRequested && !std::uncaught_exceptions()) form_->Close();
+  ~TBusyGuard() {
+    // Without a window there is nothing left to close; an error on its way
+    // out ends the program instead.
+    if (--form_->BusyDepth == 0 && form_->CloseRequested && form_->Handle != nullptr && !std::uncaught_exceptions())
+      PostMessageA(AsWindow(form_->Handle), kDeferredCloseMessage, 0, 0);
   }
 
  private:
@@ -244,18 +246,15 @@ bool HasLocaleInfoEx() {
 }
 
 std::string SpecialFolderPath(int csidl) {
-  std::string result;
-  IMalloc* allocator = nullptr;
-  if (SHGetMalloc(&allocator) != S_OK) allocator = nullptr;
-  LPITEMIDLIST items = nullptr;
-  if (SHGetSpecialFolderLocation(nullptr, csidl, &items) == S_OK && items != nullptr) {
-    char buffer[MAX_PATH + 1] = {};
-    if (SHGetPathFromIDListA(items, buffer)) result = buffer;
-    // Some shells end the path with a backslash; callers add their own.
-    while (!result.empty() && result.back() == '\\') result.pop_back();
-    if (allocator != nullptr) allocator->Free(items);
-  }
-  if (allocator != nullptr) allocator->Release();
+  formkit::TScopedCoTaskMem items;  // the shell allocator is the COM task allocator
+  if (SHGetSpecialFolderLocation(nullptr, csidl, reinterpret_cast<LPITEMIDLIST*>(items.Out())) != S_OK ||
+      !items)
+    return std::string();
+  char buffer[MAX_PATH + 1] = {};
+  if (!SHGetPathFromIDListA(static_cast<LPCITEMIDLIST>(items.Get()), buffer)) return std::string();
+  std::string result = buffer;
+  // Some shells end the path with a backslash; callers add their own.
+  while (!result.empty() && result.back() == '\\') result.pop_back();
   return result;
 }
 
@@ -267,14 +266,14 @@ std::string CurrentUserName() {
 }
 
 std::string ReadRegistryString(HKEY root, const std::string& keyPath, const std::string& valueName) {
-  HKEY key = nullptr;
-  if (RegOpenKeyExA(root, keyPath.c_str(), 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return std::string();
+  formkit::TScopedKey key;
+  if (RegOpenKeyExA(root, keyPath.c_str(), 0, KEY_QUERY_VALUE, key.Out()) != ERROR_SUCCESS) return std::string();
   char buffer[251] = {};
   DWORD type = REG_SZ;
   DWORD size = 250;
-  LONG status = RegQueryValueExA(key, valueName.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size);
-  RegCloseKey(key);
-  if (status != ERROR_SUCCESS) return std::string();
+  if (RegQueryValueExA(key.Get(), valueName.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size) !=
+      ERROR_SUCCESS)
+    return std::string();
   buffer[250] = '\0';
   return std::string(buffer);
 }
@@ -431,6 +430,15 @@ void TUpdateForm::RequestClose() {
   Close();
 }
 
+void TUpdateForm::Dispatch(formkit::TMessage& message) {
+  // A handler that started after the close was posted ends with its own post.
+  if (message.Msg == kDeferredCloseMessage) {
+    if (BusyDepth == 0) Close();
+    return;
+  }
+  formkit::TForm::Dispatch(message);
+}
+
 void TUpdateForm::OkBtnClick(formkit::TObject*) {
   if (Running) return;
   TBusyGuard busy(this);
@@ -446,7 +454,7 @@ void TUpdateForm::OkBtnClick(formkit::TObject*) {
   }
   Running = false;
   DownloadCancelled = nullptr;
-  // The guard closes the form when this is the outermost handler.
+  // The guard posts the close when this is the outermost handler.
   if (close) CloseRequested = true;
 }
 

@@ -98,6 +98,9 @@ std::string ReadSetting(const std::string& iniPath, const std::string& section, 
 // cannot take files.
 bool FolderNotWritable(const std::string& folder);
 
+// Posted to the dialog's window when a close asked for during a handler is due.
+constexpr UINT kDeferredCloseMessage = WM_APP + 1;
+
 class TUpdateForm : public formkit::TForm {
   FK_CLASS()
  public:
@@ -134,12 +137,14 @@ class TUpdateForm : public formkit::TForm {
   std::string InstallDir;
 
   // Handlers pump messages, so Cancel can be clicked inside one. A close asked
-  // for while any of them runs is carried out when the outermost has
-  // returned: the form is never destroyed under a running handler.
+  // for while any of them runs is posted to the form's window when the
+  // outermost has returned, and carried out by the message loop: the form is
+  // never destroyed under a running handler.
   bool Running = false;  // the update run is in progress
   int BusyDepth = 0;     // handlers in progress
   bool CloseRequested = false;
   void RequestClose();
+  void Dispatch(formkit::TMessage& message) override;
 
   // Cancel was pressed, or the window or the message loop is gone.
   bool Cancelled() const;
