@@ -5,10 +5,13 @@ Serves the files under --root over HTTP (GET and HEAD) on 127.0.0.1 only.
 Each answer has a Content-Length and a Last-Modified taken from the file's
 mtime. One line per request goes to --log:
 
-    METHOD PATH STATUS BODY_BYTES_SENT ARRIVAL
+    METHOD PATH STATUS BODY_BYTES_SENT ARRIVAL [tls]
 
 ARRIVAL numbers the requests in the order they came in; lines are written
-when an answer is done, so they can stand out of that order.
+when an answer is done, so they can stand out of that order. With --tls-cert
+and --tls-key the same port also speaks TLS: a connection that opens with a
+TLS handshake is served over TLS (its log line ends in "tls"), any other as
+plain HTTP, so one port serves both http:// and https:// addresses.
 
 Faults are set per path in ROOT/.faults.json, re-read on every request:
 
@@ -34,6 +37,7 @@ import email.utils
 import json
 import os
 import socket
+import ssl
 import sys
 import threading
 import time
@@ -81,7 +85,8 @@ class Handler(BaseHTTPRequestHandler):
         log = self.server.log_path
         if not log:
             return
-        line = "%s %s %d %d %d\n" % (self.command, self.path, status, sent, self.arrival)
+        line = "%s %s %d %d %d%s\n" % (self.command, self.path, status, sent, self.arrival,
+                                       " tls" if isinstance(self.connection, ssl.SSLSocket) else "")
         with self.server.log_lock, open(log, "a") as f:
             f.write(line)
 
@@ -211,6 +216,14 @@ class Handler(BaseHTTPRequestHandler):
                 self.body_sent += len(data)
                 time.sleep(delay)
             return
+        if isinstance(sock, ssl.SSLSocket):  # no sendfile through TLS
+            while self.body_sent < limit:
+                data = f.read(min(BLOCK, limit - self.body_sent))
+                if not data:
+                    break
+                sock.sendall(data)
+                self.body_sent += len(data)
+            return
         # sendfile keeps the server out of the way of both clients in the benchmark.
         while self.body_sent < limit:
             n = os.sendfile(sock.fileno(), f.fileno(), self.body_sent, min(BLOCK * 8, limit - self.body_sent))
@@ -223,6 +236,24 @@ class Server(ThreadingHTTPServer):
     daemon_threads = True
     request_queue_size = 64
     allow_reuse_address = True
+    tls = None  # an ssl.SSLContext when TLS is on
+
+    def finish_request(self, request, client_address):
+        wrapped = None
+        if self.tls is not None:
+            try:
+                request.settimeout(30)
+                first = request.recv(1, socket.MSG_PEEK)
+                if first == b"\x16":  # a TLS handshake record
+                    request = wrapped = self.tls.wrap_socket(request, server_side=True)
+                request.settimeout(None)
+            except (OSError, ssl.SSLError):
+                return  # a client that refused the certificate, or went away
+        try:
+            super().finish_request(request, client_address)
+        finally:
+            if wrapped is not None:
+                wrapped.close()
 
 
 def watch(max_seconds, parent):
@@ -244,6 +275,8 @@ def main():
     ap.add_argument("--port-file")
     ap.add_argument("--log")
     ap.add_argument("--max-seconds", type=float, default=3600)
+    ap.add_argument("--tls-cert", help="certificate (PEM) for TLS connections on the same port")
+    ap.add_argument("--tls-key", help="its private key (PEM)")
     args = ap.parse_args()
     if args.host not in (LOOPBACK, "localhost"):
         sys.exit("updserver: only 127.0.0.1 is served")
@@ -252,6 +285,9 @@ def main():
     httpd.log_path = os.path.abspath(args.log) if args.log else None
     httpd.log_lock = threading.Lock()
     httpd.arrivals = 0
+    if args.tls_cert:
+        httpd.tls = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        httpd.tls.load_cert_chain(args.tls_cert, args.tls_key)
     port = httpd.server_address[1]
     if args.port_file:
         tmp = args.port_file + ".tmp"

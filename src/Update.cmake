@@ -10,8 +10,8 @@ set(UPDATE_BASE_URL "${update_default_base_url}" CACHE STRING
     "Base address of the update server; its path is /quillon/loader/")
 set(UPDATE_CLIENT_CODE "QLN1" CACHE STRING
     "Client code handed to the installer (up to 10 characters; the fourth picks the Adresses key, else A)")
-if(NOT UPDATE_BASE_URL MATCHES "^[Hh][Tt][Tt][Pp]://[^/]+/quillon/loader/$")
-  message(FATAL_ERROR "UPDATE_BASE_URL must be http://<host>/quillon/loader/ (got ${UPDATE_BASE_URL})")
+if(NOT UPDATE_BASE_URL MATCHES "^[Hh][Tt][Tt][Pp][Ss]?://[^/]+/quillon/loader/$")
+  message(FATAL_ERROR "UPDATE_BASE_URL must be http(s)://<host>/quillon/loader/ (got ${UPDATE_BASE_URL})")
 endif()
 string(LENGTH "${UPDATE_CLIENT_CODE}" update_client_code_length)
 if(update_client_code_length GREATER 10 OR UPDATE_CLIENT_CODE MATCHES "[\"\\\\]")
@@ -19,24 +19,65 @@ if(update_client_code_length GREATER 10 OR UPDATE_CLIENT_CODE MATCHES "[\"\\\\]"
 endif()
 configure_file(${CMAKE_CURRENT_LIST_DIR}/UpdateConfig.h.in ${CMAKE_CURRENT_BINARY_DIR}/UpdateConfig.h @ONLY)
 
-add_library(updatefrm STATIC ${CMAKE_CURRENT_LIST_DIR}/UpdateFrm.cpp)
-target_include_directories(updatefrm PUBLIC ${CMAKE_CURRENT_LIST_DIR} PRIVATE ${CMAKE_CURRENT_BINARY_DIR})
-target_compile_definitions(updatefrm PRIVATE UPDATE_HAVE_CONFIG)
-target_compile_options(updatefrm PRIVATE ${FK_WARNINGS})
-target_link_libraries(updatefrm PUBLIC formkit wininet_easy)
+set(UPDATE_PUBLIC_KEY "" CACHE STRING
+    "Publisher's ECDSA P-256 public key: a PEM file (tools/publish keygen) or the raw point (file or hex). Empty: update sets are not signed")
+execute_process(COMMAND ${CMAKE_COMMAND} -DKEY=${UPDATE_PUBLIC_KEY} -DOUT=${CMAKE_CURRENT_BINARY_DIR}/key/UpdateKey.h
+                        -P ${CMAKE_CURRENT_LIST_DIR}/EmbedKey.cmake
+                RESULT_VARIABLE update_key_result)
+if(update_key_result)
+  message(FATAL_ERROR "UPDATE_PUBLIC_KEY could not be used")
+endif()
+if(EXISTS "${UPDATE_PUBLIC_KEY}")
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${UPDATE_PUBLIC_KEY}")
+endif()
+
+# update_add_frm(target key_include_dir [generated key header]): the dialog
+# module with the public key from key_include_dir/UpdateKey.h. Without a key
+# the verifying code is compiled out.
+function(update_add_frm target key_dir)
+  add_library(${target} STATIC ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/UpdateFrm.cpp ${ARGN})
+  target_include_directories(${target} PUBLIC ${CMAKE_CURRENT_FUNCTION_LIST_DIR}
+                             PRIVATE ${CMAKE_CURRENT_BINARY_DIR} ${key_dir})
+  target_compile_definitions(${target} PRIVATE UPDATE_HAVE_CONFIG)
+  target_compile_options(${target} PRIVATE ${FK_WARNINGS})
+  target_link_libraries(${target} PUBLIC formkit wininet_easy update_sign)
+  if(WIN32)
+    target_sources(${target} PRIVATE ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/UpdateModules_win.cpp)
+    target_link_libraries(${target} PUBLIC shell32 advapi32 ole32)
+  endif()
+endfunction()
+update_add_frm(updatefrm ${CMAKE_CURRENT_BINARY_DIR}/key)
 
 if(WIN32)
-  target_sources(updatefrm PRIVATE ${CMAKE_CURRENT_LIST_DIR}/UpdateModules_win.cpp)
-  target_link_libraries(updatefrm PUBLIC shell32 advapi32 ole32)
 
-  add_executable(update WIN32 ${CMAKE_CURRENT_LIST_DIR}/Update.cpp ${CMAKE_CURRENT_LIST_DIR}/res/update.rc)
-  target_compile_options(update PRIVATE ${FK_WARNINGS})
-  target_link_libraries(update PRIVATE updatefrm)
-  target_sources(update PRIVATE ${CMAKE_CURRENT_LIST_DIR}/LeanRuntime.cpp)  # size, see there
   set_source_files_properties(${CMAKE_CURRENT_LIST_DIR}/res/update.rc PROPERTIES
     OBJECT_DEPENDS "${CMAKE_CURRENT_LIST_DIR}/res/update.ico;${CMAKE_CURRENT_LIST_DIR}/res/update.manifest")
-  if(COMMAND fk_add_form_resource)
-    fk_add_form_resource(update ${CMAKE_CURRENT_LIST_DIR}/res/TUpdateForm.txt TUPDATEFORM)
+  # update_add_program(target frm_library): the program on a dialog module.
+  function(update_add_program target frm)
+    add_executable(${target} WIN32 ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/Update.cpp
+                   ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/res/update.rc)
+    target_compile_options(${target} PRIVATE ${FK_WARNINGS})
+    target_link_libraries(${target} PRIVATE ${frm})
+    target_sources(${target} PRIVATE ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/LeanRuntime.cpp)  # size, see there
+    if(COMMAND fk_add_form_resource)
+      fk_add_form_resource(${target} ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/res/TUpdateForm.txt TUPDATEFORM)
+    endif()
+  endfunction()
+  update_add_program(update updatefrm)
+
+  if(FK_BUILD_TESTS)
+    # A second program for the signed-set tests, with a key made for this
+    # build tree (never committed); update.exe keeps the build setting.
+    set(test_keys ${CMAKE_BINARY_DIR}/testkeys)
+    add_custom_command(OUTPUT ${test_keys}/update-key.pem ${test_keys}/update-key.pub.pem
+      COMMAND ${PROJECT_SOURCE_DIR}/tools/publish keygen --force ${test_keys} > /dev/null
+      DEPENDS ${PROJECT_SOURCE_DIR}/tools/publish VERBATIM)
+    add_custom_command(OUTPUT ${test_keys}/include/UpdateKey.h
+      COMMAND ${CMAKE_COMMAND} -DKEY=${test_keys}/update-key.pub.pem -DOUT=${test_keys}/include/UpdateKey.h
+              -P ${CMAKE_CURRENT_LIST_DIR}/EmbedKey.cmake
+      DEPENDS ${test_keys}/update-key.pub.pem ${CMAKE_CURRENT_LIST_DIR}/EmbedKey.cmake VERBATIM)
+    update_add_frm(updatefrm_signed ${test_keys}/include ${test_keys}/include/UpdateKey.h)
+    update_add_program(update_signed updatefrm_signed)
   endif()
 
   # Stand-in installer libraries: one that records what it receives, one

@@ -7,6 +7,10 @@
 
 #if defined(UPDATE_HAVE_CONFIG)
 #include "UpdateConfig.h"
+#include "UpdateKey.h"
+#else
+static const unsigned char kUpdatePublicKeyBytes[] = {0};
+constexpr unsigned kUpdatePublicKeySize = 0;
 #endif
 
 #ifndef UPDATE_BASE_URL
@@ -129,6 +133,10 @@ bool ReadLanguageTexts(int index, TDialogTexts& texts) {
 
 std::string UpdateBaseUrl;
 
+std::string UpdatePublicKey() {
+  return std::string(reinterpret_cast<const char*>(kUpdatePublicKeyBytes), kUpdatePublicKeySize);
+}
+
 namespace {
 formkit::ShortString gClientCode;
 }
@@ -150,7 +158,7 @@ std::string ChooseDownloadAddress(const std::string& clientValue, const std::str
 std::string AskedFileOnly(const std::string& got, const std::string& url, const std::string& downloadDir,
                           const std::string& name) {
   const std::string trimmed = formkit::TrimBlanks(url);
-  const std::string asked = IsHttpUrl(trimmed) ? downloadDir + name : trimmed;
+  const std::string asked = IsHttpUrl(trimmed) || IsHttpsUrl(trimmed) ? downloadDir + name : trimmed;
   return got == asked ? got : std::string();
 }
 
@@ -184,6 +192,12 @@ void FinishUpdateFrm() {
 #include <shlobj.h>
 
 #include "ScopedWin.h"
+
+namespace {
+// Known when the program is compiled, so a build without a key has none of
+// the verifying code.
+constexpr bool kSignedSets = kUpdatePublicKeySize != 0;
+}  // namespace
 
 using formkit::ErrorBox;
 using formkit::FolderExists;
@@ -458,15 +472,21 @@ void TUpdateForm::OkBtnClick(formkit::TObject*) {
   if (close) CloseRequested = true;
 }
 
+std::string TUpdateForm::TDescription::Get(const std::string& section, const std::string& key,
+                                           const std::string& fallback) const {
+  return kSignedSets && Signed ? Text.Get(section, key, fallback) : ReadSetting(Path, section, key, fallback);
+}
+
 // Makes sure downloadDir holds the current copy of name; on failure empties
 // currentFile and leaves the reason in LastDownloadError. A copy of another
 // size never replaces the one in place.
 bool TUpdateForm::EnsureCurrentFile(const std::string& name, const std::string& downloadDir,
-                                    const std::string& updateIniPath, std::string& currentFile) {
+                                    const TDescription& description, std::string& currentFile) {
   if (currentFile.empty()) return true;
+  if (kSignedSets && description.Signed) return EnsureHashedFile(UpdateBaseUrl + name, name, downloadDir, description, currentFile);
   currentFile = downloadDir + name;
-  const std::int32_t expectedDate = formkit::TextToIntDef(ReadSetting(updateIniPath, "FileDate", name, "0"), 0);
-  const std::int32_t expectedSize = formkit::TextToIntDef(ReadSetting(updateIniPath, "FileSize", name, "0"), 0);
+  const std::int32_t expectedDate = formkit::TextToIntDef(description.Get("FileDate", name, "0"), 0);
+  const std::int32_t expectedSize = formkit::TextToIntDef(description.Get("FileSize", name, "0"), 0);
   const formkit::DosDateTime localDate = formkit::FileDosDateTime(currentFile);
   // A missing file has no size, whatever an earlier call left in LastFileSize.
   if (localDate != -1 && localDate == expectedDate && formkit::LastFileSize == expectedSize) return true;
@@ -481,6 +501,131 @@ bool TUpdateForm::EnsureCurrentFile(const std::string& name, const std::string& 
   if (size != expectedSize) {
     LastDownloadError = badSize;
     currentFile.clear();
+  }
+  return true;
+}
+
+namespace {
+
+std::string SerialText(std::uint32_t serial) {
+  std::string text;
+  do {
+    text.insert(text.begin(), static_cast<char>('0' + serial % 10));
+    serial /= 10;
+  } while (serial != 0);
+  return text;
+}
+
+// The description's signature and release, checked against the bytes it came
+// in. Returns the refusal, or an empty text.
+std::string CheckDescription(const std::string& bytes, const std::string& signatureDer, std::uint32_t lastSerial,
+                             const std::string& url) {
+  std::string key, signature;
+  if (!P256PublicKeyBlob(UpdatePublicKey(), key) || !EcdsaDerToRaw(signatureDer, signature) ||
+      !VerifyP256Sha256(key, bytes, signature))
+    return "Bad signature for " + url;
+  std::uint32_t serial = 0;
+  if (!ReleaseSerial(TIniText(bytes), serial)) return "Bad Serial in " + url;
+  if (serial < lastSerial)
+    return "Older release in " + url + " (Serial " + SerialText(serial) + ", " + SerialText(lastSerial) +
+           " already here)";
+  return std::string();
+}
+
+std::string HashOfFileIs(const std::string& path, const std::string& digest, const std::string& url) {
+  std::string actual;
+  return Sha256OfFile(path, actual) && actual == digest ? std::string() : "Bad checksum for " + url;
+}
+
+// Closes a file handle on every way out.
+class TFileLock {
+ public:
+  explicit TFileLock(HANDLE h) : handle_(h) {}
+  ~TFileLock() {
+    if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+  }
+  TFileLock(const TFileLock&) = delete;
+  TFileLock& operator=(const TFileLock&) = delete;
+  HANDLE Get() const { return handle_; }
+
+ private:
+  HANDLE handle_;
+};
+
+}  // namespace
+
+bool TUpdateForm::FetchSignedDescription(const std::string& downloadDir, std::int32_t& size,
+                                         TDescription& description, std::string& currentFile) {
+  const std::string url = UpdateBaseUrl + "update.ini";
+  const std::string path = downloadDir + "update.ini";
+  // The release already here; a description that fails never replaces it.
+  std::string bytes;
+  std::uint32_t lastSerial = 0;
+  if (ReadSmallFile(path, kMaxDescriptionBytes, bytes) && !ReleaseSerial(TIniText(bytes), lastSerial)) lastSerial = 0;
+
+  std::int32_t sigSize = 0;
+  std::string signature;
+  const bool haveSignature =
+      !AskedFileOnly(DownloadFile(url + ".sig", downloadDir, sigSize), url + ".sig", downloadDir, "update.ini.sig")
+           .empty() &&
+                             ReadSmallFile(path + ".sig", kMaxSignatureBytes, signature);
+  if (Cancelled()) return false;
+  if (!haveSignature) {
+    LastDownloadError = "Bad signature for " + url + " (no update.ini.sig: " + LastDownloadError + ")";
+    size = 0;
+    return false;
+  }
+
+  std::string refusal;
+  const TCopyCheck descriptionCheck = [&](const std::string& tempPath, std::uint32_t) {
+    std::string fetched;
+    refusal = ReadSmallFile(tempPath, kMaxDescriptionBytes, fetched)
+                  ? CheckDescription(fetched, signature, lastSerial, url)
+                  : "Bad signature for " + url + " (too large)";
+    return refusal;
+  };
+  currentFile = AskedFileOnly(DownloadFile(url, downloadDir, size, descriptionCheck), url, downloadDir, "update.ini");
+  if (Cancelled()) return false;
+  if (!refusal.empty()) return false;
+  if (size == 0 || currentFile.empty()) return true;  // not fetched: the plain connection message
+  // Checked again as it lies here (a current copy was not fetched), and read
+  // from these bytes from now on.
+  if (!ReadSmallFile(path, kMaxDescriptionBytes, bytes)) bytes.clear();
+  refusal = CheckDescription(bytes, signature, lastSerial, url);
+  if (!refusal.empty()) {
+    LastDownloadError = refusal;
+    return false;
+  }
+  description.Signed = true;
+  description.Text = TIniText(bytes);
+  return true;
+}
+
+bool TUpdateForm::EnsureHashedFile(const std::string& url, const std::string& name, const std::string& downloadDir,
+                                   const TDescription& description, std::string& currentFile) {
+  std::string digest;
+  if (!ExpectedSha256(description.Text, name, digest)) {
+    LastDownloadError = "Bad checksum for " + url + " (no Sha256 entry)";
+    currentFile.clear();
+    return true;
+  }
+  currentFile = downloadDir + name;
+  // Same hash, same file: no request, whatever the date says.
+  if (HashOfFileIs(currentFile, digest, url).empty()) return true;
+  std::int32_t size = 0;
+  const TCopyCheck hashCheck = [&](const std::string& tempPath, std::uint32_t) {
+    return HashOfFileIs(tempPath, digest, url);
+  };
+  currentFile = AskedFileOnly(DownloadFile(url, downloadDir, size, hashCheck), url, downloadDir, name);
+  if (Cancelled()) return false;
+  // A copy with the server's size and date is not fetched again; it must
+  // still have the hash.
+  if (!currentFile.empty()) {
+    std::string refusal = HashOfFileIs(currentFile, digest, url);
+    if (!refusal.empty()) {
+      LastDownloadError = refusal;
+      currentFile.clear();
+    }
   }
   return true;
 }
@@ -517,24 +662,34 @@ bool TUpdateForm::RunUpdate() {
   CopyFileA(ModulePath().c_str(), (downloadDir + "update.exe").c_str(), FALSE);
 
   std::int32_t size = 0;
-  std::string currentFile =
-      AskedFileOnly(DownloadFile(UpdateBaseUrl + "update.ini", downloadDir, size), UpdateBaseUrl + "update.ini",
-                    downloadDir, "update.ini");
+  TDescription description;
+  description.Path = downloadDir + "update.ini";
+  std::string currentFile;
+  if (!kSignedSets) {
+    currentFile = AskedFileOnly(DownloadFile(UpdateBaseUrl + "update.ini", downloadDir, size),
+                                UpdateBaseUrl + "update.ini", downloadDir, "update.ini");
+  } else if (!FetchSignedDescription(downloadDir, size, description, currentFile)) {
+    if (Cancelled()) return true;
+    ErrorBox(ConnectFailureText(ConnectErrorText, LastDownloadError), -1);
+    return true;
+  }
   if (Cancelled()) return true;
   if (size == 0 || currentFile.empty()) {
     ErrorBox(ConnectErrorText, -1);
     return true;
   }
 
-  const std::string updateIniPath = downloadDir + "update.ini";
-  if (!EnsureCurrentFile("update2.dll", downloadDir, updateIniPath, currentFile)) return true;
+  if (!EnsureCurrentFile("update2.dll", downloadDir, description, currentFile)) return true;
 
   const std::string clientCode = formkit::ShortStringText(ClientCode());
   const std::string downloadAddress =
-      ChooseDownloadAddress(ReadSetting(updateIniPath, "Adresses", AdressesKey(clientCode), std::string()),
-                            ReadSetting(updateIniPath, "Adresses", "A", std::string()), UpdateBaseUrl);
+      ChooseDownloadAddress(description.Get("Adresses", AdressesKey(clientCode), std::string()),
+                            description.Get("Adresses", "A", std::string()), UpdateBaseUrl);
 
-  if (!currentFile.empty()) {
+  if (kSignedSets && !currentFile.empty() && description.Signed) {
+    if (!EnsureHashedFile(downloadAddress + "UPDATE.NFO", "UPDATE.NFO", downloadDir, description, currentFile))
+      return true;
+  } else if (!currentFile.empty()) {
     currentFile = AskedFileOnly(DownloadFile(downloadAddress + "UPDATE.NFO", downloadDir, size),
                                 downloadAddress + "UPDATE.NFO", downloadDir, "UPDATE.NFO");
     if (Cancelled()) return true;
@@ -549,8 +704,23 @@ bool TUpdateForm::RunUpdate() {
   }
 
   formkit::CheckInOut(SetCurrentDirectoryA(downloadDir.c_str()) != 0);
+  // Signed sets: the library is hashed once more right before it is loaded,
+  // through a handle that keeps writers out until it is loaded.
+  const std::string libraryPath = downloadDir + "update2.dll";
+  const bool hashAgain = kSignedSets && description.Signed;
+  TFileLock lock(hashAgain ? CreateFileA(libraryPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                         FILE_ATTRIBUTE_NORMAL, nullptr)
+                           : INVALID_HANDLE_VALUE);
+  if (hashAgain) {
+    std::string digest, actual;
+    if (lock.Get() == INVALID_HANDLE_VALUE || !ExpectedSha256(description.Text, "update2.dll", digest) ||
+        !Sha256OfHandle(lock.Get(), actual) || actual != digest) {
+      ErrorBox(ConnectFailureText(ConnectErrorText, "Bad checksum for " + libraryPath), -1);
+      return true;
+    }
+  }
   // The copy that was just checked, not whatever the search path finds first.
-  HMODULE library = LoadLibraryA((downloadDir + "update2.dll").c_str());
+  HMODULE library = LoadLibraryA(libraryPath.c_str());
   if (library == nullptr) {
     ErrorBox("update2.dll", -1);
     return true;

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "SysUtils.h"
+#include "UpdateSign.h"
 
 // ---------------------------------------------------------------- language table
 
@@ -53,6 +54,10 @@ bool ReadLanguageTexts(int index, TDialogTexts& texts);
 
 // Built-in settings of the program (set from the build).
 extern std::string UpdateBaseUrl;
+// The publisher's P-256 public key (PEM or raw) from the build setting
+// UPDATE_PUBLIC_KEY. Empty: update sets are not signed, nothing is verified
+// and the verifying code is left out of the program.
+std::string UpdatePublicKey();
 const formkit::ShortString& ClientCode();
 
 // Key of the Adresses section: the fourth character of the client code, "A"
@@ -150,10 +155,27 @@ class TUpdateForm : public formkit::TForm {
   bool Cancelled() const;
 
  private:
+  // update.ini as the run reads it: the file through the profile reader, or,
+  // for signed sets, the very bytes whose signature was checked.
+  struct TDescription {
+    std::string Path;
+    bool Signed = false;
+    TIniText Text;
+    std::string Get(const std::string& section, const std::string& key, const std::string& fallback) const;
+  };
   // The update run; true when the dialog is to close afterwards.
   bool RunUpdate();
-  bool EnsureCurrentFile(const std::string& name, const std::string& downloadDir,
-                         const std::string& updateIniPath, std::string& currentFile);
+  bool EnsureCurrentFile(const std::string& name, const std::string& downloadDir, const TDescription& description,
+                         std::string& currentFile);
+  // Signed sets: fetches update.ini.sig and update.ini and fills description
+  // from the verified bytes. False with the reason in LastDownloadError when
+  // the description is refused; size 0 when update.ini was not fetched.
+  bool FetchSignedDescription(const std::string& downloadDir, std::int32_t& size, TDescription& description,
+                              std::string& currentFile);
+  // Signed sets: downloadDir holds the copy of url's file whose SHA-256 the
+  // description gives; a local copy with that hash is kept without a request.
+  bool EnsureHashedFile(const std::string& url, const std::string& name, const std::string& downloadDir,
+                        const TDescription& description, std::string& currentFile);
 };
 
 extern TUpdateForm* UpdateForm;

@@ -12,6 +12,7 @@ using formkit::UpperAscii;
 void* InternetSession = nullptr;
 std::string ProxySetting;
 std::int32_t HttpPort = 80;
+bool HttpPortFromProxy = false;
 std::string LastDownloadError;
 
 namespace {
@@ -22,6 +23,7 @@ void StartWinInetEasy() {
   InternetSession = nullptr;
   ProxySetting.clear();
   HttpPort = 80;
+  HttpPortFromProxy = false;
   LastDownloadError.clear();
 }
 
@@ -47,10 +49,16 @@ bool ApplyProxyPortRule(std::string& proxySetting, std::int32_t& httpPort, std::
   return true;
 }
 
-bool IsHttpUrl(const std::string& url) {
+namespace {
+std::string SchemeOf(const std::string& url) {
   int colon = CharPos(':', url);
-  return colon > 0 && UpperAscii(url.substr(0, static_cast<std::size_t>(colon - 1))) == "HTTP";
+  return colon > 0 ? UpperAscii(url.substr(0, static_cast<std::size_t>(colon - 1))) : std::string();
 }
+}  // namespace
+
+bool IsHttpUrl(const std::string& url) { return SchemeOf(url) == "HTTP"; }
+
+bool IsHttpsUrl(const std::string& url) { return SchemeOf(url) == "HTTPS"; }
 
 TUrlParts SplitUrl(const std::string& url) {
   TUrlParts parts;
@@ -213,6 +221,30 @@ class TTempFile {
   bool kept_ = false;
 };
 
+// Missing from some SDK headers.
+constexpr DWORD kErrorSecureFailure = INTERNET_ERROR_BASE + 175;
+
+// A refused certificate names itself; other send failures keep the old text.
+std::string SendFailureText(DWORD error, const std::string& url) {
+  switch (error) {
+    case ERROR_INTERNET_INVALID_CA:
+      return "Untrusted certificate (12045) " + url;
+    case ERROR_INTERNET_SEC_CERT_CN_INVALID:
+      return "Certificate for another name (12038) " + url;
+    case ERROR_INTERNET_SEC_CERT_DATE_INVALID:
+      return "Expired certificate (12037) " + url;
+    case ERROR_INTERNET_SEC_CERT_ERRORS:
+    case ERROR_INTERNET_SEC_CERT_NO_REV:
+    case ERROR_INTERNET_SEC_CERT_REV_FAILED:
+    case ERROR_INTERNET_SEC_CERT_REVOKED:
+    case ERROR_INTERNET_SEC_INVALID_CERT:
+    case kErrorSecureFailure:
+      return "Certificate refused (" + formkit::IntToText(static_cast<std::int32_t>(error)) + ") " + url;
+    default:
+      return "OpenFile " + url;
+  }
+}
+
 std::string LastResponseText() {
   char buffer[1024];
   DWORD error = 0;
@@ -278,6 +310,7 @@ struct TNetJob {
   HINTERNET Session = nullptr;
   std::string Host, ObjectPath;
   INTERNET_PORT Port = 80;
+  bool Secure = false;  // TLS; no flag relaxes the certificate checks
   DWORD ReceiveTimeoutMs = 0;
   TInetHandle Connection, Request;
   std::unique_ptr<char[]> Buffer{new char[kBlockSize]};
@@ -288,6 +321,7 @@ struct TNetJob {
   bool Ok = false;
   DWORD Count = 0;
   std::string ResponseText;
+  DWORD SendError = 0;
 
   // Keeps a handle unless a stop came first; then it is closed at once.
   void Adopt(TInetHandle& owner, HINTERNET handle) {
@@ -304,7 +338,7 @@ struct TNetJob {
     }
     Adopt(Connection, connection);
     HINTERNET request = HttpOpenRequestA(Connection.Get(), "GET", ObjectPath.c_str(), "HTTP/1.0", nullptr, nullptr,
-                                         kRequestFlags, 0);
+                                         kRequestFlags | (Secure ? INTERNET_FLAG_SECURE : 0), 0);
     if (!request) {
       Ok = true;  // connected, no request
       return;
@@ -312,7 +346,10 @@ struct TNetJob {
     Adopt(Request, request);
     // WinInet's own limit stays behind ours, so a stall gets our reason.
     InternetSetOptionA(Request.Get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &ReceiveTimeoutMs, sizeof ReceiveTimeoutMs);
-    if (!HttpSendRequestA(Request.Get(), nullptr, 0, nullptr, 0)) Request.Close();
+    if (!HttpSendRequestA(Request.Get(), nullptr, 0, nullptr, 0)) {
+      SendError = GetLastError();  // a refused certificate tells its reason here
+      Request.Close();
+    }
     Ok = true;
   }
 
@@ -408,6 +445,7 @@ bool OpenInternetSession() {
   std::string agent = AgentNameOf(std::string(path, n < MAX_PATH ? n : MAX_PATH));
   std::string proxyName;
   bool withProxy = ApplyProxyPortRule(ProxySetting, HttpPort, proxyName);
+  if (withProxy) HttpPortFromProxy = true;
   InternetOpenFunc open = openFunc ? openFunc : InternetOpenA;
   InternetSession = open(agent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, withProxy ? proxyName.c_str() : nullptr,
                          nullptr, 0);
@@ -430,8 +468,9 @@ std::string DownloadFile(const std::string& url, const std::string& folder, std:
   LastDownloadError = "No such File!";
   size = 0;
   const std::string trimmed = TrimBlanks(url);
+  const bool secure = IsHttpsUrl(trimmed);
 
-  if (!IsHttpUrl(trimmed)) {
+  if (!IsHttpUrl(trimmed) && !secure) {
     if (IsNetworkPath(trimmed)) {
       LastDownloadError = "Network path refused " + trimmed;
       return std::string();
@@ -458,7 +497,9 @@ std::string DownloadFile(const std::string& url, const std::string& folder, std:
   job->Session = static_cast<HINTERNET>(InternetSession);
   job->Host = parts.Host;
   job->ObjectPath = parts.ObjectPath;
-  job->Port = static_cast<INTERNET_PORT>(HttpPort & 0xFFFF);
+  job->Secure = secure;
+  job->Port =
+      secure && !HttpPortFromProxy ? INTERNET_DEFAULT_HTTPS_PORT : static_cast<INTERNET_PORT>(HttpPort & 0xFFFF);
   job->ReceiveTimeoutMs = NoDataTimeoutMs + 10000;
   TNetThread net(job);
   if (!net.Started()) {
@@ -485,7 +526,7 @@ std::string DownloadFile(const std::string& url, const std::string& folder, std:
   HINTERNET request = job->Request.Get();
   if (!request) {
     job->Connection.Close();
-    LastDownloadError = "OpenFile " + trimmed;
+    LastDownloadError = SendFailureText(job->SendError, trimmed);
     return std::string();
   }
 

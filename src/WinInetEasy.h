@@ -16,6 +16,8 @@ extern void* InternetSession;
 extern std::string ProxySetting;
 // Port of every HTTP connection; only the low 16 bits reach WinInet.
 extern std::int32_t HttpPort;
+// The proxy-port rule set HttpPort; HTTPS then uses it too instead of 443.
+extern bool HttpPortFromProxy;
 // Reason of the last failed download.
 extern std::string LastDownloadError;
 
@@ -31,6 +33,8 @@ bool ApplyProxyPortRule(std::string& proxySetting, std::int32_t& httpPort, std::
 
 // The scheme before the first ':' is HTTP (any case).
 bool IsHttpUrl(const std::string& url);
+// The scheme before the first ':' is HTTPS (any case).
+bool IsHttpsUrl(const std::string& url);
 
 struct TUrlParts {
   std::string Host;        // before the first '/' of the remainder (":port" stays in it)
@@ -86,10 +90,11 @@ std::int32_t LocalFileSize(const std::string& path);
 using TCopyCheck = std::function<std::string(const std::string& tempPath, std::uint32_t size)>;
 
 // Fetches url into folder unless the copy there has the server's size and date.
-// Returns the local name (the URL itself for a local path) and the byte count in
-// size; an empty name and size 0 mean failure, explained by LastDownloadError.
-// The target is replaced only by a complete copy that check accepts.
-// An unwritable target raises formkit::EStreamError.
+// http:// and https:// (TLS with certificate checks) are fetched; anything else
+// is a local path. Returns the local name (the URL itself for a local path) and
+// the byte count in size; an empty name and size 0 mean failure, explained by
+// LastDownloadError. The target is replaced only by a complete copy that check
+// accepts. An unwritable target raises formkit::EStreamError.
 std::string DownloadFile(const std::string& url, const std::string& folder, std::int32_t& size,
                          const TCopyCheck& check = {});
 

@@ -1,5 +1,9 @@
 #!/usr/bin/env python3
-"""The demo's run itself; tools/run-updater builds and sets up Wine first."""
+"""The demo's run itself; tools/run-updater builds and sets up Wine first.
+
+By default the set is signed with the build tree's test key (tools/publish)
+and run by update_signed.exe, which has that key built in; --unsigned runs
+update.exe on an unsigned set."""
 import argparse
 import getpass
 import os
@@ -16,6 +20,8 @@ WINE = os.environ.get("FK_WINE", "/usr/lib/wine/wine")
 BUILD = os.path.join(ROOT, "build", "i686-test")
 DEMO = os.path.join(ROOT, "build", "demo")
 UPDATE_EXE = os.path.join(BUILD, "src", "update.exe")
+UPDATE_SIGNED_EXE = os.path.join(BUILD, "src", "update_signed.exe")
+TEST_KEY = os.path.join(BUILD, "testkeys", "update-key.pem")
 TESTLIB = os.path.join(BUILD, "src", "testlib", "update2.dll")
 DRIVER = os.path.join(BUILD, "tests", "updater", "fkdrive.exe")
 PREFIX = os.environ["WINEPREFIX"]
@@ -45,6 +51,7 @@ def shot(name):
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--lang", default="", help="defLangue in the user's settings file")
+    ap.add_argument("--unsigned", action="store_true", help="an unsigned set, run by the program without a key")
     args = ap.parse_args()
     global LANG
     LANG = args.lang
@@ -54,6 +61,12 @@ def main():
     server_root = os.path.join(DEMO, "server")
     shutil.rmtree(server_root, ignore_errors=True)
     info = sampleset.make_update_set(server_root, TESTLIB)
+    if not args.unsigned:
+        # The whole set in the loader folder, signed; UPDATE.NFO also at its address.
+        loader = os.path.join(server_root, "quillon", "loader")
+        shutil.copy2(os.path.join(server_root, "quillon", "data", "UPDATE.NFO"), loader)
+        subprocess.run([sys.executable, os.path.join(ROOT, "tools", "publish"), "make", loader, "--key", TEST_KEY,
+                        "--adresses", "1=http://127.0.0.1/quillon/data"], check=True)
     with open(os.path.join(server_root, ".faults.json"), "w") as f:
         # Slow enough for the progress display to be seen.
         f.write('{"/quillon/loader/update2.dll": {"slow": {"chunk": 4096, "delay": 0.2}}}')
@@ -81,7 +94,7 @@ def main():
             settings = "[Prefs]\r\ndefLangue=%s\r\n" % args.lang + settings
         with open(os.path.join(INSTALL, getpass.getuser() + ".ini"), "w", newline="") as f:
             f.write(settings)
-        shutil.copyfile(UPDATE_EXE, os.path.join(INSTALL, "update.exe"))
+        shutil.copyfile(UPDATE_EXE if args.unsigned else UPDATE_SIGNED_EXE, os.path.join(INSTALL, "update.exe"))
 
         desktop = subprocess.Popen([WINE, "explorer", "/desktop=quillon,640x480", INSTALL_WIN + "update.exe"],
                                    cwd=INSTALL, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,

@@ -45,16 +45,21 @@ TEST(AgentName, IsTheProgramFileNameUpToTheFirstDot) {
   for (const auto& [path, agent] : rows) EXPECT_EQ(AgentNameOf(path), agent) << path;
 }
 
-TEST(SchemeTest, OnlyHttpInAnyCaseCounts) {
-  EXPECT_TRUE(IsHttpUrl("http://host/a"));
-  EXPECT_TRUE(IsHttpUrl("HTTP://host/a"));
-  EXPECT_TRUE(IsHttpUrl("hTtP:host/a"));
-  EXPECT_FALSE(IsHttpUrl("https://host/a"));
-  EXPECT_FALSE(IsHttpUrl("ftp://host/a"));
-  EXPECT_FALSE(IsHttpUrl("C:\\Data\\file"));
-  EXPECT_FALSE(IsHttpUrl("update.ini"));
-  EXPECT_FALSE(IsHttpUrl(""));
-  EXPECT_FALSE(IsHttpUrl(" http://host/a"));  // callers trim first
+TEST(SchemeTest, HttpAndHttpsInAnyCaseCount) {
+  struct Row {
+    const char* url;
+    bool http, https;
+  } rows[] = {
+      {"http://host/a", true, false},   {"HTTP://host/a", true, false},  {"hTtP:host/a", true, false},
+      {"https://host/a", false, true},  {"HtTpS://host/a", false, true}, {"httpss://host/a", false, false},
+      {"ftp://host/a", false, false},   {"C:\\Data\\file", false, false}, {"update.ini", false, false},
+      {"", false, false},               {" http://host/a", false, false},  // callers trim first
+      {" https://host/a", false, false},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(IsHttpUrl(row.url), row.http) << row.url;
+    EXPECT_EQ(IsHttpsUrl(row.url), row.https) << row.url;
+  }
 }
 
 TEST(UrlSplit, HostObjectPathAndRemoteName) {

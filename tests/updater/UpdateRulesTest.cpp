@@ -100,6 +100,7 @@ TEST(UpdateRunRules, AddressesAndTexts) {
 TEST(UpdateRunRules, OnlyTheFileAskedForIsTaken) {
   const std::string dir = "C:\\I\\Download\\";
   EXPECT_EQ(AskedFileOnly(dir + "UPDATE.NFO", " http://h/d/UPDATE.NFO", dir, "UPDATE.NFO"), dir + "UPDATE.NFO");
+  EXPECT_EQ(AskedFileOnly(dir + "UPDATE.NFO", "HTTPS://h/d/UPDATE.NFO", dir, "UPDATE.NFO"), dir + "UPDATE.NFO");
   EXPECT_EQ(AskedFileOnly(dir + "update2.dll", "http://h/d/update2.dll/UPDATE.NFO", dir, "UPDATE.NFO"), "");
   EXPECT_EQ(AskedFileOnly("D:\\Data\\UPDATE.NFO", "D:\\Data\\UPDATE.NFO ", dir, "UPDATE.NFO"), "D:\\Data\\UPDATE.NFO");
   EXPECT_EQ(AskedFileOnly(dir + "UPDATE.NFO", "D:\\Data\\UPDATE.NFO", dir, "UPDATE.NFO"), "");

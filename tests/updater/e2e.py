@@ -7,7 +7,9 @@ Each scenario builds its own folders inside the Wine prefix's C: drive,
 starts the local update server with an update set when it needs one, runs
 update.exe and drives it with fkdrive.exe. The environment comes from CTest:
 WINEPREFIX, FK_WINE, FK_UPDATE_EXE, FK_DRIVER_EXE, FK_TESTLIB, FK_TESTLIB_NOMAKE,
-FK_SOURCE_DIR. Set FK_E2E_SHOTS=DIR to save screenshots of the dialog.
+FK_SOURCE_DIR; for the signed sets FK_UPDATE_SIGNED_EXE (the program built
+with the test key), FK_SIGN_KEY (its private half) and FK_CERTS (the test
+certificates). Set FK_E2E_SHOTS=DIR to save screenshots of the dialog.
 """
 import getpass
 import json
@@ -32,6 +34,10 @@ UPDATE_EXE = os.environ["FK_UPDATE_EXE"]
 DRIVER = os.environ["FK_DRIVER_EXE"]
 TESTLIB = os.environ["FK_TESTLIB"]
 TESTLIB_NOMAKE = os.environ["FK_TESTLIB_NOMAKE"]
+UPDATE_SIGNED_EXE = os.environ.get("FK_UPDATE_SIGNED_EXE", "")
+SIGN_KEY = os.environ.get("FK_SIGN_KEY", "")
+CERTS = os.environ.get("FK_CERTS", "")
+PUBLISH = os.path.join(SOURCE, "tools", "publish")
 INTERNET_SETTINGS = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings"
 TITLE = " QUILLON - Internet"
 # Found by its title, not by the form class: other toolkit tests may show
@@ -158,13 +164,13 @@ class Scenario:
                 f.write("\n".join(lines) + "\n")
         return folder
 
-    def program_in(self, folder):
+    def program_in(self, folder, program=UPDATE_EXE):
         os.makedirs(folder, exist_ok=True)
         target = os.path.join(folder, "update.exe")
-        shutil.copyfile(UPDATE_EXE, target)
+        shutil.copyfile(program, target)
         return target
 
-    def serve(self, library=TESTLIB, faults=None, **set_args):
+    def serve(self, library=TESTLIB, faults=None, tls=None, **set_args):
         root = os.path.join(self.base, "server")
         info = sampleset.make_update_set(root, library, **set_args)
         if faults:
@@ -175,7 +181,9 @@ class Scenario:
             os.remove(port_file)  # a second server must not be taken for the first
         self.server = subprocess.Popen([sys.executable, os.path.join(SOURCE, "server", "updserver.py"),
                                         "--root", root, "--port", "0", "--port-file", port_file,
-                                        "--log", self.log, "--max-seconds", "600"])
+                                        "--log", self.log, "--max-seconds", "600"] +
+                                       (["--tls-cert", os.path.join(CERTS, tls + ".pem"),
+                                         "--tls-key", os.path.join(CERTS, tls + ".key")] if tls else []))
         for _ in range(100):
             if os.path.exists(port_file) and open(port_file).read().strip():
                 break
@@ -490,8 +498,8 @@ def no_adresses(s):
     check("/quillon/loader/UPDATE.NFO" in s.requests(), "UPDATE.NFO from the base URL")
 
 
-def expect_failure_box(s, folder, expected_text, env=None):
-    p = s.start_dialog(s.program_in(folder), env)
+def expect_failure_box(s, folder, expected_text, env=None, program=UPDATE_EXE):
+    p = s.start_dialog(s.program_in(folder, program), env)
     drive(["click", DIALOG, "text=" + children()[OK_BTN][0]])
     title, text = box()
     check_equal(text, expected_text, "error box")
@@ -771,9 +779,171 @@ def browse_cancelled(s):
     check_equal(s.wait_exit(p), 0, "exit code")
 
 
+# ============================================================== signed sets
+
+def publish(folder, adresses, key=None):
+    subprocess.run([sys.executable, PUBLISH, "make", folder, "--key", key or SIGN_KEY, "--adresses", "1=" + adresses],
+                   check=True, stdout=subprocess.DEVNULL)
+
+
+def snapshot(folder, names=("update.ini", "update.ini.sig", "update2.dll", "UPDATE.NFO")):
+    """{name: (bytes, mtime)} of the files present."""
+    result = {}
+    for name in names:
+        path = os.path.join(folder, name)
+        if os.path.exists(path):
+            result[name] = (open(path, "rb").read(), os.path.getmtime(path))
+    return result
+
+
+def restore(folder, files):
+    os.makedirs(folder, exist_ok=True)
+    for name, (data, mtime) in files.items():
+        path = os.path.join(folder, name)
+        open(path, "wb").write(data)
+        os.utime(path, (mtime, mtime))
+
+
+def flip_library(s, loader, releases):
+    # One byte changed; size and date stay, so only the hash can tell.
+    path = os.path.join(loader, "update2.dll")
+    data, mtime = releases[2]["update2.dll"]
+    data = bytearray(data)
+    data[len(data) // 2] ^= 0x01
+    restore(loader, {"update2.dll": (bytes(data), mtime)})
+
+
+def change_description(s, loader, releases):
+    path = os.path.join(loader, "update.ini")
+    text = open(path, "rb").read().replace(b"1=http://", b"1=http://evil.invalid/")
+    open(path, "wb").write(text)
+
+
+def drop_signature(s, loader, releases):
+    os.remove(os.path.join(loader, "update.ini.sig"))
+
+
+def sign_with_other_key(s, loader, releases):
+    keys = os.path.join(s.base, "otherkey")
+    subprocess.run([sys.executable, PUBLISH, "keygen", keys], check=True, stdout=subprocess.DEVNULL)
+    restore(loader, {"update.ini": releases[1]["update.ini"]})  # Serial 1 again, so the next is 2
+    publish(loader, releases["adresses"], key=os.path.join(keys, "update-key.pem"))
+
+
+def serve_older_release(s, loader, releases):
+    restore(loader, releases[1])
+
+
+BASE = "http://127.0.0.1/quillon/loader/"
+# name: (what the attacker does to release 2 on the server, the release the
+# client already holds, TLS certificate of the server, expected detail of the
+# error box or None for a run that ends in MakeUpdate, files kept unchanged)
+SIGNED_CASES = {
+    "valid": (None, 1, None, None, ()),
+    "flipped_library": (flip_library, 1, None, "Bad checksum for " + BASE + "update2.dll",
+                        ("update2.dll", "UPDATE.NFO")),
+    "changed_ini": (change_description, 1, None, "Bad signature for " + BASE + "update.ini",
+                    ("update.ini", "update2.dll", "UPDATE.NFO")),
+    "missing_signature": (drop_signature, 1, None, "Bad signature for " + BASE + "update.ini (no update.ini.sig: "
+                          "HTTP 404 " + BASE + "update.ini.sig)", ("update.ini", "update2.dll", "UPDATE.NFO")),
+    "other_key": (sign_with_other_key, 1, None, "Bad signature for " + BASE + "update.ini",
+                  ("update.ini", "update2.dll", "UPDATE.NFO")),
+    "older_serial": (serve_older_release, 2, None, "Older release in " + BASE + "update.ini (Serial 1, 2 already here)",
+                     ("update.ini", "update2.dll", "UPDATE.NFO")),
+    "https": (None, None, "trusted", None, ()),
+    "untrusted_certificate": (None, None, "untrusted",
+                              "Untrusted certificate (12045) https://127.0.0.1/quillon/data/UPDATE.NFO", ()),
+}
+
+
+def make_releases(s, tls):
+    """Releases 1 and 2 of a signed set on the server (2 has a new library
+    and is what the server offers); returns {1: files, 2: files, adresses}."""
+    adresses = ("https" if tls else "http") + "://127.0.0.1/quillon/data"
+    s.serve(tls=tls, adresses={"1": adresses})
+    loader = os.path.join(s.base, "server", "quillon", "loader")
+    shutil.copy2(os.path.join(s.base, "server", "quillon", "data", "UPDATE.NFO"), loader)
+    releases = {"adresses": adresses}
+    publish(loader, adresses)
+    # Published an hour apart: the client's freshness check compares sizes
+    # and two-second dates, and the two descriptions have the same size.
+    for name in ("update.ini", "update.ini.sig"):
+        os.utime(os.path.join(loader, name), (time.time() - 3600, time.time() - 3600))
+    releases[1] = snapshot(loader)
+    library = os.path.join(loader, "update2.dll")
+    with open(library, "ab") as f:
+        f.write(b"release 2")  # an overlay: the library still loads
+    os.utime(library, (sampleset.LIBRARY_TIME + 3600, sampleset.LIBRARY_TIME + 3600))
+    publish(loader, adresses)
+    releases[2] = snapshot(loader)
+    return loader, releases
+
+
+def signed_set(s, case):
+    attack, held, tls, expected, kept = SIGNED_CASES[case]
+    loader, releases = make_releases(s, tls)
+    folder = s.install(settings={"Protect": {"Proxy": s.proxy()}})
+    download = os.path.join(folder, "Download")
+    if held:
+        restore(download, releases[held])  # what an earlier good run left
+    if attack:
+        attack(s, loader, releases)
+    before = snapshot(download)
+    p = s.start_dialog(s.program_in(folder, UPDATE_SIGNED_EXE))
+    if expected is None:
+        drive(["click", DIALOG, "text=" + children()[OK_BTN][0]])
+        try:
+            code = p.wait(timeout=60)
+        except subprocess.TimeoutExpired:
+            raise Failure("update.exe did not end; box: %r" % (box(),))
+        check_equal(code, 0, "exit code")
+        record = makeupdate_record(download)
+        check(record is not None, "MakeUpdate was not called")
+        check(open(os.path.join(download, "update2.dll"), "rb").read() == releases[2]["update2.dll"][0],
+              "update2.dll in Download is not the new library")
+        fetched = [line.split() for line in open(s.log)]
+        if tls:
+            nfo = [f for f in fetched if f[1] == "/quillon/data/UPDATE.NFO"]
+            check(len(nfo) == 1 and nfo[0][-1] == "tls", "UPDATE.NFO over TLS: %r" % nfo)
+        else:
+            # The description first; UPDATE.NFO kept by its hash.
+            check_equal(s.requests(), ["/quillon/loader/update.ini.sig", "/quillon/loader/update.ini",
+                                       "/quillon/loader/update2.dll"], "requests")
+        return
+    expect_failure_box(s, folder, ENGLISH_CONNECT + "\r\r " + expected, program=UPDATE_SIGNED_EXE)
+    after = snapshot(download)
+    for name in kept:
+        check(after.get(name) == before.get(name), name + " in Download changed")
+    check(not os.path.exists(os.path.join(download, "update2.dll.part")), "no partial file left")
+
+
+def bench_signing(s):
+    """Not a test: full runs of the unsigned and the signed program against
+    the same signed set, alternating, each into an empty Download folder."""
+    make_releases(s, None)
+    runs = int(os.environ.get("FK_BENCH_RUNS", "5"))
+    times = {UPDATE_EXE: [], UPDATE_SIGNED_EXE: []}
+    for i in range(runs):
+        for program in (UPDATE_EXE, UPDATE_SIGNED_EXE):
+            folder = s.install("bench", settings={"Protect": {"Proxy": s.proxy()}})
+            shutil.rmtree(os.path.join(folder, "Download"), ignore_errors=True)
+            p = s.start_dialog(s.program_in(folder, program))
+            drive(["click", DIALOG, "text=" + children()[OK_BTN][0]])
+            start = time.monotonic()
+            check_equal(s.wait_exit(p, 60), 0, "exit code")
+            times[program].append(time.monotonic() - start)
+            check(makeupdate_record(os.path.join(folder, "Download")) is not None, "MakeUpdate was not called")
+    unsigned, signed = (sorted(times[k])[runs // 2] for k in (UPDATE_EXE, UPDATE_SIGNED_EXE))
+    print("median of %d runs from Install to exit: unsigned %.3f s, signed %.3f s, ratio %.2f"
+          % (runs, unsigned, signed, signed / unsigned))
+
+
 def main():
     name = sys.argv[1]
     scenario = globals().get(name)
+    if name.startswith("signed_") and name[7:] in SIGNED_CASES:
+        case = name[7:]
+        scenario = lambda s: signed_set(s, case)  # noqa: E731
     if scenario is None:
         print("unknown scenario", name)
         return 2

@@ -1,0 +1,78 @@
+// Signed update sets: the pure part. Turns the publisher's signature and
+// public key into the forms bcrypt takes, and reads update.ini from the very
+// bytes that were verified. Free of Win32; builds natively and is fuzzed.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Byte lengths of P-256 values.
+constexpr std::size_t kP256FieldBytes = 32;
+constexpr std::size_t kSha256Bytes = 32;
+// update.ini is a few lines; anything larger is refused before it is read.
+constexpr std::size_t kMaxDescriptionBytes = 1 << 20;
+// A DER signature of P-256 is at most 72 bytes; leave room, refuse junk.
+constexpr std::size_t kMaxSignatureBytes = 256;
+
+// "0a1B" -> bytes; false for an odd length or a non-hex character.
+bool HexToBytes(const std::string& hex, std::string& bytes);
+// Lower-case hex.
+std::string BytesToHex(const std::string& bytes);
+
+// The DER form of an ECDSA signature (SEQUENCE of the INTEGERs r and s, as
+// "openssl dgst -sign" writes it) as r||s, each left-padded to 32 bytes, which
+// is what BCryptVerifySignature takes. False for anything not strict DER or
+// with a value that does not fit 32 bytes.
+bool EcdsaDerToRaw(const std::string& der, std::string& raw);
+
+// A P-256 public key as a BCRYPT_ECCPUBLIC_BLOB (magic "ECS1", key length 32,
+// X, Y). Accepts a PEM "PUBLIC KEY" (SubjectPublicKeyInfo), its DER, or the
+// raw point: 65 bytes 04||X||Y or 64 bytes X||Y, either as bytes or as hex
+// text. Compressed points and other curves are refused.
+bool P256PublicKeyBlob(const std::string& key, std::string& blob);
+
+// update.ini read from memory the way the Windows profile reader reads it:
+// sections and keys compared without regard to ASCII case, blanks around
+// names and values dropped, ';' lines ignored, one pair of enclosing quotes
+// removed from a value, values cut to 2047 characters, first match wins.
+class TIniText {
+ public:
+  TIniText() = default;
+  explicit TIniText(const std::string& text);
+  // False when the section has no such key.
+  bool Find(const std::string& section, const std::string& key, std::string& value) const;
+  std::string Get(const std::string& section, const std::string& key, const std::string& fallback) const;
+
+ private:
+  struct TEntry {
+    std::string Section, Key, Value;
+  };
+  std::vector<TEntry> entries_;
+};
+
+// [Release] Serial: decimal digits only, up to 2^32-1. A description without
+// one has serial 0; a present but malformed one makes it invalid (false).
+bool ReleaseSerial(const TIniText& ini, std::uint32_t& serial);
+
+// [Sha256] entry of a file name as 32 bytes; false when it is missing or not
+// 64 hex digits.
+bool ExpectedSha256(const TIniText& ini, const std::string& name, std::string& digest);
+
+#if defined(_WIN32)
+#include <windows.h>
+
+// SHA-256 and ECDSA P-256 through Windows' bcrypt.dll, loaded from the system
+// folder on first use, so a program that never verifies does not load it.
+// Each returns false when bcrypt is missing or the operation fails.
+bool Sha256OfBytes(const std::string& data, std::string& digest);
+// Reads the file from its start through the given handle.
+bool Sha256OfHandle(HANDLE file, std::string& digest);
+bool Sha256OfFile(const std::string& path, std::string& digest);
+// True only for a valid signature (raw r||s) of SHA-256(data) by the key
+// (a BCRYPT_ECCPUBLIC_BLOB).
+bool VerifyP256Sha256(const std::string& keyBlob, const std::string& data, const std::string& rawSignature);
+// The whole file when it holds at most maxBytes; false otherwise.
+bool ReadSmallFile(const std::string& path, std::size_t maxBytes, std::string& data);
+#endif
