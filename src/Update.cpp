@@ -7,7 +7,7 @@
 #include "Forms.h"
 #include "ScopedWin.h"
 #include "SysUtils.h"
-#include "UpdateFrm.h"
+#include "UpdateFrm_win.h"
 #include "UpdateModules.h"
 
 namespace {

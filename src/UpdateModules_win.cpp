@@ -2,7 +2,7 @@
 
 #include "Forms.h"
 #include "UpdateFrm.h"
-#include "WinInetEasy.h"
+#include "WinInetEasy_win.h"
 
 void StartModules() {
   formkit::StartToolkit();

@@ -2,9 +2,7 @@
 // bcrypt.dll is loaded at run time from the system folder (never by bare
 // name: the run makes the Download folder current), so a program that never
 // verifies neither imports nor loads it.
-#include "UpdateSign.h"
-
-#if defined(_WIN32)
+#include "UpdateSign_win.h"
 
 #include <bcrypt.h>
 
@@ -213,5 +211,3 @@ bool ReadSmallFile(const std::string& path, std::size_t maxBytes, std::string& d
   }
   return true;
 }
-
-#endif  // _WIN32

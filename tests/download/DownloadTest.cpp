@@ -16,7 +16,7 @@
 #include "ScopedWin.h"
 #include "SysUtils.h"
 #include "UpdateModules.h"
-#include "WinInetEasy.h"
+#include "WinInetEasy_win.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include "ExtCtrls.h"
 #include "Forms.h"
 #include "StdCtrls.h"
-#include "UpdateFrm.h"
+#include "UpdateFrm_win.h"
 #include "UpdateModules.h"
 
 namespace {
