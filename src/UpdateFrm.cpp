@@ -84,7 +84,8 @@ int LanguageForLocale(std::uint32_t localeId) {
   // The installer library gets this entry's code (English gives "GD"), so the
   // last match wins whether or not it has texts; the dialog falls back to the
   // English texts on its own.
-  const std::uint32_t primary = localeId & 0x3FF;
+  constexpr std::uint32_t kPrimaryLanguageBits = (1u << 10) - 1;  // as PRIMARYLANGID takes them
+  const std::uint32_t primary = localeId & kPrimaryLanguageBits;
   int last = 0;
   for (int i = 1; i <= kLanguageCount; ++i)
     if (LanguageTable[i].PrimaryLanguage == primary) last = i;

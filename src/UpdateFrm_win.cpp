@@ -355,21 +355,6 @@ std::string HashOfFileIs(const std::string& path, const std::string& digest, con
   return Sha256OfFile(path, actual) && actual == digest ? std::string() : "Bad checksum for " + url;
 }
 
-// Closes a file handle on every way out.
-class TFileLock {
- public:
-  explicit TFileLock(HANDLE h) : handle_(h) {}
-  ~TFileLock() {
-    if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
-  }
-  TFileLock(const TFileLock&) = delete;
-  TFileLock& operator=(const TFileLock&) = delete;
-  HANDLE Get() const { return handle_; }
-
- private:
-  HANDLE handle_;
-};
-
 }  // namespace
 
 bool TUpdateForm::FetchSignedDescription(const std::string& downloadDir, std::int32_t& size,
@@ -526,30 +511,31 @@ bool TUpdateForm::RunUpdate() {
   // through a handle that keeps writers out until it is loaded.
   const std::string libraryPath = downloadDir + "update2.dll";
   const bool hashAgain = kSignedSets && description.Signed;
-  TFileLock lock(hashAgain ? CreateFileA(libraryPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+  formkit::TScopedFile lock(hashAgain ? CreateFileA(libraryPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                          FILE_ATTRIBUTE_NORMAL, nullptr)
                            : INVALID_HANDLE_VALUE);
   if (hashAgain) {
     std::string digest, actual;
-    if (lock.Get() == INVALID_HANDLE_VALUE || !ExpectedSha256(description.Text, "update2.dll", digest) ||
+    if (!lock || !ExpectedSha256(description.Text, "update2.dll", digest) ||
         !Sha256OfHandle(lock.Get(), actual) || actual != digest) {
       ErrorBox(ConnectFailureText(ConnectErrorText, "Bad checksum for " + libraryPath), -1);
       return true;
     }
   }
   // The copy that was just checked, not whatever the search path finds first.
-  HMODULE library = LoadLibraryA(libraryPath.c_str());
-  if (library == nullptr) {
-    ErrorBox("update2.dll", -1);
-    return true;
-  }
+  formkit::TScopedModule library(LoadLibraryA(libraryPath.c_str()));
   using TMakeUpdate = void(__stdcall*)(formkit::ShortString*, formkit::ShortString*, formkit::ShortString*,
                                        formkit::ShortString*, formkit::ShortString*);
-  auto makeUpdate = reinterpret_cast<TMakeUpdate>(reinterpret_cast<void*>(GetProcAddress(library, "MakeUpdate")));
+  auto makeUpdate = library ? reinterpret_cast<TMakeUpdate>(
+                                  reinterpret_cast<void*>(GetProcAddress(library.Get(), "MakeUpdate")))
+                            : nullptr;
   if (makeUpdate == nullptr) {
     ErrorBox("update2.dll", -1);
     return true;
   }
+  // The installer stays loaded: it may leave work of its own running when
+  // MakeUpdate returns.
+  library.Detach();
 
   Hide();
   formkit::ShortString installDir = formkit::MakeShortString(InstallDir);

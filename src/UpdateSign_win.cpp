@@ -8,6 +8,8 @@
 
 #include <memory>
 
+#include "ScopedWin.h"
+
 namespace {
 
 using TOpenAlgorithm = NTSTATUS(WINAPI*)(BCRYPT_ALG_HANDLE*, LPCWSTR, LPCWSTR, ULONG);
@@ -131,25 +133,11 @@ class TPublicKey {
   BCRYPT_KEY_HANDLE key_ = nullptr;
 };
 
-class TFileHandle {
- public:
-  explicit TFileHandle(HANDLE h) : handle_(h) {}
-  ~TFileHandle() {
-    if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
-  }
-  TFileHandle(const TFileHandle&) = delete;
-  TFileHandle& operator=(const TFileHandle&) = delete;
-  HANDLE Get() const { return handle_; }
-
- private:
-  HANDLE handle_;
-};
-
 }  // namespace
 
 bool Sha256OfBytes(const std::string& data, std::string& digest) {
   const TBcrypt* api = Bcrypt();
-  if (api == nullptr || data.size() > 0x7FFFFFFFu) return false;
+  if (api == nullptr || data.size() > static_cast<std::size_t>(MAXLONG)) return false;
   TSha256 hash(*api);
   return hash.Add(data.data(), static_cast<ULONG>(data.size())) && hash.Finish(digest);
 }
@@ -171,9 +159,9 @@ bool Sha256OfHandle(HANDLE file, std::string& digest) {
 }
 
 bool Sha256OfFile(const std::string& path, std::string& digest) {
-  TFileHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+  formkit::TScopedFile file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-  return file.Get() != INVALID_HANDLE_VALUE && Sha256OfHandle(file.Get(), digest);
+  return file && Sha256OfHandle(file.Get(), digest);
 }
 
 bool VerifyP256Sha256(const std::string& keyBlob, const std::string& data, const std::string& rawSignature) {
@@ -194,9 +182,9 @@ bool VerifyP256Sha256(const std::string& keyBlob, const std::string& data, const
 
 bool ReadSmallFile(const std::string& path, std::size_t maxBytes, std::string& data) {
   data.clear();
-  TFileHandle file(
+  formkit::TScopedFile file(
       CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (file.Get() == INVALID_HANDLE_VALUE) return false;
+  if (!file) return false;
   LARGE_INTEGER size = {};
   if (!GetFileSizeEx(file.Get(), &size) || size.QuadPart < 0 ||
       static_cast<unsigned long long>(size.QuadPart) > maxBytes)

@@ -8,6 +8,7 @@
 
 #include "Classes.h"
 #include "Forms.h"
+#include "ScopedWin.h"
 #include "SysUtils.h"
 
 using formkit::FileNamePart;
@@ -61,20 +62,6 @@ class TInetHandle {
 
  private:
   std::atomic<HINTERNET> handle_{nullptr};
-};
-
-class TEvent {
- public:
-  TEvent() : handle_(CreateEventA(nullptr, FALSE, FALSE, nullptr)) {}
-  ~TEvent() {
-    if (handle_) CloseHandle(handle_);
-  }
-  TEvent(const TEvent&) = delete;
-  TEvent& operator=(const TEvent&) = delete;
-  HANDLE Get() const { return handle_; }
-
- private:
-  HANDLE handle_;
 };
 
 // The partial file of a transfer; removed unless the transfer completed.
@@ -189,7 +176,8 @@ struct TNetJob {
   std::unique_ptr<char[]> Buffer{new char[kBlockSize]};
   std::atomic<TStep> Step{TStep::Quit};
   std::atomic<bool> Stopping{false};
-  TEvent Wake, Done;
+  formkit::TScopedHandle Wake{CreateEventA(nullptr, FALSE, FALSE, nullptr)};
+  formkit::TScopedHandle Done{CreateEventA(nullptr, FALSE, FALSE, nullptr)};
   // Results of the last step, published by Done.
   bool Ok = false;
   DWORD Count = 0;
@@ -261,13 +249,13 @@ class TNetThread {
  public:
   explicit TNetThread(std::shared_ptr<TNetJob> job) : job_(std::move(job)) {
     auto* reference = new std::shared_ptr<TNetJob>(job_);
-    thread_ = CreateThread(nullptr, 0, NetThread, reference, 0, nullptr);
+    thread_.Reset(CreateThread(nullptr, 0, NetThread, reference, 0, nullptr));
     if (!thread_) delete reference;
   }
   ~TNetThread() { Stop(); }
   TNetThread(const TNetThread&) = delete;
   TNetThread& operator=(const TNetThread&) = delete;
-  bool Started() const { return thread_ != nullptr && job_->Wake.Get() && job_->Done.Get(); }
+  bool Started() const { return thread_ && job_->Wake && job_->Done; }
 
   // Hands a step to the thread and waits for it on the dialog's thread,
   // processing messages meanwhile. Cancelled when the dialog gave up; stalled
@@ -294,13 +282,12 @@ class TNetThread {
     job_->Connection.Close();
     job_->Step.store(TNetJob::TStep::Quit);
     SetEvent(job_->Wake.Get());
-    WaitForSingleObject(thread_, kThreadStopWaitMs);
-    CloseHandle(thread_);
-    thread_ = nullptr;
+    WaitForSingleObject(thread_.Get(), kThreadStopWaitMs);
+    thread_.Reset();
   }
 
   std::shared_ptr<TNetJob> job_;
-  HANDLE thread_ = nullptr;
+  formkit::TScopedHandle thread_;
 };
 
 }  // namespace
@@ -327,9 +314,7 @@ bool OpenInternetSession() {
 
 std::int32_t LocalFileSize(const std::string& path) {
   WIN32_FIND_DATAA data;
-  HANDLE search = FindFirstFileA(path.c_str(), &data);
-  if (search == INVALID_HANDLE_VALUE) return -1;
-  FindClose(search);
+  if (!formkit::TScopedFind(FindFirstFileA(path.c_str(), &data))) return -1;
   if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return -1;
   return static_cast<std::int32_t>(data.nFileSizeLow);
 }
@@ -371,8 +356,8 @@ std::string DownloadFile(const std::string& url, const std::string& folder, std:
   job->Host = parts.Host;
   job->ObjectPath = parts.ObjectPath;
   job->Secure = secure;
-  job->Port =
-      secure && !HttpPortFromProxy ? INTERNET_DEFAULT_HTTPS_PORT : static_cast<INTERNET_PORT>(HttpPort & 0xFFFF);
+  // Only the low 16 bits of HttpPort reach WinInet.
+  job->Port = secure && !HttpPortFromProxy ? INTERNET_DEFAULT_HTTPS_PORT : static_cast<INTERNET_PORT>(HttpPort);
   job->ReceiveTimeoutMs = NoDataTimeoutMs + 10000;
   TNetThread net(job);
   if (!net.Started()) {
