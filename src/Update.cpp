@@ -32,6 +32,9 @@ void RunProgram() {
   if (guard && GetLastError() == ERROR_ALREADY_EXISTS) return;
   formkit::Application->CreateForm(UpdateForm);
   formkit::Application->Run();
+  // The loop can end with a deferred close still queued (or after the system
+  // took the window down): the dialog goes before its modules finish.
+  if (UpdateForm != nullptr) UpdateForm->Close();
 }
 
 }  // namespace
