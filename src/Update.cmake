@@ -38,10 +38,11 @@ function(update_add_frm target key_dir)
   add_library(${target} STATIC ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/UpdateFrm.cpp ${ARGN})
   target_include_directories(${target} PUBLIC ${CMAKE_CURRENT_FUNCTION_LIST_DIR}
                              PRIVATE ${CMAKE_CURRENT_BINARY_DIR} ${key_dir})
-  target_compile_definitions(${target} PRIVATE UPDATE_HAVE_CONFIG)
   target_compile_options(${target} PRIVATE ${FK_WARNINGS})
   target_link_libraries(${target} PUBLIC formkit wininet_easy update_sign)
   if(WIN32)
+    target_sources(${target} PRIVATE ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/UpdateFrm_win.cpp
+                                      ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/UpdateModules_win.cpp)
     target_link_libraries(${target} PUBLIC shell32 advapi32 ole32)
   endif()
 endfunction()

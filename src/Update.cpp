@@ -1,16 +1,14 @@
-// Program entry of update.exe: starts the modules in a fixed order, refuses
+// Program entry of update.exe: starts the modules (UpdateModules.h), refuses
 // a second copy, and runs the update dialog.
 #include <windows.h>
 
 #include <exception>
 
-#include "Classes.h"
-#include "ExtCtrls.h"
 #include "Forms.h"
-#include "StdCtrls.h"
+#include "ScopedWin.h"
 #include "SysUtils.h"
-#include "UpdateFrm.h"
-#include "WinInetEasy.h"
+#include "UpdateFrm_win.h"
+#include "UpdateModules.h"
 
 namespace {
 
@@ -27,30 +25,16 @@ void RestrictDllSearch() {
   SetDllDirectoryA("");  // and the current folder leaves the classic search order
 }
 
-void StartModules() {
-  formkit::StartSysUtils();
-  formkit::StartStdCtrls();
-  formkit::StartForms();
-  formkit::StartExtCtrls();
-  StartWinInetEasy();
-  StartUpdateFrm();
-}
-
-void FinishModules() {
-  FinishUpdateFrm();
-  FinishWinInetEasy();
-  formkit::FinishForms();
-  formkit::UnregisterAllComponentClasses();  // what StdCtrls and ExtCtrls registered
-  formkit::FinishSysUtils();
-}
-
 void RunProgram() {
   formkit::Application->Initialize();
-  // Marks a running copy; the handle stays open until the process ends.
-  HANDLE guard = CreateSemaphoreA(nullptr, 0, 1, "webupdatevarno.exe");
-  if (guard != nullptr && GetLastError() == ERROR_ALREADY_EXISTS) return;
+  // Marks a running copy while the dialog runs.
+  formkit::TScopedHandle guard(CreateSemaphoreA(nullptr, 0, 1, "webupdatevarno.exe"));
+  if (guard && GetLastError() == ERROR_ALREADY_EXISTS) return;
   formkit::Application->CreateForm(UpdateForm);
   formkit::Application->Run();
+  // The loop can end with a deferred close still queued (or after the system
+  // took the window down): the dialog goes before its modules finish.
+  if (UpdateForm != nullptr) UpdateForm->Close();
 }
 
 }  // namespace

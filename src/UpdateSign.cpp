@@ -31,6 +31,11 @@ bool SameAscii(const std::string& a, const std::string& b) {
 
 // One DER element: tag, then a definite length (short form, or long form of
 // one or two bytes with no leading zero), then the content.
+// The high bit of a DER length byte marks the long form, whose low bits count
+// the length bytes that follow; of a first content byte, a negative INTEGER.
+constexpr unsigned char kDerHighBit = 0x80;
+constexpr unsigned char kDerLengthCountMask = 0x7F;
+
 struct TDerReader {
   const std::string& data;
   std::size_t pos;
@@ -40,12 +45,12 @@ struct TDerReader {
     if (pos + 2 > end || static_cast<unsigned char>(data[pos]) != tag) return false;
     std::size_t length = static_cast<unsigned char>(data[pos + 1]);
     std::size_t at = pos + 2;
-    if (length & 0x80) {
-      const std::size_t count = length & 0x7F;
+    if (length & kDerHighBit) {
+      const std::size_t count = length & kDerLengthCountMask;
       if (count == 0 || count > 2 || at + count > end || data[at] == 0) return false;
       length = 0;
       for (std::size_t i = 0; i < count; ++i) length = (length << 8) | static_cast<unsigned char>(data[at + i]);
-      if (length < 0x80) return false;  // not the shortest form
+      if (length < kDerHighBit) return false;  // not the shortest form
       at += count;
     }
     if (length > end - at) return false;
@@ -71,9 +76,9 @@ bool ReadScalar(TDerReader& reader, std::string& out) {
   std::size_t start = 0, length = 0;
   if (!reader.Next(kDerInteger, start, length) || length == 0) return false;
   const std::string& d = reader.data;
-  if (static_cast<unsigned char>(d[start]) & 0x80) return false;  // negative
+  if (static_cast<unsigned char>(d[start]) & kDerHighBit) return false;  // negative
   if (d[start] == 0 && length > 1) {
-    if (!(static_cast<unsigned char>(d[start + 1]) & 0x80)) return false;  // needless leading zero
+    if (!(static_cast<unsigned char>(d[start + 1]) & kDerHighBit)) return false;  // needless leading zero
     ++start;
     --length;
   }
@@ -257,7 +262,7 @@ bool ReleaseSerial(const TIniText& ini, std::uint32_t& serial) {
     if (c < '0' || c > '9') return false;
     value = value * 10 + static_cast<std::uint64_t>(c - '0');
   }
-  if (value > 0xFFFFFFFFu) return false;
+  if (value > UINT32_MAX) return false;
   serial = static_cast<std::uint32_t>(value);
   return true;
 }

@@ -2,13 +2,13 @@
 // bcrypt.dll is loaded at run time from the system folder (never by bare
 // name: the run makes the Download folder current), so a program that never
 // verifies neither imports nor loads it.
-#include "UpdateSign.h"
-
-#if defined(_WIN32)
+#include "UpdateSign_win.h"
 
 #include <bcrypt.h>
 
 #include <memory>
+
+#include "ScopedWin.h"
 
 namespace {
 
@@ -133,25 +133,11 @@ class TPublicKey {
   BCRYPT_KEY_HANDLE key_ = nullptr;
 };
 
-class TFileHandle {
- public:
-  explicit TFileHandle(HANDLE h) : handle_(h) {}
-  ~TFileHandle() {
-    if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
-  }
-  TFileHandle(const TFileHandle&) = delete;
-  TFileHandle& operator=(const TFileHandle&) = delete;
-  HANDLE Get() const { return handle_; }
-
- private:
-  HANDLE handle_;
-};
-
 }  // namespace
 
 bool Sha256OfBytes(const std::string& data, std::string& digest) {
   const TBcrypt* api = Bcrypt();
-  if (api == nullptr || data.size() > 0x7FFFFFFFu) return false;
+  if (api == nullptr || data.size() > static_cast<std::size_t>(MAXLONG)) return false;
   TSha256 hash(*api);
   return hash.Add(data.data(), static_cast<ULONG>(data.size())) && hash.Finish(digest);
 }
@@ -173,9 +159,9 @@ bool Sha256OfHandle(HANDLE file, std::string& digest) {
 }
 
 bool Sha256OfFile(const std::string& path, std::string& digest) {
-  TFileHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+  formkit::TScopedFile file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-  return file.Get() != INVALID_HANDLE_VALUE && Sha256OfHandle(file.Get(), digest);
+  return file && Sha256OfHandle(file.Get(), digest);
 }
 
 bool VerifyP256Sha256(const std::string& keyBlob, const std::string& data, const std::string& rawSignature) {
@@ -196,9 +182,9 @@ bool VerifyP256Sha256(const std::string& keyBlob, const std::string& data, const
 
 bool ReadSmallFile(const std::string& path, std::size_t maxBytes, std::string& data) {
   data.clear();
-  TFileHandle file(
+  formkit::TScopedFile file(
       CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (file.Get() == INVALID_HANDLE_VALUE) return false;
+  if (!file) return false;
   LARGE_INTEGER size = {};
   if (!GetFileSizeEx(file.Get(), &size) || size.QuadPart < 0 ||
       static_cast<unsigned long long>(size.QuadPart) > maxBytes)
@@ -213,5 +199,3 @@ bool ReadSmallFile(const std::string& path, std::size_t maxBytes, std::string& d
   }
   return true;
 }
-
-#endif  // _WIN32

@@ -17,7 +17,7 @@
 
 #include "Forms.h"
 #include "SysUtils.h"
-#include "WinInetEasy.h"
+#include "WinInetEasy_win.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-// URL split, agent name and proxy-port rule.
+// URL split, agent name, proxy-port rule and header texts.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -8,82 +8,41 @@
 
 namespace {
 
-struct ProxyOutcome {
-  bool used;
-  std::string setting;
-  std::int32_t port;
-  std::string proxyName;
-};
-
-ProxyOutcome Apply(const std::string& setting, std::int32_t port = 80) {
-  ProxyOutcome o{false, setting, port, "untouched"};
-  o.used = ApplyProxyPortRule(o.setting, o.port, o.proxyName);
-  return o;
-}
-
-TEST(ProxyPortRule, SettingsWithoutAValidPortLeaveThePortAlone) {
-  struct Row {
+TEST(ProxyPortRule, OnlyANonZeroPortBehindTheFirstColonIsTaken) {
+  const struct {
     const char* setting;
     const char* rewritten;
+    std::int32_t port;     // 80: left alone
+    const char* proxyName;  // nullptr: the rule did not apply
   } rows[] = {
-      {"", ""},
-      {"   ", ""},
-      {"gateway", "gateway"},
-      {" gateway\t", "gateway"},
-      {"gateway:abc", "abc"},
-      {"gateway:0", "0"},
-      {"gateway:", ""},
-      {"gateway:8 1", "8 1"},
-      {"http=proxy:8080;https=proxy:8443", "8080;https=proxy:8443"},
+      {"", "", 80, nullptr},
+      {" gateway\t", "gateway", 80, nullptr},
+      {"gateway:abc", "abc", 80, nullptr},
+      {"gateway:0", "0", 80, nullptr},
+      {"gateway:", "", 80, nullptr},
+      {"gateway:8 1", "8 1", 80, nullptr},
+      {"a:b:8080", "b:8080", 80, nullptr},  // only the first ':' splits
+      {"http=proxy:8080;https=proxy:8443", "8080;https=proxy:8443", 80, nullptr},
+      {"  gateway:81  ", "81", 81, "gateway"},
+      {"localhost:$1F90", "$1F90", 8080, "localhost"},  // hexadecimal is an integer too
+      {":81", "81", 81, ""},
+      {"81", "81", 80, nullptr},  // the rewritten setting yields no port the second time
   };
-  for (const Row& row : rows) {
+  for (const auto& row : rows) {
     SCOPED_TRACE(row.setting);
-    ProxyOutcome o = Apply(row.setting);
-    EXPECT_FALSE(o.used);
-    EXPECT_EQ(o.setting, row.rewritten);
-    EXPECT_EQ(o.port, 80);
-    EXPECT_EQ(o.proxyName, "");
+    std::string setting = row.setting, proxyName = "untouched";
+    std::int32_t port = 80;
+    EXPECT_EQ(ApplyProxyPortRule(setting, port, proxyName), row.proxyName != nullptr);
+    EXPECT_EQ(setting, row.rewritten);
+    EXPECT_EQ(port, row.port);
+    EXPECT_EQ(proxyName, row.proxyName != nullptr ? row.proxyName : "");
   }
 }
 
-TEST(ProxyPortRule, AValidPortReplacesThePortAndNamesTheHost) {
-  ProxyOutcome o = Apply("  gateway:81  ");
-  EXPECT_TRUE(o.used);
-  EXPECT_EQ(o.setting, "81");
-  EXPECT_EQ(o.port, 81);
-  EXPECT_EQ(o.proxyName, "gateway");
-
-  o = Apply("localhost:$1F90");  // hexadecimal is an integer too
-  EXPECT_TRUE(o.used);
-  EXPECT_EQ(o.setting, "$1F90");
-  EXPECT_EQ(o.port, 8080);
-
-  o = Apply("a:b:8080");  // only the first ':' splits
-  EXPECT_FALSE(o.used);
-  EXPECT_EQ(o.setting, "b:8080");
-
-  o = Apply(":81");
-  EXPECT_TRUE(o.used);
-  EXPECT_EQ(o.port, 81);
-  EXPECT_EQ(o.proxyName, "");
-}
-
-TEST(ProxyPortRule, TheRewrittenSettingYieldsNoPortTheSecondTime) {
-  ProxyOutcome first = Apply("gateway:81");
-  ASSERT_TRUE(first.used);
-  ProxyOutcome second = Apply(first.setting, 80);
-  EXPECT_FALSE(second.used);
-  EXPECT_EQ(second.setting, "81");
-  EXPECT_EQ(second.port, 80);
-}
-
 TEST(AgentName, IsTheProgramFileNameUpToTheFirstDot) {
-  EXPECT_EQ(AgentNameOf("C:\\Program Files\\Varno\\update.exe"), "update");
-  EXPECT_EQ(AgentNameOf("C:\\x\\my.update.tool.exe"), "my");
-  EXPECT_EQ(AgentNameOf("C:\\x\\.hidden.exe"), "");
-  EXPECT_EQ(AgentNameOf("C:update"), "update");
-  EXPECT_EQ(AgentNameOf("C:\\dotted.dir\\prog"), "prog");
-  EXPECT_EQ(AgentNameOf(""), "");
+  const std::pair<const char*, const char*> rows[] = {{"C:\\x\\my.update.tool.exe", "my"}, {"C:\\x\\.hidden.exe", ""},
+                                                      {"C:update", "update"}, {"C:\\dotted.dir\\prog", "prog"}, {"", ""}};
+  for (const auto& [path, agent] : rows) EXPECT_EQ(AgentNameOf(path), agent) << path;
 }
 
 TEST(SchemeTest, HttpAndHttpsInAnyCaseCount) {
@@ -104,45 +63,28 @@ TEST(SchemeTest, HttpAndHttpsInAnyCaseCount) {
 }
 
 TEST(UrlSplit, HostObjectPathAndRemoteName) {
-  TUrlParts p = SplitUrl("http://www.example.org/dir/sub/update.ini");
-  EXPECT_EQ(p.Host, "www.example.org");
-  EXPECT_EQ(p.ObjectPath, "dir/sub/update.ini");
-  EXPECT_EQ(p.RemoteName, "update.ini");
-
-  p = SplitUrl("http:/:/:host:8080/update2.dll");
-  EXPECT_EQ(p.Host, "host:8080");
-  EXPECT_EQ(p.ObjectPath, "update2.dll");
-  EXPECT_EQ(p.RemoteName, "update2.dll");
-
-  p = SplitUrl("http://host/a\\b:c");
-  EXPECT_EQ(p.ObjectPath, "a\\b:c");
-  EXPECT_EQ(p.RemoteName, "c");
-
-  p = SplitUrl("http://host/dir/");
-  EXPECT_EQ(p.ObjectPath, "dir/");
-  EXPECT_EQ(p.RemoteName, "");
-
-  p = SplitUrl("http://hostonly");
-  EXPECT_EQ(p.Host, "");
-  EXPECT_EQ(p.ObjectPath, "hostonly");
-  EXPECT_EQ(p.RemoteName, "hostonly");
-
-  p = SplitUrl("http://");
-  EXPECT_EQ(p.Host, "");
-  EXPECT_EQ(p.ObjectPath, "");
-  EXPECT_EQ(p.RemoteName, "");
-}
-
-TEST(UrlSplit, ARemainderOver260CharactersIsFlaggedNotCut) {
-  std::string name(258, 'n');
-  TUrlParts p = SplitUrl("http://h/" + name);
-  EXPECT_FALSE(p.TooLong);
-  EXPECT_EQ(p.RemoteName, name);
-
-  p = SplitUrl("http://h/" + name + "/update2.dll");
-  EXPECT_TRUE(p.TooLong);
-  EXPECT_EQ(p.ObjectPath, name + "/update2.dll");
-  EXPECT_EQ(p.RemoteName, "update2.dll");
+  const std::string longName(258, 'n');
+  const struct {
+    std::string url, host, objectPath, remoteName;
+    bool tooLong;
+  } rows[] = {
+      {"http://www.example.org/dir/sub/update.ini", "www.example.org", "dir/sub/update.ini", "update.ini", false},
+      {"http:/:/:host:8080/update2.dll", "host:8080", "update2.dll", "update2.dll", false},
+      {"http://host/a\\b:c", "host", "a\\b:c", "c", false},
+      {"http://host/dir/", "host", "dir/", "", false},
+      {"http://hostonly", "", "hostonly", "hostonly", false},
+      {"http://", "", "", "", false},
+      {"http://h/" + longName, "h", longName, longName, false},
+      // Over 260 characters: flagged, never cut into a request for another file.
+      {"http://h/" + longName + "/update2.dll", "h", longName + "/update2.dll", "update2.dll", true},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.url.substr(0, 40));
+    const TUrlParts p = SplitUrl(row.url);
+    EXPECT_EQ((std::vector<std::string>{p.Host, p.ObjectPath, p.RemoteName}),
+              (std::vector<std::string>{row.host, row.objectPath, row.remoteName}));
+    EXPECT_EQ(p.TooLong, row.tooLong);
+  }
 }
 
 TEST(HeaderRules, ContentLengthAndDateTexts) {
@@ -180,13 +122,6 @@ TEST(PathRules, NetworkPathsAndPartialNames) {
   EXPECT_EQ(PartialNameFor("C:\\D\\update2.dll"), "C:\\D\\update2.dl~");
   EXPECT_EQ(PartialNameFor("C:\\D\\a~"), "C:\\D\\a#");
   EXPECT_EQ(PartialNameFor(""), "");
-}
-
-TEST(FolderRule, AddsOneBackslashWhenMissing) {
-  EXPECT_EQ(FolderWithBackslash("C:\\Inst\\Download"), "C:\\Inst\\Download\\");
-  EXPECT_EQ(FolderWithBackslash("C:\\Inst\\Download\\"), "C:\\Inst\\Download\\");
-  EXPECT_EQ(FolderWithBackslash("C:"), "C:\\");
-  EXPECT_EQ(FolderWithBackslash(""), "");
 }
 
 }  // namespace

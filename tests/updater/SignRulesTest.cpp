@@ -5,6 +5,9 @@
 #include <string>
 
 #include "UpdateSign.h"
+#if defined(_WIN32)
+#include "UpdateSign_win.h"
+#endif
 
 namespace {
 

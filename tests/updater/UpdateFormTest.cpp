@@ -5,152 +5,86 @@
 #include <string>
 #include <vector>
 
+#include "BoxCapture.h"
 #include "ExtCtrls.h"
 #include "Forms.h"
 #include "StdCtrls.h"
-#include "UpdateFrm.h"
+#include "UpdateFrm_win.h"
+#include "UpdateModules.h"
 
 namespace {
 
-std::vector<std::string> gBoxes;
-int CaptureBox(void*, const char* text, const char*, unsigned) {
-  gBoxes.push_back(text != nullptr ? text : "");
-  return IDOK;
-}
-
-class UpdateFormResource : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    formkit::SetMessageBoxFunc(&CaptureBox);
-    formkit::StartSysUtils();
-    formkit::StartStdCtrls();
-    formkit::StartForms();
-    formkit::StartExtCtrls();
-    StartUpdateFrm();
-    formkit::Application->Initialize();
-    formkit::Application->CreateForm(UpdateForm);
-  }
-  static void TearDownTestSuite() {
-    FinishUpdateFrm();
-    formkit::FinishForms();
-    formkit::UnregisterAllComponentClasses();
-    formkit::FinishSysUtils();
-  }
-};
-
-void ExpectBounds(const formkit::TCustomControl* c, int left, int top, int width, int height) {
-  ASSERT_NE(c, nullptr);
-  EXPECT_EQ(c->Left, left) << c->Name;
-  EXPECT_EQ(c->Top, top) << c->Name;
-  EXPECT_EQ(c->Width, width) << c->Name;
-  EXPECT_EQ(c->Height, height) << c->Name;
-}
-
-void ExpectFont(formkit::TCustomControl* c, const char* name, int height, std::uint8_t style) {
-  ASSERT_NE(c->Font, nullptr) << c->Name;
-  EXPECT_EQ(c->Font->Name, name) << c->Name;
-  EXPECT_EQ(c->Font->Height, height) << c->Name;
-  EXPECT_EQ(static_cast<std::uint8_t>(c->Font->Style), style) << c->Name;
-  EXPECT_FALSE(c->ParentFont) << c->Name;
-}
-
-TEST_F(UpdateFormResource, ReadsWithoutComplaint) {
-  ASSERT_NE(UpdateForm, nullptr);
-  EXPECT_TRUE(gBoxes.empty()) << gBoxes.front();
-  EXPECT_EQ(UpdateForm->Name, "UpdateForm");
-  EXPECT_EQ(formkit::Application->MainForm, UpdateForm);
-}
-
-TEST_F(UpdateFormResource, FormProperties) {
+TEST(UpdateFormResource, ReadsTheDialogWithItsControlsAndEvents) {
+  fktest::BoxCapture boxes;
+  StartModules();
+  formkit::Application->Initialize();
+  formkit::Application->CreateForm(UpdateForm);
   TUpdateForm* f = UpdateForm;
+  ASSERT_NE(f, nullptr);
+  EXPECT_TRUE(boxes.Boxes().empty()) << boxes.Boxes().front().Text;
+  EXPECT_EQ(formkit::Application->MainForm, f);
   EXPECT_EQ(f->BorderStyle, formkit::bsDialog);
   EXPECT_EQ(f->Position, formkit::poScreenCenter);
-  EXPECT_EQ(f->Color, 0x00FFFFFF);
-  EXPECT_EQ(f->PixelsPerInch, 96);
-  EXPECT_EQ(f->TextHeight, 16);
-  EXPECT_FALSE(f->OldCreateOrder);
   const NONCLIENTMETRICSA& m = formkit::Application->NonClientMetrics;
   EXPECT_EQ(f->Width, 402 + 2 * m.iBorderWidth);
   EXPECT_EQ(f->Height, 229 + m.iCaptionHeight + 4 * m.iBorderWidth);
-  ASSERT_NE(f->Font, nullptr);
-  EXPECT_EQ(f->Font->Name, "MS Sans Serif");
-  EXPECT_EQ(f->Font->Height, -13);
   EXPECT_TRUE(f->OnShow.IsSet());
-  // The language fields start empty.
-  EXPECT_EQ(f->LanguageIndex, 0);
-  EXPECT_TRUE(f->LoadingText.empty() && f->UpdateCaption.empty() && f->ConnectErrorText.empty() &&
-              f->ReadOnlyErrorText.empty() && f->InstallDir.empty());
-}
 
-TEST_F(UpdateFormResource, ControlsInCreationOrderWithTheirProperties) {
-  TUpdateForm* f = UpdateForm;
-  ExpectBounds(f->PathLabel, 120, 64, 112, 15);
-  ExpectBounds(f->Image1, 32, 24, 48, 49);
-  ExpectBounds(f->StatusLabel, 120, 120, 92, 15);
-  ExpectBounds(f->Label1, 112, 24, 190, 19);
-  ExpectBounds(f->PathEdit, 120, 80, 225, 23);
-  ExpectBounds(f->PathBtn, 351, 80, 24, 24);
-  ExpectBounds(f->OkBtn, 160, 178, 99, 25);
-  ExpectBounds(f->CancelBtn, 272, 178, 75, 25);
-  ExpectBounds(f->ProxyEdit, 120, 136, 145, 22);
-  ExpectBounds(f->ProxyBtn, 16, 176, 49, 25);
-
-  // Windowless children in creation order, then the windowed ones.
+  const struct {
+    formkit::TCustomControl* control;
+    int left, top, width, height;
+    const char* caption;  // nullptr: an edit
+    int fontHeight;
+    std::uint8_t style;
+    bool clickable;
+  } rows[] = {
+      // Windowless children in creation order, then the windowed ones.
+      {f->PathLabel, 120, 64, 112, 15, "Installation directory:", -12, 0, false},
+      {f->Image1, 32, 24, 48, 49, nullptr, 0, 0, false},
+      {f->StatusLabel, 120, 120, 92, 15, "", -12, 0, false},
+      {f->Label1, 112, 24, 190, 19, "Installation from Internet", -17, 3, false},  // bold italic
+      {f->PathEdit, 120, 80, 225, 23, nullptr, -12, 0, false},
+      {f->PathBtn, 351, 80, 24, 24, "...", -12, 1, true},  // bold
+      {f->OkBtn, 160, 178, 99, 25, "Install", -12, 0, true},
+      {f->CancelBtn, 272, 178, 75, 25, "Cancel", -12, 0, true},
+      {f->ProxyEdit, 120, 136, 145, 22, nullptr, -11, 0, false},
+      {f->ProxyBtn, 16, 176, 49, 25, "Proxy...", -11, 0, true},
+  };
   ASSERT_EQ(f->GraphicChildren.Count, 4);
-  EXPECT_EQ(f->GraphicChildren.Get(0), f->PathLabel);
-  EXPECT_EQ(f->GraphicChildren.Get(1), f->Image1);
-  EXPECT_EQ(f->GraphicChildren.Get(2), f->StatusLabel);
-  EXPECT_EQ(f->GraphicChildren.Get(3), f->Label1);
   ASSERT_EQ(f->WindowedChildren.Count, 6);
-  formkit::TWinControl* windowed[] = {f->PathEdit, f->PathBtn, f->OkBtn, f->CancelBtn, f->ProxyEdit, f->ProxyBtn};
-  for (int i = 0; i < 6; ++i) EXPECT_EQ(f->WindowedChildren.Get(i), windowed[i]) << i;
-
-  EXPECT_EQ(f->PathLabel->Caption, "Installation directory:");
-  EXPECT_EQ(f->StatusLabel->Caption, "");
-  EXPECT_EQ(f->Label1->Caption, "Installation from Internet");
-  EXPECT_EQ(f->PathBtn->Caption, "...");
-  EXPECT_EQ(f->OkBtn->Caption, "Install");
-  EXPECT_EQ(f->CancelBtn->Caption, "Cancel");
-  EXPECT_EQ(f->ProxyBtn->Caption, "Proxy...");
-  for (int i = 0; i < 6; ++i) EXPECT_EQ(windowed[i]->TabOrder, i);
-
-  const std::uint8_t bold = 1, italic = 2;
-  ExpectFont(f->PathLabel, "Arial", -12, 0);
-  ExpectFont(f->StatusLabel, "Arial", -12, 0);
-  ExpectFont(f->Label1, "Arial", -17, bold | italic);
+  for (int i = 0; i < 10; ++i) {
+    const auto& r = rows[i];
+    ASSERT_NE(r.control, nullptr) << i;
+    SCOPED_TRACE(r.control->Name);
+    EXPECT_EQ((i < 4 ? f->GraphicChildren.Get(i) : f->WindowedChildren.Get(i - 4)), r.control);
+    EXPECT_EQ((std::vector<int>{r.control->Left, r.control->Top, r.control->Width, r.control->Height}),
+              (std::vector<int>{r.left, r.top, r.width, r.height}));
+    if (i >= 4) {
+      EXPECT_EQ(static_cast<formkit::TWinControl*>(r.control)->TabOrder, i - 4);
+    }
+    if (r.caption != nullptr) {
+      EXPECT_EQ(r.control->Caption, r.caption);
+    }
+    if (r.clickable) {
+      EXPECT_EQ(static_cast<formkit::TButton*>(r.control)->OnClick.Data, f);
+    }
+    if (r.fontHeight == 0) continue;
+    ASSERT_NE(r.control->Font, nullptr);
+    EXPECT_EQ(r.control->Font->Name, "Arial");
+    EXPECT_EQ(r.control->Font->Height, r.fontHeight);
+    EXPECT_EQ(static_cast<std::uint8_t>(r.control->Font->Style), r.style);
+    EXPECT_FALSE(r.control->ParentFont);
+  }
   EXPECT_EQ(f->Label1->Font->Color, 0x00800000);  // navy
-  ExpectFont(f->PathEdit, "Arial", -12, 0);
-  ExpectFont(f->PathBtn, "Arial", -12, bold);
-  ExpectFont(f->OkBtn, "Arial", -12, 0);
-  ExpectFont(f->CancelBtn, "Arial", -12, 0);
-  ExpectFont(f->ProxyEdit, "Arial", -11, 0);
-  ExpectFont(f->ProxyBtn, "Arial", -11, 0);
-}
-
-TEST_F(UpdateFormResource, LogoAndEvents) {
-  TUpdateForm* f = UpdateForm;
+  EXPECT_NE(f->PathBtn->OnClick.Code, f->OkBtn->OnClick.Code);
+  EXPECT_FALSE(f->PathEdit->OnClick.IsSet());
   ASSERT_NE(f->Image1->Picture, nullptr);
   ASSERT_EQ(f->Image1->Picture->DataSize, 3442);
-  const std::uint8_t* block = f->Image1->Picture->Data.get();
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(block), 8), std::string("\x07TBitmap"));
-  auto u32 = [&](int at) { return block[at] | block[at + 1] << 8 | block[at + 2] << 16 | block[at + 3] << 24; };
-  auto u16 = [&](int at) { return block[at] | block[at + 1] << 8; };
-  EXPECT_EQ(u16(12), 0x4D42);
-  EXPECT_EQ(u32(14), 3430);
-  EXPECT_EQ(u32(22), 1078);
-  EXPECT_EQ(u32(30), 48);
-  EXPECT_EQ(u32(34), 49);
-  EXPECT_EQ(u16(40), 8);      // bits per pixel
-  EXPECT_EQ(u32(42), 0);      // no compression
-  EXPECT_EQ(u32(58), 256);    // colours used
+  const std::string block(reinterpret_cast<const char*>(f->Image1->Picture->Data.get()), 14);
+  EXPECT_EQ(block.substr(0, 8), "\x07TBitmap");
+  EXPECT_EQ(block.substr(12), "BM");
 
-  EXPECT_TRUE(f->PathBtn->OnClick.IsSet());
-  EXPECT_TRUE(f->OkBtn->OnClick.IsSet());
-  EXPECT_TRUE(f->CancelBtn->OnClick.IsSet());
-  EXPECT_TRUE(f->ProxyBtn->OnClick.IsSet());
-  EXPECT_EQ(f->PathBtn->OnClick.Data, f);
-  EXPECT_FALSE(f->PathEdit->OnClick.IsSet());
-  EXPECT_NE(f->PathBtn->OnClick.Code, f->OkBtn->OnClick.Code);
+  FinishModules();
 }
 
 }  // namespace

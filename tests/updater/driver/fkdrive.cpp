@@ -11,7 +11,6 @@
 //   close <selector>              post WM_CLOSE, as the system does when closing a window
 //   box [ms]                      wait for a message box, print "title|text"
 //   press <button> [ms]           answer the message box: Yes, No, Cancel or OK
-//   nobox [ms]                    fail when a message box shows up within ms
 //   hold <name> <ms>              hold a named semaphore for ms
 //   sleep <ms>
 //
@@ -229,12 +228,6 @@ bool RunCommand(const std::vector<std::string>& a) {
     // The text is filled in right after the window appears.
     Sleep(200);
     std::printf("BOX %s|%s\n", Printable(WindowText(box)).c_str(), Printable(BoxText(box)).c_str());
-    return true;
-  }
-  if (cmd == "nobox") {
-    HWND box = WaitMessageBox(Ms(a, 1, 1000));
-    if (box != nullptr) return Fail("unexpected box " + Printable(BoxText(box)));
-    std::printf("NOBOX\n");
     return true;
   }
   if (cmd == "press" && a.size() >= 2) {

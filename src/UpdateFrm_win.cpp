@@ -1,0 +1,554 @@
+// The update dialog: discovery, the localised texts and the update run.
+#include "UpdateFrm_win.h"
+
+#include <shlobj.h>
+
+#include <cstring>
+#include <exception>
+
+#include "ScopedWin.h"
+#include "UpdateKey.h"
+#include "UpdateSign_win.h"
+#include "WinInetEasy_win.h"
+
+namespace {
+// Known when the program is compiled, so a build without a key has none of
+// the verifying code.
+constexpr bool kSignedSets = kUpdatePublicKeySize != 0;
+}  // namespace
+
+using formkit::ErrorBox;
+using formkit::FolderExists;
+using formkit::PathExists;
+
+namespace {
+
+template <class H>
+HWND AsWindow(H handle) {
+  return (HWND)(handle);
+}
+
+const char kInternetSettingsKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
+const char kDialogTitle[] = " QUILLON - Internet";
+const char kFallbackFolder[] = "C:\\Program Files\\Varno3\\";
+
+std::string ModulePath() {
+  char buffer[MAX_PATH + 1] = {};
+  DWORD length = GetModuleFileNameA(nullptr, buffer, MAX_PATH);
+  return std::string(buffer, length);
+}
+
+// Marks a handler of the dialog as running. When the outermost one ends and a
+// close was asked for meanwhile, the close is posted to the loop.
+class TBusyGuard {
+ public:
+  explicit TBusyGuard(TUpdateForm* form) : form_(form) { ++form_->BusyDepth; }
+  TBusyGuard(const TBusyGuard&) = delete;
+  TBusyGuard& operator=(const TBusyGuard&) = delete;
+  ~TBusyGuard() {
+    // Without a window there is nothing left to close; an error on its way
+    // out ends the program instead.
+    if (--form_->BusyDepth == 0 && form_->CloseRequested && form_->Handle != nullptr && !std::uncaught_exceptions())
+      PostMessageA(AsWindow(form_->Handle), kDeferredCloseMessage, 0, 0);
+  }
+
+ private:
+  TUpdateForm* form_;
+};
+
+// The download client asks between blocks whether the dialog gave up.
+bool DialogGaveUp() { return UpdateForm != nullptr && UpdateForm->Running && UpdateForm->Cancelled(); }
+
+}  // namespace
+
+TUpdateForm* UpdateForm = nullptr;
+
+// ---------------------------------------------------------------- discovery and settings
+
+bool IsInstallFolder(std::string& path) {
+  if (path.size() < 2) return false;
+  if (path.back() != '\\') path += '\\';
+  if (!FolderExists(path)) return false;
+  return PathExists(path + kMarkerFile);
+}
+
+bool HasLocaleInfoEx() {
+  HMODULE kernel = GetModuleHandleA("kernel32");
+  return kernel != nullptr && GetProcAddress(kernel, "GetLocaleInfoEx") != nullptr;
+}
+
+std::string SpecialFolderPath(int csidl) {
+  formkit::TScopedCoTaskMem items;  // the shell allocator is the COM task allocator
+  if (SHGetSpecialFolderLocation(nullptr, csidl, reinterpret_cast<LPITEMIDLIST*>(items.Out())) != S_OK ||
+      !items)
+    return std::string();
+  char buffer[MAX_PATH + 1] = {};
+  if (!SHGetPathFromIDListA(static_cast<LPCITEMIDLIST>(items.Get()), buffer)) return std::string();
+  std::string result = buffer;
+  // Some shells end the path with a backslash; callers add their own.
+  while (!result.empty() && result.back() == '\\') result.pop_back();
+  return result;
+}
+
+std::string CurrentUserName() {
+  char buffer[257] = {};
+  DWORD size = 256;
+  if (!GetUserNameA(buffer, &size)) return "varnowin";
+  return std::string(buffer);
+}
+
+std::string ReadRegistryString(HKEY root, const std::string& keyPath, const std::string& valueName) {
+  formkit::TScopedKey key;
+  if (RegOpenKeyExA(root, keyPath.c_str(), 0, KEY_QUERY_VALUE, key.Out()) != ERROR_SUCCESS) return std::string();
+  char buffer[251] = {};
+  DWORD type = REG_SZ;
+  DWORD size = 250;
+  if (RegQueryValueExA(key.Get(), valueName.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size) !=
+      ERROR_SUCCESS)
+    return std::string();
+  buffer[250] = '\0';
+  return std::string(buffer);
+}
+
+std::string ReadSetting(const std::string& iniPath, const std::string& section, const std::string& key,
+                        const std::string& fallback) {
+  char buffer[2048] = {};
+  DWORD count = GetPrivateProfileStringA(section.c_str(), key.c_str(), fallback.c_str(), buffer, sizeof buffer,
+                                         iniPath.c_str());
+  if (count > sizeof buffer - 1) count = sizeof buffer - 1;
+  return std::string(buffer, count);
+}
+
+bool FolderNotWritable(const std::string& folder) {
+  DWORD attributes = GetFileAttributesA(folder.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+      (attributes & FILE_ATTRIBUTE_READONLY) == 0)
+    return false;
+  ErrorBox(folder, static_cast<std::int32_t>(attributes));
+  return true;
+}
+
+// ---------------------------------------------------------------- the dialog
+
+namespace {
+const formkit::TPublishedField kUpdateFormFields[] = {
+    FK_FIELD(TUpdateForm, PathEdit),  FK_FIELD(TUpdateForm, PathLabel),   FK_FIELD(TUpdateForm, PathBtn),
+    FK_FIELD(TUpdateForm, OkBtn),     FK_FIELD(TUpdateForm, CancelBtn),   FK_FIELD(TUpdateForm, Image1),
+    FK_FIELD(TUpdateForm, StatusLabel), FK_FIELD(TUpdateForm, Label1),    FK_FIELD(TUpdateForm, ProxyEdit),
+    FK_FIELD(TUpdateForm, ProxyBtn),
+};
+const formkit::TPublishedMethod kUpdateFormMethods[] = {
+    FK_METHOD(TUpdateForm, FormShow),    FK_METHOD(TUpdateForm, CancelBtnClick), FK_METHOD(TUpdateForm, PathBtnClick),
+    FK_METHOD(TUpdateForm, OkBtnClick),  FK_METHOD(TUpdateForm, ProxyBtnClick),
+};
+}  // namespace
+
+FK_IMPLEMENT_PUBLISHED_CLASS(TUpdateForm, formkit::TForm, kUpdateFormFields, kUpdateFormMethods);
+
+TUpdateForm::~TUpdateForm() {
+  if (UpdateForm == this) UpdateForm = nullptr;
+}
+
+bool TUpdateForm::TryInstallFolder(const std::string& candidate) {
+  std::string path = candidate;
+  if (!IsInstallFolder(path)) return false;
+  InstallDir = path;
+  return true;
+}
+
+bool TUpdateForm::ApplyLanguage(int index) {
+  TDialogTexts texts;
+  if (!ReadLanguageTexts(index, texts)) return false;
+  LanguageIndex = index;
+  if (texts.HasCaptions) {
+    PathLabel->SetCaption(texts.PathCaption);
+    OkBtn->SetCaption(texts.OkCaption);
+    CancelBtn->SetCaption(texts.CancelCaption);
+  }
+  LoadingText = texts.LoadingText;
+  UpdateCaption = texts.UpdateCaption;
+  ConnectErrorText = texts.ConnectErrorText;
+  ReadOnlyErrorText = texts.ReadOnlyErrorText;
+  return true;
+}
+
+// Without a language of its own the dialog still needs its messages and an
+// Install caption: the English texts stand in, the stored captions stay.
+void TUpdateForm::UseFallbackTexts() {
+  TDialogTexts texts;
+  ReadLanguageTexts(kEnglishIndex, texts);
+  LoadingText = texts.LoadingText;
+  UpdateCaption = texts.UpdateCaption;
+  ConnectErrorText = texts.ConnectErrorText;
+  ReadOnlyErrorText = texts.ReadOnlyErrorText;
+}
+
+void TUpdateForm::PrepareDialog() {
+  StatusLabel->SetCaption(std::string());
+  Label1->SetCaption(kDialogTitle);
+  SetCaption(kDialogTitle);
+  OkBtn->SetFocus();
+  Reshow();
+  formkit::Application->ProcessMessages();
+}
+
+void TUpdateForm::FormShow(formkit::TObject*) {
+  TBusyGuard busy(this);
+  // Asked only when needed: the shell's DLLs take a while to load, and a
+  // program in its install folder never needs them before the dialog shows.
+  std::string documentsFolder;
+  bool documentsAsked = false;
+  auto documents = [&]() -> const std::string& {
+    if (!documentsAsked && HasLocaleInfoEx()) documentsFolder = SpecialFolderPath(CSIDL_PERSONAL) + "\\Varno3\\";
+    documentsAsked = true;
+    return documentsFolder;
+  };
+
+  InstallDir = formkit::FolderPart(ModulePath());
+  if (!TryInstallFolder(InstallDir)) {
+    std::string own = InstallDir;
+    if (!own.empty()) own.pop_back();
+    InstallDir = formkit::FolderPart(own);
+    bool found = TryInstallFolder(InstallDir) || (!documents().empty() && TryInstallFolder(documents()));
+    for (char letter = 'C'; !found && letter <= 'Z'; ++letter) {
+      const char root[] = {letter, ':', '\\', '\0'};
+      if (GetDriveTypeA(root) != DRIVE_FIXED) continue;
+      for (int which = 0; which < 3 && !found; ++which) found = TryInstallFolder(DriveCandidate(letter, which));
+    }
+  }
+
+  LanguageIndex = LanguageForLocale(static_cast<std::uint32_t>(GetThreadLocale()));
+  ProxySetting = ReadRegistryString(HKEY_CURRENT_USER, kInternetSettingsKey, "ProxyServer");
+
+  if (TryInstallFolder(InstallDir)) {
+    const std::string settings = InstallDir + CurrentUserName() + ".ini";
+    std::string code = ReadSetting(settings, "Prefs", "defLangue", std::string());
+    if (code.size() > 255) code.resize(255);
+    if (!ApplyLanguage(LanguageFromCode(code)) && !ApplyLanguage(LanguageIndex)) UseFallbackTexts();
+    ProxySetting = ReadSetting(settings, "Protect", "Proxy", ProxySetting);
+    OkBtn->SetCaption(UpdateCaption);
+  } else {
+    InstallDir = documents().empty() ? std::string(kFallbackFolder) : documents();
+    if (!ApplyLanguage(LanguageIndex)) UseFallbackTexts();
+  }
+  PrepareDialog();
+  PathEdit->SetText(InstallDir);
+  ProxyEdit->SetText(ProxySetting);
+  ProxyEdit->Hide();
+}
+
+void TUpdateForm::PathBtnClick(formkit::TObject*) {
+  TBusyGuard busy(this);
+  std::string folder = formkit::TrimBlanks(PathEdit->GetText());
+  if (!formkit::SelectDirectory(AsWindow(Handle), PathLabel->GetCaption(), folder)) return;
+  if (!IsInstallFolder(folder)) return;
+  InstallDir = folder;
+  PathEdit->SetText(folder);
+  PrepareDialog();
+}
+
+void TUpdateForm::ProxyBtnClick(formkit::TObject*) {
+  ProxyBtn->Hide();
+  StatusLabel->SetCaption("Proxy:         (adress:port)");
+  ProxyEdit->Show();
+}
+
+bool TUpdateForm::Cancelled() const {
+  if (CloseRequested) return true;
+  if (formkit::Application != nullptr && formkit::Application->Terminated) return true;
+  return Handle != 0 && !IsWindow(AsWindow(Handle));
+}
+
+void TUpdateForm::CancelBtnClick(formkit::TObject*) { RequestClose(); }
+
+void TUpdateForm::RequestClose() {
+  if (BusyDepth > 0) {
+    CloseRequested = true;  // a running update stops at its next step
+    return;
+  }
+  Close();
+}
+
+void TUpdateForm::Dispatch(formkit::TMessage& message) {
+  // A handler that started after the close was posted ends with its own post.
+  if (message.Msg == kDeferredCloseMessage) {
+    if (BusyDepth == 0) Close();
+    return;
+  }
+  formkit::TForm::Dispatch(message);
+}
+
+void TUpdateForm::OkBtnClick(formkit::TObject*) {
+  if (Running) return;
+  TBusyGuard busy(this);
+  Running = true;
+  DownloadCancelled = &DialogGaveUp;
+  bool close;
+  try {
+    close = RunUpdate();
+  } catch (...) {
+    Running = false;
+    DownloadCancelled = nullptr;
+    throw;
+  }
+  Running = false;
+  DownloadCancelled = nullptr;
+  // The guard posts the close when this is the outermost handler.
+  if (close) CloseRequested = true;
+}
+
+std::string TUpdateForm::TDescription::Get(const std::string& section, const std::string& key,
+                                           const std::string& fallback) const {
+  return kSignedSets && Signed ? Text.Get(section, key, fallback) : ReadSetting(Path, section, key, fallback);
+}
+
+// Makes sure downloadDir holds the current copy of name; on failure empties
+// currentFile and leaves the reason in LastDownloadError. A copy of another
+// size never replaces the one in place.
+bool TUpdateForm::EnsureCurrentFile(const std::string& name, const std::string& downloadDir,
+                                    const TDescription& description, std::string& currentFile) {
+  if (currentFile.empty()) return true;
+  if (kSignedSets && description.Signed) return EnsureHashedFile(UpdateBaseUrl + name, name, downloadDir, description, currentFile);
+  currentFile = downloadDir + name;
+  const std::int32_t expectedDate = formkit::TextToIntDef(description.Get("FileDate", name, "0"), 0);
+  const std::int32_t expectedSize = formkit::TextToIntDef(description.Get("FileSize", name, "0"), 0);
+  const formkit::DosDateTime localDate = formkit::FileDosDateTime(currentFile);
+  // A missing file has no size, whatever an earlier call left in LastFileSize.
+  if (localDate != -1 && localDate == expectedDate && formkit::LastFileSize == expectedSize) return true;
+  const std::string badSize = "Bad size for " + UpdateBaseUrl + name;
+  const TCopyCheck sizeCheck = [&](const std::string&, std::uint32_t size) {
+    return static_cast<std::int32_t>(size) == expectedSize ? std::string() : badSize;
+  };
+  std::int32_t size = 0;
+  currentFile = AskedFileOnly(DownloadFile(UpdateBaseUrl + name, downloadDir, size, sizeCheck),
+                              UpdateBaseUrl + name, downloadDir, name);
+  if (Cancelled()) return false;
+  if (size != expectedSize) {
+    LastDownloadError = badSize;
+    currentFile.clear();
+  }
+  return true;
+}
+
+namespace {
+
+std::string SerialText(std::uint32_t serial) {
+  std::string text;
+  do {
+    text.insert(text.begin(), static_cast<char>('0' + serial % 10));
+    serial /= 10;
+  } while (serial != 0);
+  return text;
+}
+
+// The description's signature and release, checked against the bytes it came
+// in. Returns the refusal, or an empty text.
+std::string CheckDescription(const std::string& bytes, const std::string& signatureDer, std::uint32_t lastSerial,
+                             const std::string& url) {
+  std::string key, signature;
+  if (!P256PublicKeyBlob(UpdatePublicKey(), key) || !EcdsaDerToRaw(signatureDer, signature) ||
+      !VerifyP256Sha256(key, bytes, signature))
+    return "Bad signature for " + url;
+  std::uint32_t serial = 0;
+  if (!ReleaseSerial(TIniText(bytes), serial)) return "Bad Serial in " + url;
+  if (serial < lastSerial)
+    return "Older release in " + url + " (Serial " + SerialText(serial) + ", " + SerialText(lastSerial) +
+           " already here)";
+  return std::string();
+}
+
+std::string HashOfFileIs(const std::string& path, const std::string& digest, const std::string& url) {
+  std::string actual;
+  return Sha256OfFile(path, actual) && actual == digest ? std::string() : "Bad checksum for " + url;
+}
+
+}  // namespace
+
+bool TUpdateForm::FetchSignedDescription(const std::string& downloadDir, std::int32_t& size,
+                                         TDescription& description, std::string& currentFile) {
+  const std::string url = UpdateBaseUrl + "update.ini";
+  const std::string path = downloadDir + "update.ini";
+  // The release already here; a description that fails never replaces it.
+  std::string bytes;
+  std::uint32_t lastSerial = 0;
+  if (ReadSmallFile(path, kMaxDescriptionBytes, bytes) && !ReleaseSerial(TIniText(bytes), lastSerial)) lastSerial = 0;
+
+  std::int32_t sigSize = 0;
+  std::string signature;
+  const bool haveSignature =
+      !AskedFileOnly(DownloadFile(url + ".sig", downloadDir, sigSize), url + ".sig", downloadDir, "update.ini.sig")
+           .empty() &&
+                             ReadSmallFile(path + ".sig", kMaxSignatureBytes, signature);
+  if (Cancelled()) return false;
+  if (!haveSignature) {
+    LastDownloadError = "Bad signature for " + url + " (no update.ini.sig: " + LastDownloadError + ")";
+    size = 0;
+    return false;
+  }
+
+  std::string refusal;
+  const TCopyCheck descriptionCheck = [&](const std::string& tempPath, std::uint32_t) {
+    std::string fetched;
+    refusal = ReadSmallFile(tempPath, kMaxDescriptionBytes, fetched)
+                  ? CheckDescription(fetched, signature, lastSerial, url)
+                  : "Bad signature for " + url + " (too large)";
+    return refusal;
+  };
+  currentFile = AskedFileOnly(DownloadFile(url, downloadDir, size, descriptionCheck), url, downloadDir, "update.ini");
+  if (Cancelled()) return false;
+  if (!refusal.empty()) return false;
+  if (size == 0 || currentFile.empty()) return true;  // not fetched: the plain connection message
+  // Checked again as it lies here (a current copy was not fetched), and read
+  // from these bytes from now on.
+  if (!ReadSmallFile(path, kMaxDescriptionBytes, bytes)) bytes.clear();
+  refusal = CheckDescription(bytes, signature, lastSerial, url);
+  if (!refusal.empty()) {
+    LastDownloadError = refusal;
+    return false;
+  }
+  description.Signed = true;
+  description.Text = TIniText(bytes);
+  return true;
+}
+
+bool TUpdateForm::EnsureHashedFile(const std::string& url, const std::string& name, const std::string& downloadDir,
+                                   const TDescription& description, std::string& currentFile) {
+  std::string digest;
+  if (!ExpectedSha256(description.Text, name, digest)) {
+    LastDownloadError = "Bad checksum for " + url + " (no Sha256 entry)";
+    currentFile.clear();
+    return true;
+  }
+  currentFile = downloadDir + name;
+  // Same hash, same file: no request, whatever the date says.
+  if (HashOfFileIs(currentFile, digest, url).empty()) return true;
+  std::int32_t size = 0;
+  const TCopyCheck hashCheck = [&](const std::string& tempPath, std::uint32_t) {
+    return HashOfFileIs(tempPath, digest, url);
+  };
+  currentFile = AskedFileOnly(DownloadFile(url, downloadDir, size, hashCheck), url, downloadDir, name);
+  if (Cancelled()) return false;
+  // A copy with the server's size and date is not fetched again; it must
+  // still have the hash.
+  if (!currentFile.empty()) {
+    std::string refusal = HashOfFileIs(currentFile, digest, url);
+    if (!refusal.empty()) {
+      LastDownloadError = refusal;
+      currentFile.clear();
+    }
+  }
+  return true;
+}
+
+// The update run. Returns true when the dialog is to close afterwards.
+bool TUpdateForm::RunUpdate() {
+  InstallDir = formkit::FullPathOf(formkit::TrimBlanks(PathEdit->GetText()));
+  if (!IsInstallFolder(InstallDir)) {
+    const std::string question = PathLabel->GetCaption() + "\r\r " + InstallDir;
+    if (formkit::ShowMessageBox(AsWindow(Handle), question, Caption.c_str(), MB_YESNOCANCEL | MB_ICONQUESTION) !=
+        IDYES)
+      return false;
+  }
+
+  PathEdit->Hide();
+  PathBtn->Hide();
+  ProxyBtn->Hide();
+  ProxyEdit->Hide();
+  PathLabel->SetCaption(std::string());
+  OkBtn->Hide();
+  StatusLabel->SetCaption(LoadingText);
+  Reshow();
+  if (Cancelled()) return true;
+
+  ProxySetting = formkit::TrimBlanks(ProxyEdit->GetText());
+
+  if (!FolderExists(InstallDir)) formkit::CheckInOut(CreateDirectoryA(InstallDir.c_str(), nullptr) != 0);
+  const std::string downloadDir = InstallDir + "Download\\";
+  if (!FolderExists(downloadDir)) formkit::CheckInOut(CreateDirectoryA(downloadDir.c_str(), nullptr) != 0);
+  if (FolderNotWritable(InstallDir) || FolderNotWritable(downloadDir)) {
+    ErrorBox(InstallDir + "\r\r" + ReadOnlyErrorText, -1);
+    return false;
+  }
+  CopyFileA(ModulePath().c_str(), (downloadDir + "update.exe").c_str(), FALSE);
+
+  std::int32_t size = 0;
+  TDescription description;
+  description.Path = downloadDir + "update.ini";
+  std::string currentFile;
+  if (!kSignedSets) {
+    currentFile = AskedFileOnly(DownloadFile(UpdateBaseUrl + "update.ini", downloadDir, size),
+                                UpdateBaseUrl + "update.ini", downloadDir, "update.ini");
+  } else if (!FetchSignedDescription(downloadDir, size, description, currentFile)) {
+    if (Cancelled()) return true;
+    ErrorBox(ConnectFailureText(ConnectErrorText, LastDownloadError), -1);
+    return true;
+  }
+  if (Cancelled()) return true;
+  if (size == 0 || currentFile.empty()) {
+    ErrorBox(ConnectErrorText, -1);
+    return true;
+  }
+
+  if (!EnsureCurrentFile("update2.dll", downloadDir, description, currentFile)) return true;
+
+  const std::string clientCode = formkit::ShortStringText(ClientCode());
+  const std::string downloadAddress =
+      ChooseDownloadAddress(description.Get("Adresses", AdressesKey(clientCode), std::string()),
+                            description.Get("Adresses", "A", std::string()), UpdateBaseUrl);
+
+  if (kSignedSets && !currentFile.empty() && description.Signed) {
+    if (!EnsureHashedFile(downloadAddress + "UPDATE.NFO", "UPDATE.NFO", downloadDir, description, currentFile))
+      return true;
+  } else if (!currentFile.empty()) {
+    currentFile = AskedFileOnly(DownloadFile(downloadAddress + "UPDATE.NFO", downloadDir, size),
+                                downloadAddress + "UPDATE.NFO", downloadDir, "UPDATE.NFO");
+    if (Cancelled()) return true;
+    if (size == 0 || currentFile.empty()) {
+      LastDownloadError = downloadAddress + "UPDATE.NFO";
+      currentFile.clear();
+    }
+  }
+  if (currentFile.empty()) {
+    ErrorBox(ConnectFailureText(ConnectErrorText, LastDownloadError), -1);
+    return true;
+  }
+
+  formkit::CheckInOut(SetCurrentDirectoryA(downloadDir.c_str()) != 0);
+  // Signed sets: the library is hashed once more right before it is loaded,
+  // through a handle that keeps writers out until it is loaded.
+  const std::string libraryPath = downloadDir + "update2.dll";
+  const bool hashAgain = kSignedSets && description.Signed;
+  formkit::TScopedFile lock(hashAgain ? CreateFileA(libraryPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                         FILE_ATTRIBUTE_NORMAL, nullptr)
+                           : INVALID_HANDLE_VALUE);
+  if (hashAgain) {
+    std::string digest, actual;
+    if (!lock || !ExpectedSha256(description.Text, "update2.dll", digest) ||
+        !Sha256OfHandle(lock.Get(), actual) || actual != digest) {
+      ErrorBox(ConnectFailureText(ConnectErrorText, "Bad checksum for " + libraryPath), -1);
+      return true;
+    }
+  }
+  // The copy that was just checked, not whatever the search path finds first.
+  formkit::TScopedModule library(LoadLibraryA(libraryPath.c_str()));
+  using TMakeUpdate = void(__stdcall*)(formkit::ShortString*, formkit::ShortString*, formkit::ShortString*,
+                                       formkit::ShortString*, formkit::ShortString*);
+  auto makeUpdate = library ? reinterpret_cast<TMakeUpdate>(
+                                  reinterpret_cast<void*>(GetProcAddress(library.Get(), "MakeUpdate")))
+                            : nullptr;
+  if (makeUpdate == nullptr) {
+    ErrorBox("update2.dll", -1);
+    return true;
+  }
+  // The installer stays loaded: it may leave work of its own running when
+  // MakeUpdate returns.
+  library.Detach();
+
+  Hide();
+  formkit::ShortString installDir = formkit::MakeShortString(InstallDir);
+  formkit::ShortString client = ClientCode();
+  formkit::ShortString address = formkit::MakeShortString(downloadAddress);
+  formkit::ShortString proxy = formkit::MakeShortString(ProxySetting);
+  makeUpdate(&installDir, &client, &address, const_cast<formkit::ShortString*>(LanguageCode(LanguageIndex)), &proxy);
+  return true;
+}

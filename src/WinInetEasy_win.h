@@ -1,0 +1,50 @@
+// The download client's Win32 part: the WinInet session and DownloadFile.
+#pragma once
+
+#include <windows.h>
+#include <wininet.h>
+
+#include <functional>
+
+#include "WinInetEasy.h"
+
+void StartWinInetEasy();
+// Closes the session if it is open and empties ProxySetting and LastDownloadError.
+void FinishWinInetEasy();
+
+// Opens the session on first use; true when it is open after the call.
+bool OpenInternetSession();
+
+// Low 32 bits of the size of the file found at path; -1 for nothing or a folder.
+std::int32_t LocalFileSize(const std::string& path);
+
+// Called on the complete temporary copy before it replaces the target; a
+// non-empty result is the reason it is refused (the target stays as it was).
+using TCopyCheck = std::function<std::string(const std::string& tempPath, std::uint32_t size)>;
+
+// Fetches url into folder unless the copy there has the server's size and date.
+// http:// and https:// (TLS with certificate checks) are fetched; anything else
+// is a local path. Returns the local name (the URL itself for a local path) and
+// the byte count in size; an empty name and size 0 mean failure, explained by
+// LastDownloadError. The target is replaced only by a complete copy that check
+// accepts. An unwritable target raises formkit::EStreamError.
+std::string DownloadFile(const std::string& url, const std::string& folder, std::int32_t& size,
+                         const TCopyCheck& check = {});
+
+// Asked at least every 200 ms during a transfer; when it answers true the
+// transfer stops, the local copy stays as it was and DownloadFile fails with
+// "Cancelled <url>". Set by the dialog so that Cancel works during a download;
+// nullptr: never cancelled.
+extern bool (*DownloadCancelled)();
+
+// A transfer that receives nothing for this long fails with
+// "No data for 30 seconds <url>".
+constexpr std::uint32_t kNoDataTimeoutMs = 30000;
+// The limit in force; tests shorten it.
+extern std::uint32_t NoDataTimeoutMs;
+
+// The session opener, replaceable so tests can watch the agent name and make
+// opening fail. Returns the previous one.
+using InternetOpenFunc = HINTERNET(WINAPI*)(LPCSTR agent, DWORD accessType, LPCSTR proxy,
+                                            LPCSTR proxyBypass, DWORD flags);
+InternetOpenFunc SetInternetOpenFunc(InternetOpenFunc f);
