@@ -58,3 +58,17 @@ function(fk_add_gtest target)
   target_compile_options(${target} PRIVATE ${FK_WARNINGS})
   target_link_libraries(${target} PRIVATE ${G_LIBS} GTest::gtest GTest::gtest_main)
 endfunction()
+
+# fk_add_fuzzer(name SOURCES files... INCLUDES dirs...): a libFuzzer target of
+# the native clang build (tools/fuzz runs it), built from the sources so the
+# code under test carries the fuzzer's coverage instrumentation.
+function(fk_add_fuzzer name)
+  if(WIN32 OR NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+    return()
+  endif()
+  cmake_parse_arguments(F "" "" "SOURCES;INCLUDES" ${ARGN})
+  add_executable(${name} ${F_SOURCES})
+  target_include_directories(${name} PRIVATE ${F_INCLUDES})
+  target_compile_options(${name} PRIVATE ${FK_WARNINGS} -fsanitize=fuzzer)
+  target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+endfunction()
