@@ -38,6 +38,8 @@ constexpr DWORD kLengthTextMax = 32;
 constexpr DWORD kDateTextMax = 64;
 // The dialog processes its messages at least this often during a transfer.
 constexpr DWORD kPumpIntervalMs = 200;
+// How long one read step goes on gathering data that keeps arriving.
+constexpr DWORD kFillMs = 50;
 // How long a stopped transfer waits for its network thread to leave WinInet.
 // Closing the handles does not end a waiting call everywhere (not under
 // Wine); such a thread is left to end with the connection, on its own.
@@ -183,6 +185,9 @@ struct TNetJob {
   DWORD Count = 0;
   std::string ResponseText;
   DWORD SendError = 0;
+  // When data last arrived: a step that gathers a block may outlast a
+  // stall's start, so stalls are counted from here.
+  std::atomic<DWORD> LastData{0};
 
   // Keeps a handle unless a stop came first; then it is closed at once.
   void Adopt(TInetHandle& owner, HINTERNET handle) {
@@ -214,15 +219,35 @@ struct TNetJob {
     Ok = true;
   }
 
-  // What has arrived, up to a block: a read never waits for a full block.
+  // What has arrived, up to a block. The first query waits for data; later
+  // ones take what keeps coming for kFillMs, so a fast transfer moves whole
+  // blocks (one hand-over each, not one per network packet) and a slow one
+  // hands over what it has. A failure after some data is reported by the
+  // next step, which meets it again.
   void Read() {
     Count = 0;
+    Ok = true;
+    const DWORD start = GetTickCount();
     DWORD available = 0;
-    Ok = InternetQueryDataAvailable(Request.Get(), &available, 0, 0) != FALSE;
-    if (!Ok || available == 0) return;
-    Ok = InternetReadFile(Request.Get(), Buffer.get(), available < kBlockSize ? available : kBlockSize, &Count) !=
-         FALSE;
-    if (!Ok) Count = 0;
+    if (!InternetQueryDataAvailable(Request.Get(), &available, 0, 0)) {
+      Ok = false;
+      return;
+    }
+    if (available == 0) return;  // the end of the body
+    // Then whatever the connection holds, without waiting for more.
+    do {
+      INTERNET_BUFFERSA part = {};
+      part.dwStructSize = sizeof part;
+      part.lpvBuffer = Buffer.get() + Count;
+      part.dwBufferLength = kBlockSize - Count;
+      if (!InternetReadFileExA(Request.Get(), &part, IRF_NO_WAIT, 0)) {
+        Ok = Count > 0;
+        return;
+      }
+      if (part.dwBufferLength == 0) break;  // nothing more for now, or the end
+      Count += part.dwBufferLength;
+      LastData.store(GetTickCount());
+    } while (Count < kBlockSize && GetTickCount() - start < kFillMs);
   }
 };
 
@@ -270,7 +295,10 @@ class TNetThread {
         return TWaitResult::Done;
       if (formkit::Application) formkit::Application->ProcessMessages();
       if (DownloadCancelled != nullptr && DownloadCancelled()) return TWaitResult::Cancelled;
-      if (GetTickCount() - start >= NoDataTimeoutMs) return TWaitResult::Stalled;
+      const DWORD now = GetTickCount();
+      const DWORD lastData = job_->LastData.load();
+      const DWORD quietSince = lastData - start < now - start ? lastData : start;  // the later of the two
+      if (now - quietSince >= NoDataTimeoutMs) return TWaitResult::Stalled;
     }
   }
 
