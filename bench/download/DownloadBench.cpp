@@ -15,8 +15,8 @@
 #include <memory>
 #include <string>
 
-#include "Forms.h"
 #include "SysUtils.h"
+#include "UpdateModules.h"
 #include "WinInetEasy_win.h"
 
 namespace {
@@ -80,10 +80,8 @@ int main(int argc, char** argv) {
   }
   const char* url = argv[bare ? 2 : 1];
   const char* folder = argv[bare ? 3 : 2];
-  formkit::StartSysUtils();
+  StartModules();
   formkit::SetMessageBoxFunc(PrintBox);
-  formkit::StartForms();
-  StartWinInetEasy();
   const char* port = std::getenv("FK_SERVER_PORT");
   if (port) ProxySetting = std::string("127.0.0.1:") + port;
 
@@ -108,8 +106,6 @@ int main(int argc, char** argv) {
   std::printf("%lld %.6f %lu %lu\n", size, seconds, static_cast<unsigned long>(idle.WorkingSetSize),
               static_cast<unsigned long>(after.PeakWorkingSetSize));
 
-  FinishWinInetEasy();
-  formkit::FinishForms();
-  formkit::FinishSysUtils();
+  FinishModules();
   return rc;
 }
