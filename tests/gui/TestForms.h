@@ -22,7 +22,6 @@ class TTestForm : public formkit::TForm {
     LastSender = sender;
     if (OnOk) OnOk();
   }
-  void CancelBtnClick(TObject*) {}
 
   formkit::TImage* Logo = nullptr;
   formkit::TLabel *TitleLabel = nullptr, *StatusLabel = nullptr;
@@ -38,22 +37,8 @@ const formkit::TPublishedField kTestFields[] = {
     FK_FIELD(TTestForm, PathEdit), FK_FIELD(TTestForm, ProxyEdit),  FK_FIELD(TTestForm, Option),
     FK_FIELD(TTestForm, OkBtn),    FK_FIELD(TTestForm, CancelBtn)};
 const formkit::TPublishedMethod kTestMethods[] = {FK_METHOD(TTestForm, FormCreate), FK_METHOD(TTestForm, FormShow),
-                                                  FK_METHOD(TTestForm, OkBtnClick),
-                                                  FK_METHOD(TTestForm, CancelBtnClick)};
+                                                  FK_METHOD(TTestForm, OkBtnClick)};
 FK_IMPLEMENT_PUBLISHED_CLASS(TTestForm, formkit::TForm, kTestFields, kTestMethods);
-
-class TCloseForm : public formkit::TForm {
-  FK_CLASS()
- public:
-  void CloseBtnClick(TObject*) { Close(); }
-  void FormDestroy(TObject*) { ++Destroyed; }
-  formkit::TButton* CloseBtn = nullptr;
-  static inline int Destroyed = 0;
-};
-const formkit::TPublishedField kCloseFields[] = {FK_FIELD(TCloseForm, CloseBtn)};
-const formkit::TPublishedMethod kCloseMethods[] = {FK_METHOD(TCloseForm, CloseBtnClick),
-                                                   FK_METHOD(TCloseForm, FormDestroy)};
-FK_IMPLEMENT_PUBLISHED_CLASS(TCloseForm, formkit::TForm, kCloseFields, kCloseMethods);
 
 class TDefaultForm : public formkit::TForm {
   FK_CLASS()
