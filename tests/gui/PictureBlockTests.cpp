@@ -8,20 +8,20 @@
 
 #include "PictureBlocks.h"
 
-using fktest::MakeBlock;
+using fktest::Block;
 using fktest::Put32;
 
 namespace {
 
-bool Accepted(const std::vector<std::uint8_t>& b, std::size_t length) { return fktest::ExamineAndTouch(b.data(), length); }
+bool Accepted(const std::vector<std::uint8_t>& b, std::size_t n) { return fktest::ExamineAndTouch(b.data(), n); }
 bool Accepted(const std::vector<std::uint8_t>& b) { return Accepted(b, b.size()); }
 
 }  // namespace
 
 TEST(PictureBlock, DamagedBlocksAreRefused) {
-  const auto good = MakeBlock();
+  const auto good = Block(40, 4, 3, 8, 0, 256 * 4, 3 * 4);  // 8 bits, 4x3, a full colour table
   EXPECT_TRUE(Accepted(good));
-  EXPECT_TRUE(Accepted(MakeBlock(-3)));  // top-down rows
+  EXPECT_TRUE(Accepted(Block(40, 4, -3, 8, 0, 256 * 4, 3 * 4)));  // top-down rows
   for (std::size_t n = 0; n < good.size(); ++n) EXPECT_FALSE(Accepted(good, n)) << n;
   const struct {
     std::size_t at;
@@ -43,14 +43,6 @@ TEST(PictureBlock, DamagedBlocksAreRefused) {
     Put32(b, c.at, c.value);
     EXPECT_EQ(Accepted(b), c.valid) << c.at;
   }
-  // Every byte of the headers set to values that often break checks.
-  for (std::size_t at = 8; at < 26 + 40 + 8; ++at) {
-    for (std::uint8_t v : {0x00, 0x01, 0x03, 0x10, 0x7F, 0x80, 0xFE, 0xFF}) {
-      auto b = good;
-      b[at] = v;
-      Accepted(b);
-    }
-  }
 }
 
 // GDI reads the masks at header offset 40: a header of 41 to 51 bytes ends
@@ -63,7 +55,7 @@ TEST(PictureBlock, BitfieldsMasksAndTableLieInTheBlock) {
   } cases[] = {{40, 0, true},  {41, 0, false}, {44, 0, false}, {51, 0, false},  {52, 0, true},   {56, 0, true},
                {108, 0, true}, {124, 0, true}, {40, 2, true},  {124, 256, true}, {40, 257, false}};
   for (const auto& c : cases) {
-    auto b = fktest::Block(c.HeaderSize, 1, 1, 32, 3, (c.HeaderSize == 40 ? 12 : 0) + 4 * c.ColorsUsed, 0);
+    auto b = Block(c.HeaderSize, 1, 1, 32, 3, (c.HeaderSize == 40 ? 12 : 0) + 4 * c.ColorsUsed, 0);
     Put32(b, 22, 0);
     Put32(b, 58, c.ColorsUsed);
     EXPECT_EQ(Accepted(b), c.Valid) << c.HeaderSize << " " << c.ColorsUsed;

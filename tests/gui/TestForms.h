@@ -16,10 +16,8 @@ class TTestForm : public formkit::TForm {
   FK_CLASS()
  public:
   void FormCreate(TObject*) { ++CreateCalls; }
-  void FormShow(TObject*) { ++ShowCalls; }
-  void OkBtnClick(TObject* sender) {
+  void OkBtnClick(TObject*) {
     ++OkClicks;
-    LastSender = sender;
     if (OnOk) OnOk();
   }
 
@@ -28,16 +26,14 @@ class TTestForm : public formkit::TForm {
   formkit::TEdit *PathEdit = nullptr, *ProxyEdit = nullptr;
   formkit::TCheckBox* Option = nullptr;
   formkit::TButton *OkBtn = nullptr, *CancelBtn = nullptr;
-  int CreateCalls = 0, ShowCalls = 0, OkClicks = 0;
-  TObject* LastSender = nullptr;
+  int CreateCalls = 0, OkClicks = 0;
   std::function<void()> OnOk;  // extra work of the next clicks
 };
 const formkit::TPublishedField kTestFields[] = {
     FK_FIELD(TTestForm, Logo),     FK_FIELD(TTestForm, TitleLabel), FK_FIELD(TTestForm, StatusLabel),
     FK_FIELD(TTestForm, PathEdit), FK_FIELD(TTestForm, ProxyEdit),  FK_FIELD(TTestForm, Option),
     FK_FIELD(TTestForm, OkBtn),    FK_FIELD(TTestForm, CancelBtn)};
-const formkit::TPublishedMethod kTestMethods[] = {FK_METHOD(TTestForm, FormCreate), FK_METHOD(TTestForm, FormShow),
-                                                  FK_METHOD(TTestForm, OkBtnClick)};
+const formkit::TPublishedMethod kTestMethods[] = {FK_METHOD(TTestForm, FormCreate), FK_METHOD(TTestForm, OkBtnClick)};
 FK_IMPLEMENT_PUBLISHED_CLASS(TTestForm, formkit::TForm, kTestFields, kTestMethods);
 
 class TDefaultForm : public formkit::TForm {

@@ -20,14 +20,8 @@ inline std::vector<std::string> EventLog;
 class TTestFont : public TPersistent {
  public:
   void ReadNamedProperty(const std::string& name, TReader& reader) override {
-    static const char* const kProps[] = {"Height", "Style", "Name"};
-    static const char* const kStyles[] = {"fsBold", "fsItalic", "fsUnderline", "fsStrikeOut"};
-    switch (IndexOfName(name, kProps)) {
-      case 0: Height = reader.ReadInteger(); break;
-      case 1: Style = reader.ReadSet(kStyles); break;
-      case 2: Name = reader.ReadString(); break;
-      default: TPersistent::ReadNamedProperty(name, reader);
-    }
+    if (name != "Height") return TPersistent::ReadNamedProperty(name, reader);
+    Height = reader.ReadInteger();
   }
   TPersistent* FindSubObject(const std::string& name) override {
     if (name != "Inner") return TPersistent::FindSubObject(name);
@@ -35,8 +29,6 @@ class TTestFont : public TPersistent {
     return Inner.get();
   }
   std::int32_t Height = 0;
-  std::uint32_t Style = 0;
-  std::string Name;
   std::unique_ptr<TTestFont> Inner;  // "Font.Inner.Height": two full stops
 };
 
