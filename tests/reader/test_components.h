@@ -93,11 +93,6 @@ const TPublishedField kPanelFields[] = {FK_FIELD(TTestPanel, InnerBtn)};
 const TPublishedMethod kPanelMethods[] = {FK_METHOD(TTestPanel, PanelClick)};
 FK_IMPLEMENT_PUBLISHED_CLASS(TTestPanel, TTestControl, kPanelFields, kPanelMethods);
 
-class TTestOther : public TTestControl {
-  FK_CLASS()
-};
-FK_IMPLEMENT_CLASS(TTestOther, TTestControl);
-
 class TTestThrower : public TTestControl {
   FK_CLASS()
  public:
@@ -124,8 +119,7 @@ const TPublishedMethod kFormMethods[] = {FK_METHOD(TTestForm, OkBtnClick), FK_ME
 FK_IMPLEMENT_PUBLISHED_CLASS(TTestForm, TTestControl, kFormFields, kFormMethods);
 
 inline void RegisterTestClasses() {
-  RegisterComponentClasses({&TTestControl::ClassInfo, &TTestPanel::ClassInfo, &TTestOther::ClassInfo,
-                            &TTestThrower::ClassInfo});
+  RegisterComponentClasses({&TTestControl::ClassInfo, &TTestPanel::ClassInfo, &TTestThrower::ClassInfo});
 }
 
 inline void FreeTestComponents() {
