@@ -5,42 +5,23 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <memory>
 
 #include "PictureBlocks.h"
 
-using formkit::TBitmapLayout;
-using fktest::MakeBlock;
+using fktest::Block;
 using fktest::Put32;
 
 namespace {
 
-// Examines a copy of exactly length bytes; an accepted block has all the
-// bytes GDI would read touched.
-bool Accepted(const std::vector<std::uint8_t>& block, std::size_t length) {
-  std::unique_ptr<std::uint8_t[]> copy(new std::uint8_t[length + 1]);
-  std::memcpy(copy.get(), block.data(), length);
-  const TBitmapLayout l = formkit::ExaminePictureBlock(copy.get(), static_cast<std::int32_t>(length));
-  if (l.Valid) fktest::TouchDrawnBytes(copy.get(), l);
-  return l.Valid;
-}
-bool Accepted(const std::vector<std::uint8_t>& block) { return Accepted(block, block.size()); }
+bool Accepted(const std::vector<std::uint8_t>& b, std::size_t n) { return fktest::ExamineAndTouch(b.data(), n); }
+bool Accepted(const std::vector<std::uint8_t>& b) { return Accepted(b, b.size()); }
 
 }  // namespace
 
-TEST(PictureBlock, LayoutOfAGoodBlock) {
-  for (std::int32_t height : {3, -3}) {
-    auto b = MakeBlock(height);
-    const TBitmapLayout l = formkit::ExaminePictureBlock(b.data(), static_cast<std::int32_t>(b.size()));
-    ASSERT_TRUE(l.Valid);
-    EXPECT_EQ(l.Height, height);
-    EXPECT_EQ(l.ScanLines, 3u);
-    EXPECT_EQ(l.BitsOffset, 26u + 40 + 1024);
-  }
-}
-
 TEST(PictureBlock, DamagedBlocksAreRefused) {
-  const auto good = MakeBlock();
+  const auto good = Block(40, 4, 3, 8, 0, 256 * 4, 3 * 4);  // 8 bits, 4x3, a full colour table
+  EXPECT_TRUE(Accepted(good));
+  EXPECT_TRUE(Accepted(Block(40, 4, -3, 8, 0, 256 * 4, 3 * 4)));  // top-down rows
   for (std::size_t n = 0; n < good.size(); ++n) EXPECT_FALSE(Accepted(good, n)) << n;
   const struct {
     std::size_t at;
@@ -62,14 +43,6 @@ TEST(PictureBlock, DamagedBlocksAreRefused) {
     Put32(b, c.at, c.value);
     EXPECT_EQ(Accepted(b), c.valid) << c.at;
   }
-  // Every byte of the headers set to values that often break checks.
-  for (std::size_t at = 8; at < 26 + 40 + 8; ++at) {
-    for (std::uint8_t v : {0x00, 0x01, 0x03, 0x10, 0x7F, 0x80, 0xFE, 0xFF}) {
-      auto b = good;
-      b[at] = v;
-      Accepted(b);
-    }
-  }
 }
 
 // GDI reads the masks at header offset 40: a header of 41 to 51 bytes ends
@@ -82,7 +55,7 @@ TEST(PictureBlock, BitfieldsMasksAndTableLieInTheBlock) {
   } cases[] = {{40, 0, true},  {41, 0, false}, {44, 0, false}, {51, 0, false},  {52, 0, true},   {56, 0, true},
                {108, 0, true}, {124, 0, true}, {40, 2, true},  {124, 256, true}, {40, 257, false}};
   for (const auto& c : cases) {
-    auto b = fktest::Block(c.HeaderSize, 1, 1, 32, 3, (c.HeaderSize == 40 ? 12 : 0) + 4 * c.ColorsUsed, 0);
+    auto b = Block(c.HeaderSize, 1, 1, 32, 3, (c.HeaderSize == 40 ? 12 : 0) + 4 * c.ColorsUsed, 0);
     Put32(b, 22, 0);
     Put32(b, 58, c.ColorsUsed);
     EXPECT_EQ(Accepted(b), c.Valid) << c.HeaderSize << " " << c.ColorsUsed;

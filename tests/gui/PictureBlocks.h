@@ -1,6 +1,5 @@
-// Picture blocks for the tests: "TBitmap", a length, then an 8-bit 4x3 BMP
-// with 256 palette entries; stored row i holds palette index i + 1
-// (1 red, 2 green, 3 blue).
+// Picture blocks ("TBitmap", a length, then a BMP file) for the tests of the
+// picture check and its fuzz target.
 #pragma once
 
 #include <cstring>
@@ -18,22 +17,25 @@ inline std::uint32_t U32(const std::uint8_t* p) {
   return v;
 }
 
-// Reads every byte that GDI reads to draw a block of this layout: the header,
-// the three masks of BI_BITFIELDS (at offset 40, whatever the header's size),
-// the colour table and the rows. Under the sanitizers a byte outside the
-// block stops the program.
-inline unsigned TouchDrawnBytes(const std::uint8_t* data, const formkit::TBitmapLayout& l) {
-  const std::uint8_t* info = data + l.InfoOffset;
+// Examines a copy of exactly size bytes; when accepted, reads every byte GDI
+// reads to draw it: the header, the three masks of BI_BITFIELDS (at offset
+// 40, whatever the header's size), the colour table and the rows. Under the
+// sanitizers a byte outside the block stops the program.
+inline bool ExamineAndTouch(const std::uint8_t* data, std::size_t size) {
+  const std::vector<std::uint8_t> copy(data, data + size);
+  const formkit::TBitmapLayout l = formkit::ExaminePictureBlock(copy.data(), static_cast<std::int32_t>(size));
+  if (!l.Valid) return false;
+  const std::uint8_t* info = copy.data() + l.InfoOffset;
   const unsigned bitCount = info[14] | (info[15] << 8);
   const std::uint32_t used = U32(info + 32);
   std::size_t colors = used > 256 ? 256 : used;
   if (colors == 0 && bitCount <= 8) colors = std::size_t{1} << bitCount;
   const std::size_t header = U32(info + 16) == 3 && U32(info) < 40 + 12 ? 40 + 12 : U32(info);
-  unsigned sum = 0;
-  for (std::size_t i = 0; i < header + 4 * colors; ++i) sum += info[i];
+  static volatile unsigned sum = 0;
+  for (std::size_t i = 0; i < header + 4 * colors; ++i) sum = sum + info[i];
   const std::size_t stride = (static_cast<std::size_t>(l.Width) * bitCount + 31) / 32 * 4;
-  for (std::size_t i = 0; i < stride * l.ScanLines; ++i) sum += data[l.BitsOffset + i];
-  return sum;
+  for (std::size_t i = 0; i < stride * l.ScanLines; ++i) sum = sum + copy[l.BitsOffset + i];
+  return true;
 }
 
 // A block with the given header fields: 26 bytes of prefix and file header,
@@ -53,14 +55,6 @@ inline std::vector<std::uint8_t> Block(std::uint32_t headerSize, std::int32_t wi
   b[38] = 1;
   b[40] = static_cast<std::uint8_t>(bitCount);
   Put32(b, 42, compression);
-  return b;
-}
-
-inline std::vector<std::uint8_t> MakeBlock(std::int32_t height = 3) {
-  auto b = Block(40, 4, height, 8, 0, 256 * 4, 3 * 4);
-  const std::uint8_t bgr[4][3] = {{0, 0, 0}, {0, 0, 255}, {0, 255, 0}, {255, 0, 0}};
-  for (int i = 1; i <= 3; ++i) std::memcpy(&b[26 + 40 + i * 4], bgr[i], 3);
-  for (int r = 0; r < 3; ++r) std::memset(&b[26 + 40 + 1024 + r * 4], r + 1, 4);
   return b;
 }
 

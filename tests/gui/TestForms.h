@@ -15,45 +15,25 @@ using formkit::TObject;
 class TTestForm : public formkit::TForm {
   FK_CLASS()
  public:
-  void FormCreate(TObject*) { ++CreateCalls; }
-  void FormShow(TObject*) { ++ShowCalls; }
-  void OkBtnClick(TObject* sender) {
+  void OkBtnClick(TObject*) {
     ++OkClicks;
-    LastSender = sender;
     if (OnOk) OnOk();
   }
-  void CancelBtnClick(TObject*) {}
 
   formkit::TImage* Logo = nullptr;
   formkit::TLabel *TitleLabel = nullptr, *StatusLabel = nullptr;
   formkit::TEdit *PathEdit = nullptr, *ProxyEdit = nullptr;
   formkit::TCheckBox* Option = nullptr;
   formkit::TButton *OkBtn = nullptr, *CancelBtn = nullptr;
-  int CreateCalls = 0, ShowCalls = 0, OkClicks = 0;
-  TObject* LastSender = nullptr;
+  int OkClicks = 0;
   std::function<void()> OnOk;  // extra work of the next clicks
 };
 const formkit::TPublishedField kTestFields[] = {
     FK_FIELD(TTestForm, Logo),     FK_FIELD(TTestForm, TitleLabel), FK_FIELD(TTestForm, StatusLabel),
     FK_FIELD(TTestForm, PathEdit), FK_FIELD(TTestForm, ProxyEdit),  FK_FIELD(TTestForm, Option),
     FK_FIELD(TTestForm, OkBtn),    FK_FIELD(TTestForm, CancelBtn)};
-const formkit::TPublishedMethod kTestMethods[] = {FK_METHOD(TTestForm, FormCreate), FK_METHOD(TTestForm, FormShow),
-                                                  FK_METHOD(TTestForm, OkBtnClick),
-                                                  FK_METHOD(TTestForm, CancelBtnClick)};
+const formkit::TPublishedMethod kTestMethods[] = {FK_METHOD(TTestForm, OkBtnClick)};
 FK_IMPLEMENT_PUBLISHED_CLASS(TTestForm, formkit::TForm, kTestFields, kTestMethods);
-
-class TCloseForm : public formkit::TForm {
-  FK_CLASS()
- public:
-  void CloseBtnClick(TObject*) { Close(); }
-  void FormDestroy(TObject*) { ++Destroyed; }
-  formkit::TButton* CloseBtn = nullptr;
-  static inline int Destroyed = 0;
-};
-const formkit::TPublishedField kCloseFields[] = {FK_FIELD(TCloseForm, CloseBtn)};
-const formkit::TPublishedMethod kCloseMethods[] = {FK_METHOD(TCloseForm, CloseBtnClick),
-                                                   FK_METHOD(TCloseForm, FormDestroy)};
-FK_IMPLEMENT_PUBLISHED_CLASS(TCloseForm, formkit::TForm, kCloseFields, kCloseMethods);
 
 class TDefaultForm : public formkit::TForm {
   FK_CLASS()

@@ -20,14 +20,8 @@ inline std::vector<std::string> EventLog;
 class TTestFont : public TPersistent {
  public:
   void ReadNamedProperty(const std::string& name, TReader& reader) override {
-    static const char* const kProps[] = {"Height", "Style", "Name"};
-    static const char* const kStyles[] = {"fsBold", "fsItalic", "fsUnderline", "fsStrikeOut"};
-    switch (IndexOfName(name, kProps)) {
-      case 0: Height = reader.ReadInteger(); break;
-      case 1: Style = reader.ReadSet(kStyles); break;
-      case 2: Name = reader.ReadString(); break;
-      default: TPersistent::ReadNamedProperty(name, reader);
-    }
+    if (name != "Height") return TPersistent::ReadNamedProperty(name, reader);
+    Height = reader.ReadInteger();
   }
   TPersistent* FindSubObject(const std::string& name) override {
     if (name != "Inner") return TPersistent::FindSubObject(name);
@@ -35,8 +29,6 @@ class TTestFont : public TPersistent {
     return Inner.get();
   }
   std::int32_t Height = 0;
-  std::uint32_t Style = 0;
-  std::string Name;
   std::unique_ptr<TTestFont> Inner;  // "Font.Inner.Height": two full stops
 };
 
@@ -101,11 +93,6 @@ const TPublishedField kPanelFields[] = {FK_FIELD(TTestPanel, InnerBtn)};
 const TPublishedMethod kPanelMethods[] = {FK_METHOD(TTestPanel, PanelClick)};
 FK_IMPLEMENT_PUBLISHED_CLASS(TTestPanel, TTestControl, kPanelFields, kPanelMethods);
 
-class TTestOther : public TTestControl {
-  FK_CLASS()
-};
-FK_IMPLEMENT_CLASS(TTestOther, TTestControl);
-
 class TTestThrower : public TTestControl {
   FK_CLASS()
  public:
@@ -132,8 +119,7 @@ const TPublishedMethod kFormMethods[] = {FK_METHOD(TTestForm, OkBtnClick), FK_ME
 FK_IMPLEMENT_PUBLISHED_CLASS(TTestForm, TTestControl, kFormFields, kFormMethods);
 
 inline void RegisterTestClasses() {
-  RegisterComponentClasses({&TTestControl::ClassInfo, &TTestPanel::ClassInfo, &TTestOther::ClassInfo,
-                            &TTestThrower::ClassInfo});
+  RegisterComponentClasses({&TTestControl::ClassInfo, &TTestPanel::ClassInfo, &TTestThrower::ClassInfo});
 }
 
 inline void FreeTestComponents() {
