@@ -1,18 +1,16 @@
 #!/usr/bin/env python3
 """End-to-end scenarios of update.exe under Wine: e2e.py <scenario>
 
-Each scenario builds its own folders on the prefix's C: drive, starts the
-local update server with an update set when it needs one, runs update.exe and
-drives it with fkdrive.exe. CTest sets WINEPREFIX, FK_WINE, FK_UPDATE_EXE,
-FK_UPDATE_SIGNED_EXE (built with the test key), FK_DRIVER_EXE, FK_TESTLIB,
-FK_TESTLIB_NOMAKE, FK_SOURCE_DIR, FK_SIGN_KEY and FK_CERTS.
+Each scenario builds its own folders on the prefix's C: drive, serves an update
+set when it needs one, runs update.exe and drives it with fkdrive.exe. CTest
+sets WINEPREFIX and the FK_* variables read below.
 """
 import getpass
+import http.server
 import json
 import os
 import re
 import shutil
-import socket
 import subprocess
 import sys
 import tempfile
@@ -32,7 +30,6 @@ TESTLIB = os.environ["FK_TESTLIB"]
 TESTLIB_NOMAKE = os.environ["FK_TESTLIB_NOMAKE"]
 SIGN_KEY = os.environ.get("FK_SIGN_KEY", "")
 CERTS = os.environ.get("FK_CERTS", "")
-INTERNET_SETTINGS = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings"
 # Found by its title, not by the form class: other toolkit tests may show
 # their own forms on the same display at the same time.
 DIALOG = " QUILLON - Internet"
@@ -75,14 +72,14 @@ def wine(*args, timeout=60):
         return code, out.read()
 
 
-def drive(*commands, allow_fail=False):
+def drive(*commands):
     """Runs fkdrive with the commands (lists of words); returns its output lines,
     with the driver's '\\', CR and LF escapes undone."""
     args = [w for c in commands for w in [";"] + list(c)][1:]
     code, raw = wine(DRIVER, *args)
     out = [re.sub(r"\\(.)", lambda m: {"r": "\r", "n": "\n"}.get(m.group(1), m.group(1)), line)
            for line in raw.decode("cp1252", "replace").splitlines()]
-    if code != 0 and not allow_fail:
+    if code != 0:
         raise Failure("driver failed: %s\n%s" % (" ".join(args), "\n".join(out)))
     return out
 
@@ -134,9 +131,12 @@ class Scenario:
         self.cleanups = []
 
     def install(self, rel="Varno3", marker=True, settings=None, proxy=False):
-        """An installation folder; settings go to <user>.ini ({section: {key: value}});
-        proxy=True points Protect/Proxy at the update server."""
-        folder = os.path.join(self.base, *rel.split("/"))
+        """An installation folder (outside the scenario's folder when rel is
+        absolute, then removed afterwards); settings go to <user>.ini
+        ({section: {key: value}}); proxy=True points Protect/Proxy at the server."""
+        folder = os.path.join(self.base, rel)
+        if not folder.startswith(self.base):
+            self.cleanups.append(lambda: shutil.rmtree(folder, ignore_errors=True))
         os.makedirs(folder, exist_ok=True)
         if marker:
             open(os.path.join(folder, "varnowin.ini"), "w").close()
@@ -148,12 +148,6 @@ class Scenario:
             with open(os.path.join(folder, USER + ".ini"), "w", newline="\r\n") as f:
                 f.write("\n".join(lines) + "\n")
         return folder
-
-    def marker_at(self, folder):
-        """An installation outside the scenario's folder, removed afterwards."""
-        os.makedirs(folder, exist_ok=True)
-        open(os.path.join(folder, "varnowin.ini"), "w").close()
-        self.cleanups.append(lambda: shutil.rmtree(folder, ignore_errors=True))
 
     def program_in(self, folder, program=UPDATE_EXE):
         os.makedirs(folder, exist_ok=True)
@@ -167,10 +161,7 @@ class Scenario:
         if faults:
             with open(os.path.join(root, ".faults.json"), "w") as f:
                 json.dump(faults, f)
-        self.stop_server()
         port_file = os.path.join(self.base, "port")
-        if os.path.exists(port_file):
-            os.remove(port_file)  # a second server must not be taken for the first
         self.server = subprocess.Popen([sys.executable, os.path.join(SOURCE, "server", "updserver.py"),
                                         "--root", root, "--port", "0", "--port-file", port_file,
                                         "--log", self.log, "--max-seconds", "600"] +
@@ -183,48 +174,8 @@ class Scenario:
         self.port = int(open(port_file).read().strip())
         return info
 
-    def stop_server(self):
-        if self.server is not None:
-            self.server.kill()
-            self.server.wait()
-            self.server = None
-
-    def capture_requests(self):
-        """Listens instead of the update server: records the head of each
-        request and answers 404. Returns the list it fills."""
-        self.stop_server()
-        heads = []
-        listener = socket.socket()
-        listener.bind(("127.0.0.1", 0))
-        listener.listen(4)
-        self.port = listener.getsockname()[1]
-
-        def serve():
-            while True:
-                try:
-                    conn, _ = listener.accept()
-                except OSError:
-                    return
-                with conn:
-                    data = b""
-                    while b"\r\n\r\n" not in data:
-                        chunk = conn.recv(4096)
-                        if not chunk:
-                            break
-                        data += chunk
-                    heads.append(data.split(b"\r\n\r\n")[0].decode("latin-1"))
-                    conn.sendall(b"HTTP/1.0 404 Not Found\r\nContent-Length: 0\r\nConnection: close\r\n\r\n")
-
-        threading.Thread(target=serve, daemon=True).start()
-        self.cleanups.append(listener.close)
-        return heads
-
     def proxy(self):
         return "127.0.0.1:%d" % self.port
-
-    def registry_proxy(self, value):
-        wine("reg", "add", INTERNET_SETTINGS, "/v", "ProxyServer", "/d", value, "/f")
-        self.cleanups.append(lambda: wine("reg", "delete", INTERNET_SETTINGS, "/v", "ProxyServer", "/f"))
 
     def requests(self):
         if not os.path.exists(self.log):
@@ -234,14 +185,14 @@ class Scenario:
 
     # ---------------------------------------------------------- running
 
-    def start(self, program, env=None, path=None):
-        p = subprocess.Popen([WINE, path or win(program)], cwd=os.path.dirname(program), env=dict(os.environ, **(env or {})),
+    def start(self, program, env=None):
+        p = subprocess.Popen([WINE, win(program)], cwd=os.path.dirname(program), env=dict(os.environ, **(env or {})),
                              stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.procs.append(p)
         return p
 
-    def start_dialog(self, program, env=None, path=None):
-        p = self.start(program, env, path)
+    def start_dialog(self, program, env=None):
+        p = self.start(program, env)
         drive(["wait", DIALOG, "30000"])
         time.sleep(0.5)  # FormShow finishes its repaint
         return p
@@ -250,7 +201,7 @@ class Scenario:
         try:
             check_equal(p.wait(timeout=timeout), code, "exit code")
         except subprocess.TimeoutExpired:
-            raise Failure("update.exe did not end")
+            raise Failure("update.exe did not end within %d s" % timeout)
         # The window goes with the process, a moment after it under Wine.
         drive(["gone", DIALOG, "5000"])
 
@@ -258,7 +209,7 @@ class Scenario:
         drive(["click", DIALOG, "text=" + children()[CANCEL_BTN][0]])
         self.wait_exit(p)
 
-    def full_run(self, folder, program=UPDATE_EXE, env=None):
+    def run_to_end(self, folder, program=UPDATE_EXE, env=None):
         """Install pressed in a dialog on folder; returns what MakeUpdate got."""
         record = os.path.join(folder, "Download", "makeupdate.txt")
         if os.path.exists(record):
@@ -278,11 +229,10 @@ class Scenario:
         check(makeupdate_record(os.path.join(folder, "Download")) is None, "MakeUpdate must not run")
 
     def close(self):
-        for p in self.procs:
-            if p.poll() is None:
+        for p in self.procs + [self.server]:
+            if p is not None and p.poll() is None:
                 p.kill()
                 p.wait()
-        self.stop_server()
         for c in self.cleanups:
             c()
 
@@ -306,102 +256,42 @@ def second_instance(s):
     s.cancel(s.start_dialog(program))
 
 
-def expect_install_dir(s, program, expected, ok_caption, path=None):
-    p = s.start_dialog(program, path=path)
-    c = children()
-    check_equal((c[PATH_EDIT][0].upper(), c[OK_BTN][0]), (expected.upper(), ok_caption), "PathEdit and Install")
-    check_equal(drive(["text", DIALOG])[0], "TEXT " + DIALOG, "title")
-    s.cancel(p)
-
-
-# Where the form resource puts the windowed controls (client coordinates).
-LAYOUT = ["Edit||120,80,225,23", "Button|...|351,80,24,24", "Button|Install|160,178,99,25",
-          "Button|Cancel|272,178,75,25", "Edit||120,136,145,22", "Button|Proxy...|16,176,49,25"]
+FRENCH = {"LC_ALL": "fr_FR.UTF-8", "LANG": "fr_FR.UTF-8"}  # Wine takes the thread locale from these
 
 
 def discovery(s):
     folder = s.install("Varno3")
     no_stray_installations()
     lonely = s.program_in(os.path.join(s.base, "elsewhere", "sub"))
-    p = s.start_dialog(lonely)
-    rows = [l[6:].split("|") for l in drive(["children", DIALOG]) if l.startswith("CHILD ")]
-    check_equal(["%s|%s|%s" % (r[0], r[1] if r[0] == "Button" else "", r[3]) for r in rows], LAYOUT, "layout")
-    s.cancel(p)
-    # Nothing found: the documents folder's Varno3 is offered, Install keeps its caption.
     documents = win(os.path.join(DOCUMENTS, "Varno3")) + "\\"
-    expect_install_dir(s, lonely, documents, "Install")
-    # The program's own folder wins over a marker one level up; from Download
-    # the parent is the installation.
-    open(os.path.join(s.base, "varnowin.ini"), "w").close()
-    expect_install_dir(s, s.program_in(folder), win(folder) + "\\", "Update")
-    expect_install_dir(s, s.program_in(os.path.join(folder, "Download")), win(folder) + "\\", "Update")
-    # The drive scan finds C:\VARNOWIN3; an installation in the documents folder comes first.
-    s.marker_at(os.path.join(DRIVE_C, "VARNOWIN3"))
-    expect_install_dir(s, lonely, "C:\\VARNOWIN3\\", "Update")
-    s.marker_at(os.path.join(DOCUMENTS, "Varno3"))
-    expect_install_dir(s, lonely, documents, "Update")
-
-
-def discovery_drive_root(s):
-    root = os.path.join(s.base, "drive")
-    link = os.path.join(os.environ["WINEPREFIX"], "dosdevices", "x:")
-    if os.path.lexists(link):
-        os.remove(link)
-    os.makedirs(root)
-    os.symlink(root, link)
-    s.cleanups.append(lambda: os.remove(link))
-    open(os.path.join(root, "varnowin.ini"), "w").close()
-    # Started from X:\Download: the parent step gives the bare drive "X:",
-    # which the folder test turns into X:\.
-    program = s.program_in(os.path.join(root, "Download"))
-    expect_install_dir(s, program, "X:\\", "Update", path="X:\\Download\\update.exe")
-
-
-LANGUAGES = {
-    # defLangue: (Install caption with an installation found, Cancel caption,
-    #             the code MakeUpdate receives when the run is made, else None)
-    "FR": ("Mise \xe0 jour", "Annuler", "FR"),
-    "DE": ("Update", "Annullieren", None),
-    "NL": ("Update", "Cancel", "GD"),  # no texts: the locale's entry (English here), English texts
-    "fr": ("Update", "Cancel", None),  # codes are case-sensitive
-}
-
-
-def languages(s):
-    s.serve()
-    for code, (ok, cancel, handed) in LANGUAGES.items():
-        folder = s.install("L" + code, settings={"Prefs": {"defLangue": code}}, proxy=True)
-        p = s.start_dialog(s.program_in(folder))
+    # (installation made before the start, program, its environment, folder offered, Install caption)
+    steps = [
+        # Nothing found: the documents folder's Varno3 is offered, Install keeps its caption, or
+        # takes the locale's when it has texts.
+        (None, lonely, {}, documents, "Install"),
+        (None, lonely, FRENCH, documents, "Installer"),
+        # The program's own folder wins over a marker one level up; from Download
+        # the parent is the installation.
+        (s.base, s.program_in(folder), {}, win(folder) + "\\", "Update"),
+        (None, s.program_in(os.path.join(folder, "Download")), {}, win(folder) + "\\", "Update"),
+        # The drive scan finds C:\VARNOWIN3; an installation in the documents folder comes first.
+        (os.path.join(DRIVE_C, "VARNOWIN3"), lonely, {}, "C:\\VARNOWIN3\\", "Update"),
+        (os.path.join(DOCUMENTS, "Varno3"), lonely, {}, documents, "Update"),
+    ]
+    for installation, program, env, offered, caption in steps:
+        if installation:
+            s.install(installation)
+        p = s.start_dialog(program, env)
         c = children()
-        check_equal((c[OK_BTN][0], c[CANCEL_BTN][0]), (ok, cancel), "captions for defLangue " + code)
-        if handed is None:
-            s.cancel(p)
-            continue
-        drive(["click", DIALOG, "text=" + ok])
-        s.wait_exit(p, 60)
-        record = makeupdate_record(os.path.join(folder, "Download"))
-        check(record is not None, "MakeUpdate was not called for " + code)
-        check_equal(record["LanguageCode"], handed, "code handed over for defLangue " + code)
-
-
-def locale_french(s):
-    # Wine takes the thread locale from LANG/LC_ALL when the host knows it.
-    no_stray_installations()
-    p = s.start_dialog(s.program_in(s.install("Varno3", marker=False)), env={"LC_ALL": "fr_FR.UTF-8",
-                                                                               "LANG": "fr_FR.UTF-8"})
-    c = children()
-    s.cancel(p)
-    if c[CANCEL_BTN][0] == "Cancel":
-        print("SKIP: this Wine does not take the French locale from the environment")
-        return
-    # Nothing installed: the French captions from the table, Install stays "Installer".
-    check_equal((c[OK_BTN][0], c[CANCEL_BTN][0]), ("Installer", "Annuler"), "French locale captions")
+        check_equal((c[PATH_EDIT][0].upper(), c[OK_BTN][0]), (offered.upper(), caption), "PathEdit and Install")
+        s.cancel(p)
 
 
 def browse(s):
     # The browse button: its prompt is the folder label's localised caption; a
     # cancelled choice, or a folder without the marker, changes nothing.
-    folder = s.install(settings={"Prefs": {"defLangue": "FR"}})
+    s.serve()
+    folder = s.install(settings={"Prefs": {"defLangue": "FR"}}, proxy=True)
     p = s.start_dialog(s.program_in(folder))
     drive(["click", DIALOG, "text=..."])
     check_equal(box()[1], "R\xe9pertoire d'installation des fichiers:", "browse prompt")
@@ -410,7 +300,10 @@ def browse(s):
     drive(["sleep", "500"], ["click", DIALOG, "text=..."], ["box"], ["press", "OK"], ["sleep", "500"])
     check_equal((children()[PATH_EDIT][0], children()[OK_BTN]), (win(folder) + "\\", ("Mise \xe0 jour", True)),
                 "after a cancelled browse and a folder without the marker")
-    s.cancel(p)
+    # defLangue's code goes to the installer.
+    drive(["click", DIALOG, "text=Mise \xe0 jour"])
+    s.wait_exit(p, 60)
+    check_equal(makeupdate_record(os.path.join(folder, "Download"))["LanguageCode"], "FR", "code for defLangue FR")
     # With the marker it is taken, and Install is not relabelled Update.
     no_stray_installations()
     desktop = os.path.join(DRIVE_C, "users", USER, "Desktop")
@@ -426,19 +319,18 @@ def browse(s):
 def proxy_sources(s):
     s.serve()
     # No Proxy key: the registry's value counts, shown in the hidden entry.
-    s.registry_proxy(s.proxy())
+    settings = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings"
+    wine("reg", "add", settings, "/v", "ProxyServer", "/d", s.proxy(), "/f")
+    s.cleanups.append(lambda: wine("reg", "delete", settings, "/v", "ProxyServer", "/f"))
     folder = s.install()
     p = s.start_dialog(s.program_in(folder))
-    check_equal(drive(["childtext", DIALOG, PROXY_EDIT])[0], "CHILDTEXT " + s.proxy(), "ProxyEdit")
-    check_equal(children()[PROXY_EDIT][1], False, "ProxyEdit hidden")
+    check_equal(children()[PROXY_EDIT], (s.proxy(), False), "ProxyEdit")
     drive(["click", DIALOG, "text=Update"])
     s.wait_exit(p, 60)
     check_equal(makeupdate_record(os.path.join(folder, "Download"))["ProxySetting"], str(s.port), "registry proxy")
     # The settings file's value wins over the registry's, even an empty one.
-    s.registry_proxy("127.0.0.1:1")
-    check(s.full_run(s.install("File", proxy=True)) is not None, "run through the settings file's proxy")
     p = s.start_dialog(s.program_in(s.install("Empty", settings={"Protect": {"Proxy": ""}})))
-    check_equal(drive(["childtext", DIALOG, PROXY_EDIT])[0], "CHILDTEXT ", "ProxyEdit with an empty Proxy")
+    check_equal(children()[PROXY_EDIT][0], "", "ProxyEdit with an empty Proxy")
     # The Proxy button reveals the entry and disappears for good.
     drive(["click", DIALOG, "text=Proxy..."], ["sleep", "500"])
     c = children()
@@ -450,12 +342,13 @@ def proxy_sources(s):
 
 def full_run(s):
     s.serve()
-    folder = s.install(settings={"Protect": {"Proxy": " " + s.proxy() + " "}})
+    # defLangue without texts of its own: the locale's code and the English texts.
+    folder = s.install(settings={"Protect": {"Proxy": " " + s.proxy() + " "}, "Prefs": {"defLangue": "NL"}})
     # The copy runs from Download: a library lying there is not loaded by bare name.
     download = os.path.join(folder, "Download")
     os.makedirs(download)
     shutil.copyfile(TESTLIB_NOMAKE, os.path.join(download, "plant-probe.dll"))
-    check_equal(s.full_run(folder), {
+    check_equal(s.run_to_end(folder), {
         "InstallDir": win(folder) + "\\",
         "ClientCode": "QLN1",
         "DownloadAddress": "http://127.0.0.1/quillon/data/",
@@ -470,23 +363,19 @@ def full_run(s):
     check_equal(s.requests(), ["/quillon/loader/update.ini", "/quillon/loader/update2.dll",
                                "/quillon/data/UPDATE.NFO"], "requests")
     # A current library is not fetched again; any difference from update.ini's date brings a new copy.
-    check(s.full_run(folder) is not None, "second run")
+    check(s.run_to_end(folder) is not None, "second run")
     check_equal(s.requests().count("/quillon/loader/update2.dll"), 1, "update2.dll fetches")
     dll = os.path.join(download, "update2.dll")
     os.utime(dll, (sampleset.LIBRARY_TIME - 3600, sampleset.LIBRARY_TIME - 3600))
-    check(s.full_run(folder) is not None, "third run")
+    check(s.run_to_end(folder) is not None, "third run")
     check_equal(s.requests().count("/quillon/loader/update2.dll"), 2, "update2.dll fetches after a date change")
-    # Without Adresses, UPDATE.NFO comes from the base URL.
-    s.serve(adresses={}, nfo_folder="loader")
-    record = s.full_run(s.install("NoAdresses", proxy=True))
-    check_equal(record and record["DownloadAddress"], LOADER, "DownloadAddress without Adresses")
 
 
 def no_marker_answers(s):
     s.serve()
     program = s.program_in(s.install(proxy=True))
     target = os.path.join(s.base, "New")
-    for answer in ("No", "Cancel", "Yes"):
+    for answer in ("No", "Yes"):
         p = s.start_dialog(program)
         drive(["settext", DIALOG, PATH_EDIT, win(target)], ["click", DIALOG, "text=Update"])
         check_equal(box(), (DIALOG, "Installation directory:\r\r " + win(target) + "\\"), "question")
@@ -536,14 +425,25 @@ def folder_not_created(s):
     check(not os.path.exists(os.path.dirname(target)), "nothing created")
 
 
-def stop_during_run(s, stop):
-    # A large library sent slowly: many small blocks, each quick to arrive, so
-    # the dialog stays responsive and the transfer lasts several seconds.
+SLOW = {"slow": {"chunk": 65536, "delay": 0.05}}
+# name: (how the server sends update2.dll, how the run is stopped once it
+# arrives). Slow: many small blocks, each quick to arrive, so the dialog stays
+# responsive for seconds. Stalled: nothing after 100 bytes.
+STOPS = {
+    "cancel_during_run": (SLOW, ["click", DIALOG, "text=Cancel"]),
+    "close_during_run": (SLOW, ["close", DIALOG]),
+    "hostile_stalled_library": ({"stall_after": 100, "hold": 40}, ["click", DIALOG, "text=Cancel"]),
+}
+
+
+def stop_during_run(s, name):
+    # The run ends within seconds, keeps the older copy and leaves no partial file.
+    fault, stop = STOPS[name]
     big = os.path.join(s.base, "big-update2.dll")
     shutil.copyfile(TESTLIB, big)
     with open(big, "ab") as f:
         f.write(b"\0" * (12 << 20))
-    s.serve(library=big, faults={"/quillon/loader/update2.dll": {"slow": {"chunk": 65536, "delay": 0.05}}})
+    s.serve(library=big, faults={"/quillon/loader/update2.dll": fault})
     download = os.path.join(s.install(proxy=True), "Download")
     os.makedirs(download)
     good = b"an older, complete copy"
@@ -552,24 +452,16 @@ def stop_during_run(s, stop):
     p = s.start_dialog(s.program_in(os.path.dirname(download)))
     drive(["click", DIALOG, "text=Update"])
     for _ in range(100):
-        if os.path.exists(partial) and os.path.getsize(partial) > 0:
+        if os.path.exists(partial):
             break
         time.sleep(0.1)
     check(os.path.exists(partial), "the transfer did not start")
     drive(stop)
-    s.wait_exit(p)
+    s.wait_exit(p, 5)
     check(makeupdate_record(download) is None, "MakeUpdate must not run")
     check_equal(open(os.path.join(download, "update2.dll"), "rb").read(), good, "the older copy")
     check(not os.path.exists(partial), "no partial file left")
-    check("/quillon/data/UPDATE.NFO" not in s.requests(), "nothing fetched after Cancel")
-
-
-def cancel_during_run(s):
-    stop_during_run(s, ["click", DIALOG, "text=Cancel"])
-
-
-def close_during_run(s):
-    stop_during_run(s, ["close", DIALOG])
+    check("/quillon/data/UPDATE.NFO" not in s.requests(), "nothing fetched after the stop")
 
 
 # ============================================================== failed runs
@@ -586,7 +478,6 @@ LONG_FOLDER = "a" * 238  # "127.0.0.1/" + it + "/update2.dll" is 260 characters
 # connection text (None: the text alone), a complete library already in
 # Download that the run must keep).
 FAILURES = {
-    "bad_size": (dict(file_size=os.path.getsize(TESTLIB) + 1), "Bad size for " + LOADER + "update2.dll", False),
     "missing_nfo": (dict(with_nfo=False), "http://127.0.0.1/quillon/data/UPDATE.NFO", False),
     "no_make_update": (dict(library=TESTLIB_NOMAKE), "update2.dll", False),
     "junk_library": (dict(library=junk_library), "update2.dll", False),
@@ -620,33 +511,29 @@ def failure(s, name):
         check_equal(sorted(os.listdir(download)), ["update.exe", "update.ini", "update2.dll"], "files in Download")
 
 
-def hostile_stalled_library(s):
-    # A library that stops arriving: Cancel ends the run at once and keeps the copy.
-    s.serve(faults={"/quillon/loader/update2.dll": {"stall_after": 100, "hold": 40}})
-    download = os.path.join(s.install(proxy=True), "Download")
-    os.makedirs(download)
-    shutil.copyfile(TESTLIB, os.path.join(download, "update2.dll"))
-    os.utime(os.path.join(download, "update2.dll"), (sampleset.LIBRARY_TIME - 7200, sampleset.LIBRARY_TIME - 7200))
-    p = s.start_dialog(s.program_in(os.path.dirname(download)))
-    drive(["click", DIALOG, "text=Update"], ["sleep", "2000"])
-    start = time.monotonic()
-    drive(["click", DIALOG, "text=Cancel"])
-    check_equal(p.wait(timeout=20), 0, "exit code")
-    check(time.monotonic() - start < 5, "Cancel took %.1f s" % (time.monotonic() - start))
-    check(open(os.path.join(download, "update2.dll"), "rb").read() == open(TESTLIB, "rb").read(), "library replaced")
-
-
 def request_head(s):
     # No update.ini at all: the connection text alone, still ending in '.'. The
     # request as it arrives: a plain HTTP/1.0 GET naming the program, with
     # nothing that would let a cache answer for the server.
-    heads = s.capture_requests()
+    heads = []
+
+    class Recorder(http.server.BaseHTTPRequestHandler):
+        def do_GET(self):
+            heads.append((self.requestline, {k.lower(): v for k, v in self.headers.items()}))
+            self.send_error(404)
+
+        def log_message(self, *args):
+            pass
+
+    listener = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Recorder)
+    threading.Thread(target=listener.serve_forever, daemon=True).start()
+    s.cleanups.append(listener.shutdown)
+    s.port = listener.server_port
     s.failure_box(s.install(proxy=True), "An error occurred during connection to the Internet.")
     check_equal(len(heads), 1, "requests")
-    lines = heads[0].split("\r\n")
-    check(re.fullmatch(r"GET (http://127\.0\.0\.1)?/quillon/loader/update\.ini HTTP/1\.0", lines[0]) is not None,
-          "request line: " + lines[0])
-    fields = {k.strip().lower(): v.strip() for k, _, v in (l.partition(":") for l in lines[1:] if l)}
+    line, fields = heads[0]
+    check(re.fullmatch(r"GET (http://127\.0\.0\.1)?/quillon/loader/update\.ini HTTP/1\.0", line) is not None,
+          "request line: " + line)
     check_equal(fields.get("user-agent"), "update", "agent name")
     for name in ("if-modified-since", "if-none-match", "if-range", "range"):
         check(name not in fields, "validator sent: " + name)
@@ -755,7 +642,7 @@ def signed_set(s, case):
             check(after.get(name) == before.get(name), name + " in Download changed")
         check(not os.path.exists(os.path.join(download, "update2.dl~")), "no partial file left")
         return
-    check(s.full_run(folder, UPDATE_SIGNED_EXE) is not None, "MakeUpdate was not called")
+    check(s.run_to_end(folder, UPDATE_SIGNED_EXE) is not None, "MakeUpdate was not called")
     check(open(os.path.join(download, "update2.dll"), "rb").read() == releases[2]["update2.dll"][0],
           "update2.dll in Download is not the new library")
     if tls:
@@ -771,11 +658,16 @@ def main():
     scenario = globals().get(name)
     if name in FAILURES:
         scenario = lambda s: failure(s, name)  # noqa: E731
+    elif name in STOPS:
+        scenario = lambda s: stop_during_run(s, name)  # noqa: E731
     elif name.startswith("signed_") and name[7:] in SIGNED_CASES:
         scenario = lambda s: signed_set(s, name[7:])  # noqa: E731
     if not callable(scenario):
         print("unknown scenario", name)
         return 2
+    # Without a window manager (Xvfb), Wine waits 2 s for every hidden managed
+    # window to be withdrawn, and the dialog hides itself three times per run.
+    wine("reg", "add", r"HKCU\Software\Wine\AppDefaults\update.exe\X11 Driver", "/v", "Managed", "/d", "N", "/f")
     s = Scenario(name)
     try:
         scenario(s)
