@@ -96,27 +96,34 @@ def children():
 
 
 def box():
-    """Waits for a message box and returns (title, text)."""
+    """Waits for a message box and returns its text."""
     for line in drive(["box", "20000"]):
         if line.startswith("BOX "):
-            title, _, text = line[4:].partition("|")
-            return title, text
+            return line[4:].partition("|")[2]
     raise Failure("no message box")
 
 
-def makeupdate_record(download_folder):
-    path = os.path.join(download_folder, "makeupdate.txt")
+def answer_boxes(*answers):
+    """The texts of the message boxes as they come, each answered in turn."""
+    texts = []
+    for answer in answers:
+        texts.append(box())
+        drive(["press", answer])
+    return texts
+
+
+def makeupdate_record(folder):
+    """What the stand-in MakeUpdate wrote for the installation in folder, or None."""
+    path = os.path.join(folder, "Download", "makeupdate.txt")
     if not os.path.exists(path):
         return None
     return dict(line.partition("=")[::2] for line in open(path, "rb").read().decode("cp1252").splitlines())
 
 
 def no_stray_installations():
-    """The drive scan and the documents candidate must not find leftovers on C:."""
-    names = {n.upper() for n in os.listdir(DRIVE_C)}
-    check(not names & {"VARNO3", "VARNOWIN3"}, "a Varno3 or VARNOWIN3 folder is left on C:")
-    check(not os.path.exists(os.path.join(DRIVE_C, "Program Files", "Varno3")), "Program Files\\Varno3 is left over")
-    check(not os.path.exists(os.path.join(DOCUMENTS, "Varno3")), "Documents\\Varno3 is left over")
+    """The drive scan and the documents candidate must not find leftovers."""
+    for path in ("Varno3", "VARNOWIN3", "Program Files/Varno3", DOCUMENTS + "/Varno3"):
+        check(not os.path.exists(os.path.join(DRIVE_C, path)), path + " is left over")
 
 
 class Scenario:
@@ -131,9 +138,8 @@ class Scenario:
         self.cleanups = []
 
     def install(self, rel="Varno3", marker=True, settings=None, proxy=False):
-        """An installation folder (outside the scenario's folder when rel is
-        absolute, then removed afterwards); settings go to <user>.ini
-        ({section: {key: value}}); proxy=True points Protect/Proxy at the server."""
+        """An installation folder (an absolute one is removed afterwards);
+        settings go to <user>.ini; proxy=True points Protect/Proxy at the server."""
         folder = os.path.join(self.base, rel)
         if not folder.startswith(self.base):
             self.cleanups.append(lambda: shutil.rmtree(folder, ignore_errors=True))
@@ -141,26 +147,21 @@ class Scenario:
         if marker:
             open(os.path.join(folder, "varnowin.ini"), "w").close()
         settings = dict(settings or {}, **({"Protect": {"Proxy": self.proxy()}} if proxy else {}))
-        if settings:
-            lines = []
+        with open(os.path.join(folder, USER + ".ini"), "w", newline="\r\n") as f:
             for section, values in settings.items():
-                lines += ["[%s]" % section] + ["%s=%s" % kv for kv in values.items()]
-            with open(os.path.join(folder, USER + ".ini"), "w", newline="\r\n") as f:
-                f.write("\n".join(lines) + "\n")
+                f.write("[%s]\n" % section + "".join("%s=%s\n" % kv for kv in values.items()))
         return folder
 
     def program_in(self, folder, program=UPDATE_EXE):
         os.makedirs(folder, exist_ok=True)
-        target = os.path.join(folder, "update.exe")
-        shutil.copyfile(program, target)
-        return target
+        shutil.copyfile(program, os.path.join(folder, "update.exe"))
+        return os.path.join(folder, "update.exe")
 
     def serve(self, library=TESTLIB, faults=None, tls=None, **set_args):
         root = os.path.join(self.base, "server")
-        info = sampleset.make_update_set(root, library, **set_args)
-        if faults:
-            with open(os.path.join(root, ".faults.json"), "w") as f:
-                json.dump(faults, f)
+        sampleset.make_update_set(root, library, **set_args)
+        with open(os.path.join(root, ".faults.json"), "w") as f:
+            json.dump(faults or {}, f)
         port_file = os.path.join(self.base, "port")
         self.server = subprocess.Popen([sys.executable, os.path.join(SOURCE, "server", "updserver.py"),
                                         "--root", root, "--port", "0", "--port-file", port_file,
@@ -172,15 +173,13 @@ class Scenario:
                 break
             time.sleep(0.1)
         self.port = int(open(port_file).read().strip())
-        return info
 
     def proxy(self):
         return "127.0.0.1:%d" % self.port
 
     def requests(self):
-        if not os.path.exists(self.log):
-            return []
-        entries = [line.split() for line in open(self.log) if line.strip()]
+        """The paths asked of the server, in the order they arrived."""
+        entries = [line.split() for line in open(self.log) if line.strip()] if os.path.exists(self.log) else []
         return [e[1] for e in sorted(entries, key=lambda e: int(e[4]))]
 
     # ---------------------------------------------------------- running
@@ -197,6 +196,13 @@ class Scenario:
         time.sleep(0.5)  # FormShow finishes its repaint
         return p
 
+    def press_install(self, program, typed=None, env=None):
+        """Starts the dialog, types a folder into PathEdit if given and presses Install."""
+        p = self.start_dialog(program, env)
+        drive(*([["settext", DIALOG, PATH_EDIT, win(typed)]] if typed else []),
+              ["click", DIALOG, "text=" + children()[OK_BTN][0]])
+        return p
+
     def wait_exit(self, p, timeout=30, code=0):
         try:
             check_equal(p.wait(timeout=timeout), code, "exit code")
@@ -209,24 +215,20 @@ class Scenario:
         drive(["click", DIALOG, "text=" + children()[CANCEL_BTN][0]])
         self.wait_exit(p)
 
-    def run_to_end(self, folder, program=UPDATE_EXE, env=None):
+    def run_to_end(self, folder, program=UPDATE_EXE):
         """Install pressed in a dialog on folder; returns what MakeUpdate got."""
         record = os.path.join(folder, "Download", "makeupdate.txt")
         if os.path.exists(record):
             os.remove(record)
-        p = self.start_dialog(self.program_in(folder, program), env)
-        drive(["click", DIALOG, "text=" + children()[OK_BTN][0]])
-        self.wait_exit(p, 60)
-        return makeupdate_record(os.path.join(folder, "Download"))
+        self.wait_exit(self.press_install(self.program_in(folder, program)), 60)
+        return makeupdate_record(folder)
 
     def failure_box(self, folder, expected_text, program=UPDATE_EXE):
         """Install pressed: the run ends in one error box, without MakeUpdate."""
-        p = self.start_dialog(self.program_in(folder, program))
-        drive(["click", DIALOG, "text=" + children()[OK_BTN][0]])
-        check_equal(box()[1], expected_text, "error box")
-        drive(["press", "OK"])
+        p = self.press_install(self.program_in(folder, program))
+        check_equal(answer_boxes("OK"), [expected_text], "error box")
         self.wait_exit(p)
-        check(makeupdate_record(os.path.join(folder, "Download")) is None, "MakeUpdate must not run")
+        check(makeupdate_record(folder) is None, "MakeUpdate must not run")
 
     def close(self):
         for p in self.procs + [self.server]:
@@ -247,44 +249,55 @@ def second_instance(s):
     time.sleep(1.5)
     s.wait_exit(s.start(program), 20)
     holder.wait(timeout=20)
-    # A first copy shows its dialog; a second one ends at once without a window.
+    # Once it is gone, a first copy shows its dialog; a second one ends at once without a window.
     first = s.start_dialog(program)
     check_equal(s.start(program).wait(timeout=20), 0, "exit code of the second copy")
     check_equal(children()[OK_BTN][1], True, "first dialog still there")
     s.cancel(first)
-    # After the first copy ended, a new start shows the dialog again.
-    s.cancel(s.start_dialog(program))
 
 
 FRENCH = {"LC_ALL": "fr_FR.UTF-8", "LANG": "fr_FR.UTF-8"}  # Wine takes the thread locale from these
 
 
 def discovery(s):
-    folder = s.install("Varno3")
+    # What the dialog offers at start: the installation found, the Install
+    # caption, and the proxy in the hidden entry.
+    registry = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings"
+    wine("reg", "add", registry, "/v", "ProxyServer", "/d", "127.0.0.1:8123", "/f")
+    s.cleanups.append(lambda: wine("reg", "delete", registry, "/v", "ProxyServer", "/f"))
+    # The settings file's Proxy wins over the registry's, even an empty one.
+    folder = s.install("Varno3", settings={"Protect": {"Proxy": ""}})
     no_stray_installations()
     lonely = s.program_in(os.path.join(s.base, "elsewhere", "sub"))
     documents = win(os.path.join(DOCUMENTS, "Varno3")) + "\\"
-    # (installation made before the start, program, its environment, folder offered, Install caption)
+    # (installation made before the start, program, its environment, (folder offered, Install caption, proxy))
     steps = [
         # Nothing found: the documents folder's Varno3 is offered, Install keeps its caption, or
         # takes the locale's when it has texts.
-        (None, lonely, {}, documents, "Install"),
-        (None, lonely, FRENCH, documents, "Installer"),
+        (None, lonely, {}, (documents, "Install", "127.0.0.1:8123")),
+        (None, lonely, FRENCH, (documents, "Installer", "127.0.0.1:8123")),
         # The program's own folder wins over a marker one level up; from Download
         # the parent is the installation.
-        (s.base, s.program_in(folder), {}, win(folder) + "\\", "Update"),
-        (None, s.program_in(os.path.join(folder, "Download")), {}, win(folder) + "\\", "Update"),
+        (s.base, s.program_in(folder), {}, (win(folder) + "\\", "Update", "")),
+        (None, s.program_in(os.path.join(folder, "Download")), {}, (win(folder) + "\\", "Update", "")),
         # The drive scan finds C:\VARNOWIN3; an installation in the documents folder comes first.
-        (os.path.join(DRIVE_C, "VARNOWIN3"), lonely, {}, "C:\\VARNOWIN3\\", "Update"),
-        (os.path.join(DOCUMENTS, "Varno3"), lonely, {}, documents, "Update"),
+        (os.path.join(DRIVE_C, "VARNOWIN3"), lonely, {}, ("C:\\VARNOWIN3\\", "Update", "127.0.0.1:8123")),
+        (os.path.join(DOCUMENTS, "Varno3"), lonely, {}, (documents, "Update", "127.0.0.1:8123")),
     ]
-    for installation, program, env, offered, caption in steps:
+    for i, (installation, program, env, (offered, caption, proxy)) in enumerate(steps):
         if installation:
             s.install(installation)
         p = s.start_dialog(program, env)
         c = children()
-        check_equal((c[PATH_EDIT][0].upper(), c[OK_BTN][0]), (offered.upper(), caption), "PathEdit and Install")
-        s.cancel(p)
+        check_equal((c[PATH_EDIT][0].upper(), c[OK_BTN][0], c[PROXY_EDIT]), (offered.upper(), caption, (proxy, False)),
+                    "PathEdit, Install and ProxyEdit")
+        if i + 1 < len(steps):
+            s.cancel(p)
+    # The Proxy button reveals the entry and disappears for good.
+    drive(["click", DIALOG, "text=Proxy..."], ["sleep", "500"])
+    c = children()
+    check_equal((c[PROXY_BTN][1], c[PROXY_EDIT][1]), (False, True), "after Proxy...")
+    s.cancel(p)
 
 
 def browse(s):
@@ -294,8 +307,7 @@ def browse(s):
     folder = s.install(settings={"Prefs": {"defLangue": "FR"}}, proxy=True)
     p = s.start_dialog(s.program_in(folder))
     drive(["click", DIALOG, "text=..."])
-    check_equal(box()[1], "R\xe9pertoire d'installation des fichiers:", "browse prompt")
-    drive(["press", "Cancel"])
+    check_equal(answer_boxes("Cancel"), ["R\xe9pertoire d'installation des fichiers:"], "browse prompt")
     # The browser offers the desktop first: without the marker it is ignored.
     drive(["sleep", "500"], ["click", DIALOG, "text=..."], ["box"], ["press", "OK"], ["sleep", "500"])
     check_equal((children()[PATH_EDIT][0], children()[OK_BTN]), (win(folder) + "\\", ("Mise \xe0 jour", True)),
@@ -303,7 +315,7 @@ def browse(s):
     # defLangue's code goes to the installer.
     drive(["click", DIALOG, "text=Mise \xe0 jour"])
     s.wait_exit(p, 60)
-    check_equal(makeupdate_record(os.path.join(folder, "Download"))["LanguageCode"], "FR", "code for defLangue FR")
+    check_equal(makeupdate_record(folder)["LanguageCode"], "FR", "code for defLangue FR")
     # With the marker it is taken, and Install is not relabelled Update.
     no_stray_installations()
     desktop = os.path.join(DRIVE_C, "users", USER, "Desktop")
@@ -313,28 +325,6 @@ def browse(s):
     drive(["click", DIALOG, "text=..."], ["box"], ["press", "OK"], ["sleep", "500"])
     c = children()
     check_equal((c[PATH_EDIT][0], c[OK_BTN][0]), (win(desktop) + "\\", "Install"), "after choosing an installation")
-    s.cancel(p)
-
-
-def proxy_sources(s):
-    s.serve()
-    # No Proxy key: the registry's value counts, shown in the hidden entry.
-    settings = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings"
-    wine("reg", "add", settings, "/v", "ProxyServer", "/d", s.proxy(), "/f")
-    s.cleanups.append(lambda: wine("reg", "delete", settings, "/v", "ProxyServer", "/f"))
-    folder = s.install()
-    p = s.start_dialog(s.program_in(folder))
-    check_equal(children()[PROXY_EDIT], (s.proxy(), False), "ProxyEdit")
-    drive(["click", DIALOG, "text=Update"])
-    s.wait_exit(p, 60)
-    check_equal(makeupdate_record(os.path.join(folder, "Download"))["ProxySetting"], str(s.port), "registry proxy")
-    # The settings file's value wins over the registry's, even an empty one.
-    p = s.start_dialog(s.program_in(s.install("Empty", settings={"Protect": {"Proxy": ""}})))
-    check_equal(children()[PROXY_EDIT][0], "", "ProxyEdit with an empty Proxy")
-    # The Proxy button reveals the entry and disappears for good.
-    drive(["click", DIALOG, "text=Proxy..."], ["sleep", "500"])
-    c = children()
-    check_equal((c[PROXY_BTN][1], c[PROXY_EDIT][1]), (False, True), "after Proxy...")
     s.cancel(p)
 
 
@@ -349,14 +339,9 @@ def full_run(s):
     os.makedirs(download)
     shutil.copyfile(TESTLIB_NOMAKE, os.path.join(download, "plant-probe.dll"))
     check_equal(s.run_to_end(folder), {
-        "InstallDir": win(folder) + "\\",
-        "ClientCode": "QLN1",
-        "DownloadAddress": "http://127.0.0.1/quillon/data/",
+        "InstallDir": win(folder) + "\\", "ClientCode": "QLN1", "DownloadAddress": "http://127.0.0.1/quillon/data/",
         "LanguageCode": "GD",  # the English locale's last entry, although the dialog shows EN's texts
-        "ProxySetting": str(s.port),
-        "CurrentFolder": win(download),
-        "DialogVisible": "0",
-        "PlantLoaded": "0",
+        "ProxySetting": str(s.port), "CurrentFolder": win(download), "DialogVisible": "0", "PlantLoaded": "0",
     }, "MakeUpdate arguments")
     for name in ("update.exe", "update.ini", "update2.dll", "UPDATE.NFO"):
         check(os.path.isfile(os.path.join(download, name)), name + " in Download")
@@ -365,31 +350,27 @@ def full_run(s):
     # A current library is not fetched again; any difference from update.ini's date brings a new copy.
     check(s.run_to_end(folder) is not None, "second run")
     check_equal(s.requests().count("/quillon/loader/update2.dll"), 1, "update2.dll fetches")
-    dll = os.path.join(download, "update2.dll")
-    os.utime(dll, (sampleset.LIBRARY_TIME - 3600, sampleset.LIBRARY_TIME - 3600))
+    os.utime(os.path.join(download, "update2.dll"), (sampleset.LIBRARY_TIME - 3600,) * 2)
     check(s.run_to_end(folder) is not None, "third run")
     check_equal(s.requests().count("/quillon/loader/update2.dll"), 2, "update2.dll fetches after a date change")
 
 
 def no_marker_answers(s):
+    # A folder without the marker: No to the question changes nothing; Yes
+    # creates the folder and runs there.
     s.serve()
     program = s.program_in(s.install(proxy=True))
     target = os.path.join(s.base, "New")
-    for answer in ("No", "Yes"):
-        p = s.start_dialog(program)
-        drive(["settext", DIALOG, PATH_EDIT, win(target)], ["click", DIALOG, "text=Update"])
-        check_equal(box(), (DIALOG, "Installation directory:\r\r " + win(target) + "\\"), "question")
-        drive(["press", answer])
-        if answer == "Yes":
-            s.wait_exit(p, 60)
-            record = makeupdate_record(os.path.join(target, "Download"))
-            check(record is not None and record["InstallDir"] == win(target) + "\\", "run on the new folder")
-            return
-        time.sleep(0.5)
-        c = children()
-        check(c[OK_BTN][1] and c[PATH_EDIT][1] and c[PATH_BTN][1], "controls unchanged after " + answer)
-        check(not os.path.exists(target), "no folder after " + answer)
-        s.cancel(p)
+    p = s.press_install(program, target)
+    check_equal(answer_boxes("No"), ["Installation directory:\r\r " + win(target) + "\\"], "question")
+    time.sleep(0.5)
+    c = children()
+    check(c[OK_BTN][1] and c[PATH_EDIT][1] and c[PATH_BTN][1] and not os.path.exists(target), "changed after No")
+    s.cancel(p)
+    p = s.press_install(program, target)
+    answer_boxes("Yes")
+    s.wait_exit(p, 60)
+    check_equal((makeupdate_record(target) or {}).get("InstallDir"), win(target) + "\\", "run on the new folder")
 
 
 def read_only_folder(s):
@@ -397,12 +378,11 @@ def read_only_folder(s):
     folder = s.install()
     os.chmod(folder, 0o555)
     s.cleanups.append(lambda: os.chmod(folder, 0o755))
-    p = s.start_dialog(s.program_in(os.path.join(s.base, "prog")))
-    drive(["settext", DIALOG, PATH_EDIT, win(folder)], ["click", DIALOG, "text=Install"])
-    texts = [box()[1], drive(["press", "OK"]) and box()[1]]
-    drive(["press", "OK"], ["sleep", "500"])
-    check_equal(texts, [win(folder) + "\\ 17", win(folder) + "\\\r\rRead only error!"], "attribute and read-only boxes")
+    p = s.press_install(s.program_in(os.path.join(s.base, "prog")), folder)
+    check_equal(answer_boxes("OK", "OK"), [win(folder) + "\\ 17", win(folder) + "\\\r\rRead only error!"],
+                "attribute and read-only boxes")
     # Stopped: only Cancel is left, and it ends the program.
+    time.sleep(0.5)
     check_equal([k for k, v in children().items() if v[1]], [CANCEL_BTN], "visible controls")
     s.cancel(p)
 
@@ -411,13 +391,9 @@ def folder_not_created(s):
     # A folder whose parent is missing cannot be created (one level only): the
     # runtime's input/output error, reported as an uncaught error, ends the program.
     no_stray_installations()
-    p = s.start_dialog(s.program_in(os.path.join(s.base, "prog")))
     target = os.path.join(s.base, "missing", "deeper")
-    drive(["settext", DIALOG, PATH_EDIT, win(target)], ["click", DIALOG, "text=Install"], ["press", "Yes"])
-    texts = []
-    for _ in range(3):
-        texts.append(box()[1])
-        drive(["press", "OK"])
+    p = s.press_install(s.program_in(os.path.join(s.base, "prog")), target)
+    texts = answer_boxes("Yes", "OK", "OK", "OK")[1:]
     check(re.fullmatch(r"Error 0 at [0-9A-F]+", texts[0]) is not None, "first box: " + texts[0])
     check_equal(texts[1], texts[0], "uncaught-error box")
     check(re.fullmatch(r"Runtime error 217 at [0-9A-F]{8}", texts[2]) is not None, "stop report: " + texts[2])
@@ -439,18 +415,13 @@ STOPS = {
 def stop_during_run(s, name):
     # The run ends within seconds, keeps the older copy and leaves no partial file.
     fault, stop = STOPS[name]
-    big = os.path.join(s.base, "big-update2.dll")
-    shutil.copyfile(TESTLIB, big)
-    with open(big, "ab") as f:
-        f.write(b"\0" * (12 << 20))
-    s.serve(library=big, faults={"/quillon/loader/update2.dll": fault})
-    download = os.path.join(s.install(proxy=True), "Download")
-    os.makedirs(download)
-    good = b"an older, complete copy"
-    open(os.path.join(download, "update2.dll"), "wb").write(good)
+    restore(s.base, {"big.dll": (open(TESTLIB, "rb").read() + b"\0" * (12 << 20), 0)})
+    s.serve(library=os.path.join(s.base, "big.dll"), faults={"/quillon/loader/update2.dll": fault})
+    folder = s.install(proxy=True)
+    download = os.path.join(folder, "Download")
+    restore(download, {"update2.dll": (b"an older, complete copy", 0)})
     partial = os.path.join(download, "update2.dl~")
-    p = s.start_dialog(s.program_in(os.path.dirname(download)))
-    drive(["click", DIALOG, "text=Update"])
+    p = s.press_install(s.program_in(folder))
     for _ in range(100):
         if os.path.exists(partial):
             break
@@ -458,58 +429,13 @@ def stop_during_run(s, name):
     check(os.path.exists(partial), "the transfer did not start")
     drive(stop)
     s.wait_exit(p, 5)
-    check(makeupdate_record(download) is None, "MakeUpdate must not run")
-    check_equal(open(os.path.join(download, "update2.dll"), "rb").read(), good, "the older copy")
+    check(makeupdate_record(folder) is None, "MakeUpdate must not run")
+    check_equal(open(os.path.join(download, "update2.dll"), "rb").read(), b"an older, complete copy", "older copy")
     check(not os.path.exists(partial), "no partial file left")
     check("/quillon/data/UPDATE.NFO" not in s.requests(), "nothing fetched after the stop")
 
 
-# ============================================================== failed runs
-
-def junk_library(s):
-    junk = os.path.join(s.base, "junk.dll")
-    with open(junk, "wb") as f:
-        f.write(b"MZ this is not a library" + b"\0" * 200)
-    return junk
-
-
-LONG_FOLDER = "a" * 238  # "127.0.0.1/" + it + "/update2.dll" is 260 characters
-# name: (arguments of the update set, detail of the error box after the
-# connection text (None: the text alone), a complete library already in
-# Download that the run must keep).
-FAILURES = {
-    "missing_nfo": (dict(with_nfo=False), "http://127.0.0.1/quillon/data/UPDATE.NFO", False),
-    "no_make_update": (dict(library=TESTLIB_NOMAKE), "update2.dll", False),
-    "junk_library": (dict(library=junk_library), "update2.dll", False),
-    # Hostile servers: a cut request would fetch a planted library.
-    "hostile_long_address": (dict(adresses={"1": "http://127.0.0.1/%s/update2.dll" % LONG_FOLDER}),
-                             "http://127.0.0.1/%s/update2.dll/UPDATE.NFO" % LONG_FOLDER, True),
-    "hostile_cut_library": (dict(faults={"/quillon/loader/update2.dll": {"no_content_length": True, "cut_after": 1000}}),
-                            "Bad size for " + LOADER + "update2.dll", True),
-}
-
-
-def failure(s, name):
-    set_args, detail, held = FAILURES[name]
-    if callable(set_args.get("library")):
-        set_args = dict(set_args, library=set_args["library"](s))
-    s.serve(**set_args)
-    planted = os.path.join(s.base, "server", LONG_FOLDER, "update2.dll")
-    os.makedirs(os.path.dirname(planted))
-    open(planted, "wb").write(b"MZ planted by a cut request")
-    folder = s.install(proxy=True)
-    download = os.path.join(folder, "Download")
-    library = os.path.join(download, "update2.dll")
-    good = open(TESTLIB, "rb").read()
-    if held:  # dated differently, so the run fetches it again
-        os.makedirs(download)
-        open(library, "wb").write(good)
-        os.utime(library, (sampleset.LIBRARY_TIME - 7200, sampleset.LIBRARY_TIME - 7200))
-    s.failure_box(folder, detail if detail == "update2.dll" else CONNECT + "\r\r " + detail)
-    if held:
-        check(open(library, "rb").read() == good, "the complete library was replaced")
-        check_equal(sorted(os.listdir(download)), ["update.exe", "update.ini", "update2.dll"], "files in Download")
-
+# ============================================================== refused runs
 
 def request_head(s):
     # No update.ini at all: the connection text alone, still ending in '.'. The
@@ -540,13 +466,6 @@ def request_head(s):
     check(fields.get("pragma", "no-cache") == "no-cache", "Pragma: " + fields.get("pragma", ""))
 
 
-# ============================================================== signed sets
-
-def publish(folder, adresses, key=None):
-    subprocess.run([sys.executable, os.path.join(SOURCE, "tools", "publish"), "make", folder, "--key", key or SIGN_KEY,
-                    "--adresses", "1=" + adresses], check=True, stdout=subprocess.DEVNULL)
-
-
 def snapshot(folder, names=("update.ini", "update.ini.sig", "update2.dll", "UPDATE.NFO")):
     """{name: (bytes, mtime)} of the files present."""
     return {n: (open(os.path.join(folder, n), "rb").read(), os.path.getmtime(os.path.join(folder, n)))
@@ -558,6 +477,62 @@ def restore(folder, files):
     for name, (data, mtime) in files.items():
         open(os.path.join(folder, name), "wb").write(data)
         os.utime(os.path.join(folder, name), (mtime, mtime))
+
+
+LONG_FOLDER = "a" * 238  # "127.0.0.1/" + it + "/update2.dll" is 260 characters
+
+
+def unsigned(held=False, library=TESTLIB, **set_args):
+    """An unsigned set on the server; held: a complete library already in
+    Download, dated differently so that the run fetches it again."""
+    def setup(s):
+        s.serve(library=library(s) if callable(library) else library, **set_args)
+        restore(os.path.join(s.base, "server", LONG_FOLDER), {"update2.dll": (b"MZ planted by a cut request", 0)})
+        download = os.path.join(s.install(proxy=True), "Download")
+        if held:
+            restore(download, {"update2.dll": (open(TESTLIB, "rb").read(), sampleset.LIBRARY_TIME - 7200)})
+        return download
+    return setup
+
+
+def junk_library(s):
+    restore(s.base, {"junk.dll": (b"MZ this is not a library" + b"\0" * 200, 0)})
+    return os.path.join(s.base, "junk.dll")
+
+
+def publish(folder, adresses, key=SIGN_KEY):
+    subprocess.run([sys.executable, os.path.join(SOURCE, "tools", "publish"), "make", folder, "--key", key,
+                    "--adresses", "1=" + adresses], check=True, stdout=subprocess.DEVNULL)
+
+
+def signed(attack=None, held=1, tls=None):
+    """Releases 1 and 2 of a signed set on the server (2 has a new library and
+    is what the server offers, after attack(s, loader, releases)); held: the
+    release already in Download."""
+    def setup(s):
+        adresses = ("https" if tls else "http") + "://127.0.0.1/quillon/data"
+        s.serve(tls=tls, adresses={"1": adresses})
+        loader = os.path.join(s.base, "server", "quillon", "loader")
+        shutil.copy2(os.path.join(s.base, "server", "quillon", "data", "UPDATE.NFO"), loader)
+        releases = {"adresses": adresses}
+        publish(loader, adresses)
+        # Published an hour apart: the client's freshness check compares sizes
+        # and two-second dates, and the two descriptions have the same size.
+        for name in ("update.ini", "update.ini.sig"):
+            os.utime(os.path.join(loader, name), (time.time() - 3600,) * 2)
+        releases[1] = snapshot(loader)
+        with open(os.path.join(loader, "update2.dll"), "ab") as f:
+            f.write(b"release 2")  # an overlay: the library still loads
+        os.utime(os.path.join(loader, "update2.dll"), (sampleset.LIBRARY_TIME + 3600,) * 2)
+        publish(loader, adresses)
+        releases[2] = snapshot(loader)
+        download = os.path.join(s.install(proxy=True), "Download")
+        if held:
+            restore(download, releases[held])  # what an earlier good run left
+        if attack:
+            attack(s, loader, releases)
+        return download
+    return setup
 
 
 def flip_library(s, loader, releases):
@@ -582,69 +557,51 @@ def sign_with_other_key(s, loader, releases):
 
 
 SET_FILES = ("update.ini", "update2.dll", "UPDATE.NFO")
-# name: (what the attacker does to release 2 on the server, the release the
-# client already holds, TLS certificate of the server, expected detail of the
-# error box or None for a run that ends in MakeUpdate, files kept unchanged)
-SIGNED_CASES = {
-    "valid": (None, 1, None, None, ()),
-    "flipped_library": (flip_library, 1, None, "Bad checksum for " + LOADER + "update2.dll",
-                        ("update2.dll", "UPDATE.NFO")),
-    "changed_ini": (change_description, 1, None, "Bad signature for " + LOADER + "update.ini", SET_FILES),
-    "missing_signature": (lambda s, loader, r: os.remove(os.path.join(loader, "update.ini.sig")), 1, None,
-                          "Bad signature for " + LOADER + "update.ini (no update.ini.sig: HTTP 404 " + LOADER +
-                          "update.ini.sig)", SET_FILES),
-    "other_key": (sign_with_other_key, 1, None, "Bad signature for " + LOADER + "update.ini", SET_FILES),
-    "older_serial": (lambda s, loader, r: restore(loader, r[1]), 2, None,
-                     "Older release in " + LOADER + "update.ini (Serial 1, 2 already here)", SET_FILES),
-    "https": (None, None, "trusted", None, ()),
-    "untrusted_certificate": (None, None, "untrusted",
-                              "Untrusted certificate (12045) https://127.0.0.1/quillon/data/UPDATE.NFO", ()),
+LIBRARY_KEPT = ("update2.dll", "UPDATE.NFO")
+# name: (what the server offers and Download holds, the error box's text
+# after the connection text (a bare "update2.dll" stands alone), files in
+# Download that stay as they were). signed_* cases run update_signed.exe.
+REFUSED = {
+    "missing_nfo": (unsigned(with_nfo=False), "http://127.0.0.1/quillon/data/UPDATE.NFO", ()),
+    "no_make_update": (unsigned(library=TESTLIB_NOMAKE), "update2.dll", ()),
+    "junk_library": (unsigned(library=junk_library), "update2.dll", ()),
+    # Hostile servers: a cut request would fetch the planted library.
+    "hostile_long_address": (unsigned(True, adresses={"1": "http://127.0.0.1/%s/update2.dll" % LONG_FOLDER}),
+                             "http://127.0.0.1/%s/update2.dll/UPDATE.NFO" % LONG_FOLDER, LIBRARY_KEPT),
+    "hostile_cut_library": (unsigned(True, faults={"/quillon/loader/update2.dll": {"no_content_length": True,
+                                                                                  "cut_after": 1000}}),
+                            "Bad size for " + LOADER + "update2.dll", LIBRARY_KEPT),
+    "signed_flipped_library": (signed(flip_library), "Bad checksum for " + LOADER + "update2.dll", LIBRARY_KEPT),
+    "signed_changed_ini": (signed(change_description), "Bad signature for " + LOADER + "update.ini", SET_FILES),
+    "signed_missing_signature": (signed(lambda s, loader, r: os.remove(os.path.join(loader, "update.ini.sig"))),
+                                 "Bad signature for " + LOADER + "update.ini (no update.ini.sig: HTTP 404 " +
+                                 LOADER + "update.ini.sig)", SET_FILES),
+    "signed_other_key": (signed(sign_with_other_key), "Bad signature for " + LOADER + "update.ini", SET_FILES),
+    "signed_older_serial": (signed(lambda s, loader, r: restore(loader, r[1]), held=2),
+                            "Older release in " + LOADER + "update.ini (Serial 1, 2 already here)", SET_FILES),
+    "signed_untrusted_certificate": (signed(held=None, tls="untrusted"),
+                                     "Untrusted certificate (12045) https://127.0.0.1/quillon/data/UPDATE.NFO", ()),
 }
 
 
-def make_releases(s, tls):
-    """Releases 1 and 2 of a signed set on the server (2 has a new library
-    and is what the server offers); returns {1: files, 2: files, adresses}."""
-    adresses = ("https" if tls else "http") + "://127.0.0.1/quillon/data"
-    s.serve(tls=tls, adresses={"1": adresses})
-    loader = os.path.join(s.base, "server", "quillon", "loader")
-    shutil.copy2(os.path.join(s.base, "server", "quillon", "data", "UPDATE.NFO"), loader)
-    releases = {"adresses": adresses}
-    publish(loader, adresses)
-    # Published an hour apart: the client's freshness check compares sizes
-    # and two-second dates, and the two descriptions have the same size.
-    for name in ("update.ini", "update.ini.sig"):
-        os.utime(os.path.join(loader, name), (time.time() - 3600, time.time() - 3600))
-    releases[1] = snapshot(loader)
-    library = os.path.join(loader, "update2.dll")
-    with open(library, "ab") as f:
-        f.write(b"release 2")  # an overlay: the library still loads
-    os.utime(library, (sampleset.LIBRARY_TIME + 3600, sampleset.LIBRARY_TIME + 3600))
-    publish(loader, adresses)
-    releases[2] = snapshot(loader)
-    return loader, releases
-
-
-def signed_set(s, case):
-    attack, held, tls, expected, kept = SIGNED_CASES[case]
-    loader, releases = make_releases(s, tls)
-    folder = s.install(proxy=True)
-    download = os.path.join(folder, "Download")
-    if held:
-        restore(download, releases[held])  # what an earlier good run left
-    if attack:
-        attack(s, loader, releases)
+def refused(s, name):
+    setup, detail, kept = REFUSED[name]
+    download = setup(s)
     before = snapshot(download)
-    if expected is not None:
-        s.failure_box(folder, CONNECT + "\r\r " + expected, program=UPDATE_SIGNED_EXE)
-        after = snapshot(download)
-        for name in kept:
-            check(after.get(name) == before.get(name), name + " in Download changed")
-        check(not os.path.exists(os.path.join(download, "update2.dl~")), "no partial file left")
-        return
-    check(s.run_to_end(folder, UPDATE_SIGNED_EXE) is not None, "MakeUpdate was not called")
-    check(open(os.path.join(download, "update2.dll"), "rb").read() == releases[2]["update2.dll"][0],
-          "update2.dll in Download is not the new library")
+    s.failure_box(os.path.dirname(download), detail if detail == "update2.dll" else CONNECT + "\r\r " + detail,
+                  UPDATE_SIGNED_EXE if name.startswith("signed_") else UPDATE_EXE)
+    after = snapshot(download)
+    for file in kept:  # by content: a good copy may be fetched again
+        check(after.get(file, (None,))[0] == before.get(file, (None,))[0], file + " in Download changed")
+    check(not os.path.exists(os.path.join(download, "update2.dl~")), "no partial file left")
+
+
+def signed_valid(s, tls=None):
+    # Release 2 replaces release 1 and runs.
+    download = signed(held=None if tls else 1, tls=tls)(s)
+    check(s.run_to_end(os.path.dirname(download), UPDATE_SIGNED_EXE) is not None, "MakeUpdate was not called")
+    check_equal(snapshot(download)["update2.dll"][0],
+                open(os.path.join(s.base, "server", "quillon", "loader", "update2.dll"), "rb").read(), "update2.dll")
     if tls:
         nfo = [f for f in (line.split() for line in open(s.log)) if f[1] == "/quillon/data/UPDATE.NFO"]
         check(len(nfo) == 1 and nfo[0][-1] == "tls", "UPDATE.NFO over TLS: %r" % nfo)
@@ -653,15 +610,17 @@ def signed_set(s, case):
                                    "/quillon/loader/update2.dll"], "requests")
 
 
+def signed_https(s):
+    signed_valid(s, tls="trusted")
+
+
 def main():
     name = sys.argv[1]
     scenario = globals().get(name)
-    if name in FAILURES:
-        scenario = lambda s: failure(s, name)  # noqa: E731
+    if name in REFUSED:
+        scenario = lambda s: refused(s, name)  # noqa: E731
     elif name in STOPS:
         scenario = lambda s: stop_during_run(s, name)  # noqa: E731
-    elif name.startswith("signed_") and name[7:] in SIGNED_CASES:
-        scenario = lambda s: signed_set(s, name[7:])  # noqa: E731
     if not callable(scenario):
         print("unknown scenario", name)
         return 2
