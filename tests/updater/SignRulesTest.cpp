@@ -42,7 +42,8 @@ TEST(SignatureForm, DerToRawPadsAndRefusesWhatIsNotStrictDer) {
       {kDerSig, std::string(kR) + kS},
       // short r: left-padded
       {"3026020101022100" + std::string("ff") + s32.substr(2), std::string(62, '0') + "01" + "ff" + s32.substr(2)},
-      {"3025020100" + std::string("0220") + kS, std::string(64, '0') + kS},             // r = 0: well-formed, bcrypt refuses it
+      // r = 0: well-formed, bcrypt refuses it
+      {"3025020100" + std::string("0220") + kS, std::string(64, '0') + kS},
       {"30450221" + std::string("00") + "7f" + std::string(kR).substr(2) + "0220" + kS, ""},  // needless leading zero
       {"3044022080" + std::string(kR).substr(2) + "0220" + kS, ""},                   // negative r
       {"3046022200" + std::string("00") + std::string(kR) + "0220" + kS, ""},          // zero before a zero
@@ -134,7 +135,8 @@ TEST(DescriptionText, ReadsLikeTheProfileReader) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.serial ? row.serial : "(none)");
     std::uint32_t serial = 7;
-    const bool valid = ReleaseSerial(TIniText(row.serial ? std::string("[Release]\nSerial=") + row.serial : ""), serial);
+    const TIniText release(row.serial ? std::string("[Release]\nSerial=") + row.serial : "");
+    const bool valid = ReleaseSerial(release, serial);
     EXPECT_EQ(valid, row.valid);
     if (valid) {
       EXPECT_EQ(serial, row.value);

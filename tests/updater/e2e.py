@@ -33,6 +33,7 @@ CERTS = os.environ.get("FK_CERTS", "")
 DIALOG = " QUILLON - Internet"
 CONNECT = "An error occurred during connection to the Internet:"
 LOADER = "http://127.0.0.1/quillon/loader/"
+LIBRARY = "/quillon/loader/update2.dll"  # as the server names it
 USER = getpass.getuser()
 DOCUMENTS = os.path.join(DRIVE_C, "users", USER, "Documents")
 # The dialog's windowed controls in creation order.
@@ -212,13 +213,6 @@ class Scenario:
         self.wait_exit(self.press_install(self.program_in(folder, program)), 60)
         return makeupdate_record(folder)
 
-    def failure_box(self, folder, expected_text, program=UPDATE_EXE):
-        """Install pressed: the run ends in one error box, without MakeUpdate."""
-        p = self.press_install(self.program_in(folder, program))
-        check_equal(answer_boxes("OK"), [expected_text], "error box")
-        self.wait_exit(p)
-        check(makeupdate_record(folder) is None, "MakeUpdate must not run")
-
     def close(self):
         for p in self.procs + [self.server]:
             if p is not None and p.poll() is None:
@@ -330,14 +324,13 @@ def full_run(s):
         "ProxySetting": str(s.port), "CurrentFolder": win(download), "DialogVisible": "0", "PlantLoaded": "0",
     }, "MakeUpdate arguments")
     check(os.path.isfile(os.path.join(download, "update.exe")), "update.exe copied to Download")
-    check_equal(s.requests(), ["/quillon/loader/update.ini", "/quillon/loader/update2.dll",
-                               "/quillon/data/UPDATE.NFO"], "requests")
+    check_equal(s.requests(), ["/quillon/loader/update.ini", LIBRARY, "/quillon/data/UPDATE.NFO"], "requests")
     # A current library is not fetched again; any difference from update.ini's date brings a new copy.
     check(s.run_to_end(folder) is not None, "second run")
-    check_equal(s.requests().count("/quillon/loader/update2.dll"), 1, "update2.dll fetches")
+    check_equal(s.requests().count(LIBRARY), 1, "update2.dll fetches")
     os.utime(os.path.join(download, "update2.dll"), (sampleset.LIBRARY_TIME - 3600,) * 2)
     check(s.run_to_end(folder) is not None, "third run")
-    check_equal(s.requests().count("/quillon/loader/update2.dll"), 2, "update2.dll fetches after a date change")
+    check_equal(s.requests().count(LIBRARY), 2, "update2.dll fetches after a date change")
 
 
 def no_marker_answers(s):
@@ -384,36 +377,6 @@ def folder_not_created(s):
     check(not os.path.exists(os.path.dirname(target)), "nothing created")
 
 
-SLOW = {"slow": {"chunk": 65536, "delay": 0.05}}
-# name: (how the server sends update2.dll, how the run is stopped once it
-# arrives). Slow: many small blocks, each quick to arrive, so the dialog stays
-# responsive for seconds. Stalled: nothing after 100 bytes.
-STOPS = {
-    "cancel_during_run": (SLOW, ["click", DIALOG, "text=Cancel"]),
-    "close_during_run": (SLOW, ["close", DIALOG]),
-    "hostile_stalled_library": ({"stall_after": 100, "hold": 40}, ["click", DIALOG, "text=Cancel"]),
-}
-
-
-def stop_during_run(s, name):
-    # The run ends within seconds, keeps the older copy and leaves no partial file.
-    fault, stop = STOPS[name]
-    restore(s.base, {"big.dll": (open(TESTLIB, "rb").read() + b"\0" * (12 << 20), 0)})
-    s.serve(library=os.path.join(s.base, "big.dll"), faults={"/quillon/loader/update2.dll": fault})
-    folder = s.install(proxy=True)
-    download = os.path.join(folder, "Download")
-    restore(download, {"update2.dll": (b"an older, complete copy", 0)})
-    partial = os.path.join(download, "update2.dl~")
-    p = s.press_install(s.program_in(folder))
-    wait_until(lambda: os.path.exists(partial), "the start of the transfer")
-    drive(stop)
-    s.wait_exit(p, 5)
-    check(makeupdate_record(folder) is None, "MakeUpdate must not run")
-    check_equal(open(os.path.join(download, "update2.dll"), "rb").read(), b"an older, complete copy", "older copy")
-    check(not os.path.exists(partial), "no partial file left")
-    check("/quillon/data/UPDATE.NFO" not in s.requests(), "nothing fetched after the stop")
-
-
 # ============================================================== refused runs
 
 def request_head(s):
@@ -431,7 +394,9 @@ def request_head(s):
     threading.Thread(target=listener.serve_forever, daemon=True).start()
     s.cleanups.append(listener.shutdown)
     s.port = listener.server_port
-    s.failure_box(s.install(proxy=True), "An error occurred during connection to the Internet.")
+    p = s.press_install(s.program_in(s.install(proxy=True)))
+    check_equal(answer_boxes("OK"), ["An error occurred during connection to the Internet."], "error box")
+    s.wait_exit(p)
     check_equal(len(heads), 1, "requests")
     line, fields = heads[0]
     check(re.fullmatch(r"GET (http://127\.0\.0\.1)?/quillon/loader/update\.ini HTTP/1\.0", line) is not None,
@@ -459,10 +424,12 @@ LONG_FOLDER = "a" * 238  # "127.0.0.1/" + it + "/update2.dll" is 260 characters
 
 
 def unsigned(held=False, library=TESTLIB, **set_args):
-    """An unsigned set on the server; held: a complete library already in
-    Download, dated differently so that the run fetches it again."""
+    """An unsigned set, its library a file or made by library(); held: a complete
+    library in Download, dated differently so that the run fetches it again."""
     def setup(s):
-        s.serve(library=library(s) if callable(library) else library, **set_args)
+        if callable(library):
+            restore(s.base, {"made.dll": (library(), 0)})
+        s.serve(library=os.path.join(s.base, "made.dll") if callable(library) else library, **set_args)
         restore(os.path.join(s.base, "server", LONG_FOLDER), {"update2.dll": (b"MZ planted by a cut request", 0)})
         download = os.path.join(s.install(proxy=True), "Download")
         if held:
@@ -471,20 +438,14 @@ def unsigned(held=False, library=TESTLIB, **set_args):
     return setup
 
 
-def junk_library(s):
-    restore(s.base, {"junk.dll": (b"MZ this is not a library" + b"\0" * 200, 0)})
-    return os.path.join(s.base, "junk.dll")
-
-
 def publish(folder, adresses, key=SIGN_KEY):
     subprocess.run([sys.executable, os.path.join(SOURCE, "tools", "publish"), "make", folder, "--key", key,
                     "--adresses", "1=" + adresses], check=True, stdout=subprocess.DEVNULL)
 
 
 def signed(attack=None, held=1, tls=None):
-    """Releases 1 and 2 of a signed set on the server (2 has a new library and
-    is what the server offers, after attack(s, loader, releases)); held: the
-    release already in Download."""
+    """Releases 1 and 2 of a signed set; the server offers 2 (a new library) after
+    attack(s, loader, releases); held: the release already in Download."""
     def setup(s):
         adresses = ("https" if tls else "http") + "://127.0.0.1/quillon/data"
         s.serve(tls=tls, adresses={"1": adresses})
@@ -534,19 +495,28 @@ def sign_with_other_key(s, loader, releases):
 
 SET_FILES = ("update.ini", "update2.dll", "UPDATE.NFO")
 LIBRARY_KEPT = ("update2.dll", "UPDATE.NFO")
-# name: (what the server offers and Download holds, the error box's text
-# after the connection text (a bare "update2.dll" stands alone), files in
-# Download that stay as they were). signed_* cases run update_signed.exe.
+# A large library sent in many small blocks, each quick to arrive: the dialog
+# stays responsive for seconds.
+SLOW = unsigned(True, library=lambda: open(TESTLIB, "rb").read() + b"\0" * (12 << 20),
+                faults={LIBRARY: {"slow": {"chunk": 65536, "delay": 0.05}}})
+# name: (what the server offers and Download holds, how the run ends: the
+# error box's text after the connection text (a bare "update2.dll" stands
+# alone), or the driver command that stops it once update2.dll is on its way;
+# files in Download that stay as they were). signed_* cases run update_signed.exe.
 REFUSED = {
+    "cancel_during_run": (SLOW, ["click", DIALOG, "text=Cancel"], LIBRARY_KEPT),
+    "close_during_run": (SLOW, ["close", DIALOG], LIBRARY_KEPT),
     "missing_nfo": (unsigned(with_nfo=False), "http://127.0.0.1/quillon/data/UPDATE.NFO", ()),
     "no_make_update": (unsigned(library=TESTLIB_NOMAKE), "update2.dll", ()),
-    "junk_library": (unsigned(library=junk_library), "update2.dll", ()),
+    "junk_library": (unsigned(library=lambda: b"MZ this is not a library" + b"\0" * 200), "update2.dll", ()),
     # Hostile servers: a cut request would fetch the planted library.
     "hostile_long_address": (unsigned(True, adresses={"1": "http://127.0.0.1/%s/update2.dll" % LONG_FOLDER}),
                              "http://127.0.0.1/%s/update2.dll/UPDATE.NFO" % LONG_FOLDER, LIBRARY_KEPT),
-    "hostile_cut_library": (unsigned(True, faults={"/quillon/loader/update2.dll": {"no_content_length": True,
-                                                                                  "cut_after": 1000}}),
+    "hostile_cut_library": (unsigned(True, faults={LIBRARY: {"no_content_length": True, "cut_after": 1000}}),
                             "Bad size for " + LOADER + "update2.dll", LIBRARY_KEPT),
+    # Nothing after 100 bytes: Cancel still ends the run at once.
+    "hostile_stalled_library": (unsigned(True, faults={LIBRARY: {"stall_after": 100, "hold": 40}}),
+                                ["click", DIALOG, "text=Cancel"], LIBRARY_KEPT),
     "signed_flipped_library": (signed(flip_library), "Bad checksum for " + LOADER + "update2.dll", LIBRARY_KEPT),
     "signed_changed_ini": (signed(change_description), "Bad signature for " + LOADER + "update.ini", SET_FILES),
     "signed_missing_signature": (signed(lambda s, loader, r: os.remove(os.path.join(loader, "update.ini.sig"))),
@@ -561,11 +531,20 @@ REFUSED = {
 
 
 def refused(s, name):
-    setup, detail, kept = REFUSED[name]
+    setup, ending, kept = REFUSED[name]
     download = setup(s)
+    folder = os.path.dirname(download)
     before = snapshot(download)
-    s.failure_box(os.path.dirname(download), detail if detail == "update2.dll" else CONNECT + "\r\r " + detail,
-                  UPDATE_SIGNED_EXE if name.startswith("signed_") else UPDATE_EXE)
+    p = s.press_install(s.program_in(folder, UPDATE_SIGNED_EXE if name.startswith("signed_") else UPDATE_EXE))
+    if isinstance(ending, list):  # stopped during the transfer: the run ends within seconds
+        wait_until(lambda: os.path.exists(os.path.join(download, "update2.dl~")), "the start of the transfer")
+        drive(ending)
+        s.wait_exit(p, 5)
+    else:
+        expected = ending if ending == "update2.dll" else CONNECT + "\r\r " + ending
+        check_equal(answer_boxes("OK"), [expected], "error box")
+        s.wait_exit(p)
+    check(makeupdate_record(folder) is None, "MakeUpdate must not run")
     after = snapshot(download)
     for file in kept:  # by content: a good copy may be fetched again
         check(after.get(file, (None,))[0] == before.get(file, (None,))[0], file + " in Download changed")
@@ -582,8 +561,8 @@ def signed_valid(s, tls=None):
         nfo = [f for f in (line.split() for line in open(s.log)) if f[1] == "/quillon/data/UPDATE.NFO"]
         check(len(nfo) == 1 and nfo[0][-1] == "tls", "UPDATE.NFO over TLS: %r" % nfo)
     else:  # the description first; UPDATE.NFO kept by its hash
-        check_equal(s.requests(), ["/quillon/loader/update.ini.sig", "/quillon/loader/update.ini",
-                                   "/quillon/loader/update2.dll"], "requests")
+        check_equal(s.requests(), ["/quillon/loader/update.ini.sig", "/quillon/loader/update.ini", LIBRARY],
+                    "requests")
 
 
 signed_https = lambda s: signed_valid(s, tls="trusted")  # noqa: E731
@@ -591,11 +570,7 @@ signed_https = lambda s: signed_valid(s, tls="trusted")  # noqa: E731
 
 def main():
     name = sys.argv[1]
-    scenario = globals().get(name)
-    if name in REFUSED:
-        scenario = lambda s: refused(s, name)  # noqa: E731
-    elif name in STOPS:
-        scenario = lambda s: stop_during_run(s, name)  # noqa: E731
+    scenario = (lambda s: refused(s, name)) if name in REFUSED else globals().get(name)
     check(callable(scenario), "unknown scenario " + name)
     # Without a window manager (Xvfb), Wine waits 2 s for every hidden managed
     # window to be withdrawn, and the dialog hides itself three times per run.
