@@ -1,12 +1,11 @@
-// update.exe replaces the library's __throw_* helpers (src/LeanRuntime.cpp):
-// misuse of the standard library must still raise an exception that a
-// catch-all, or a catch of std::exception, receives with a message. It also
-// has its own pthread calls for the exception runtime; this program links
-// winpthreads, so they are checked by their own names.
+// update.exe replaces the library's __throw_* helpers and the exception
+// runtime's pthread calls (src/LeanRuntime.cpp). This program links
+// winpthreads, so the replacements are checked by their own names.
 #include <gtest/gtest.h>
 #include <pthread.h>
 #include <windows.h>
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -27,68 +26,56 @@ int SetSpecific(pthread_key_t key, const void* value);
 namespace {
 
 // Runs body on two threads at once and waits for both.
-void OnTwoThreads(LPTHREAD_START_ROUTINE body, void* context) {
-  HANDLE threads[2];
-  for (HANDLE& t : threads) t = CreateThread(nullptr, 0, body, context, 0, nullptr);
-  ASSERT_TRUE(threads[0] && threads[1]);
-  WaitForMultipleObjects(2, threads, TRUE, INFINITE);
-  for (HANDLE t : threads) CloseHandle(t);
+void OnTwoThreads(const std::function<void()>& body) {
+  std::thread first(body), second(body);
+  first.join();
+  second.join();
 }
 
 pthread_mutex_t countLock = PTHREAD_MUTEX_INITIALIZER;  // as the runtime's are
-volatile int counted = 0;
 pthread_once_t onceFlag = PTHREAD_ONCE_INIT;
 volatile LONG onceRuns = 0;
-volatile LONG sawInitDone = 0;
 void* destroyedValue = nullptr;
-pthread_key_t key;
-
-DWORD WINAPI CountUnderLock(void*) {
-  for (int i = 0; i < 20000; ++i) {
-    lean_runtime::MutexLock(&countLock);
-    const int seen = counted;
-    if (i % 1000 == 0) SwitchToThread();
-    counted = seen + 1;
-    lean_runtime::MutexUnlock(&countLock);
-  }
-  return 0;
-}
-
-DWORD WINAPI RunOnce(void*) {
-  lean_runtime::Once(&onceFlag, [] {
-    Sleep(50);
-    InterlockedIncrement(&onceRuns);
-  });
-  if (onceRuns == 1) InterlockedIncrement(&sawInitDone);
-  return 0;
-}
-
-int mine = 0;
-DWORD WINAPI SetOwnValue(void*) {
-  lean_runtime::SetSpecific(key, &mine);
-  return lean_runtime::GetSpecific(key) == &mine ? 0 : 1;
-}
 
 TEST(LeanRuntime, ThreadPrimitivesOfTheExceptionRuntime) {
   // A statically initialised lock excludes: no increment is lost.
-  OnTwoThreads(CountUnderLock, nullptr);
-  EXPECT_EQ(counted, 40000);
+  volatile int counted = 0;
+  std::atomic<int> started{0};
+  OnTwoThreads([&] {
+    for (++started; started < 2;) SwitchToThread();  // both count at once
+    for (int i = 0; i < 2000; ++i) {
+      lean_runtime::MutexLock(&countLock);
+      const int seen = counted;
+      SwitchToThread();  // invites the other thread in
+      counted = seen + 1;
+      lean_runtime::MutexUnlock(&countLock);
+    }
+  });
+  EXPECT_EQ(counted, 4000);
 
   // Once: one run, and a caller that lost the race returns only after it.
-  OnTwoThreads(RunOnce, nullptr);
+  std::atomic<int> sawInitDone{0};
+  OnTwoThreads([&] {
+    lean_runtime::Once(&onceFlag, [] {
+      Sleep(50);
+      InterlockedIncrement(&onceRuns);
+    });
+    if (onceRuns == 1) ++sawInitDone;
+  });
   EXPECT_EQ(onceRuns, 1);
   EXPECT_EQ(sawInitDone, 2);
 
   // A key: per-thread values, the destructor at thread exit, and the
   // thread's last error untouched (a handler may still report it).
+  pthread_key_t key;
   ASSERT_EQ(lean_runtime::KeyCreate(&key, [](void* value) { destroyedValue = value; }), 0);
-  HANDLE thread = CreateThread(nullptr, 0, SetOwnValue, nullptr, 0, nullptr);
-  ASSERT_NE(thread, nullptr);
-  WaitForSingleObject(thread, INFINITE);
-  DWORD code = 2;
-  GetExitCodeThread(thread, &code);
-  CloseHandle(thread);
-  EXPECT_EQ(code, 0u);
+  int mine = 0;
+  bool ownValue = false;
+  std::thread([&] {
+    lean_runtime::SetSpecific(key, &mine);
+    ownValue = lean_runtime::GetSpecific(key) == &mine;
+  }).join();
+  EXPECT_TRUE(ownValue);
   EXPECT_EQ(destroyedValue, &mine);
   EXPECT_EQ(lean_runtime::GetSpecific(key), nullptr);  // the other thread's value stayed there
   SetLastError(ERROR_FILE_NOT_FOUND);
@@ -98,6 +85,8 @@ TEST(LeanRuntime, ThreadPrimitivesOfTheExceptionRuntime) {
   lean_runtime::SetSpecific(key, nullptr);
 }
 
+// Misuse of the standard library still raises an exception that a catch of
+// std::exception receives with a message.
 TEST(LeanRuntime, LibraryErrorsStayCatchableExceptions) {
   const std::string text = "abc";
   const struct {

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 #include <utility>
 
 #include "UpdateFrm.h"
@@ -41,37 +42,25 @@ TEST(LanguageForLocale, LastMatchWinsTextsOrNot) {
   EXPECT_EQ(LanguageForLocale(0x0402), 0);  // Bulgarian: no entry
 }
 
-TEST(LanguageTexts, RecordsAreWholeWindows1252Fields) {
-  // One field of each record with a character a hex escape could swallow.
-  TDialogTexts texts;
-  const struct {
-    int index;
-    std::string TDialogTexts::*field;
-    std::string text;
-  } rows[] = {
-      {13, &TDialogTexts::PathCaption, "Direktorium f\xFCr Installation der Kartei:"},
-      {15, &TDialogTexts::ConnectErrorText, "An error occurred during connection to the Internet."},
-      {16, &TDialogTexts::UpdateCaption, "Actualizaci\xF3n"},
-      {19, &TDialogTexts::ReadOnlyErrorText, std::string("Enlevez la protection contre l'") + '\xE9' + "criture!"},
-      {29, &TDialogTexts::ConnectErrorText,
-       std::string("C") + '\x92' + '\xE8' + " stato un errore durante il collegamento ad Internet."},
-  };
-  for (const auto& row : rows) {
-    ASSERT_TRUE(ReadLanguageTexts(row.index, texts)) << row.index;
-    EXPECT_EQ(texts.*row.field, row.text);
-    EXPECT_EQ(texts.HasCaptions, row.index != kEnglishIndex);
-    // Every record is fields followed by '/', with no bytes after the last one.
-    const char* record = LanguageTable[row.index].Texts;
-    const std::size_t length = std::strlen(record);
-    EXPECT_EQ(record[length - 1], '/');
-    EXPECT_EQ(std::count(record, record + length, '/'), row.index == kEnglishIndex ? 4 : 7);
+TEST(LanguageTexts, EveryRecordIsWholeFields) {
+  // Each field is followed by '/', with nothing after the last; English has no captions.
+  int records = 0;
+  for (int i = 1; i <= kLanguageCount; ++i) {
+    TDialogTexts texts;
+    if (!ReadLanguageTexts(i, texts)) continue;
+    ++records;
+    const std::string record = LanguageTable[i].Texts;
+    EXPECT_EQ(record.back(), '/') << i;
+    EXPECT_EQ(std::count(record.begin(), record.end(), '/'), i == kEnglishIndex ? 4 : 7) << i;
   }
+  EXPECT_GT(records, 1);
+  TDialogTexts texts;
+  ASSERT_TRUE(ReadLanguageTexts(19, texts));  // French, in Windows-1252
+  EXPECT_EQ(texts.ReadOnlyErrorText, std::string("Enlevez la protection contre l'") + '\xE9' + "criture!");
   texts.LoadingText = "kept";
   for (int index : {0, 21, 54, -1}) EXPECT_FALSE(ReadLanguageTexts(index, texts)) << index;
   EXPECT_EQ(texts.LoadingText, "kept");
-}
-
-TEST(NextTextField, SplitsAtSlashesAndStopsAtTheEnd) {
+  // A field may be empty; the last one needs no '/', and the end is never passed.
   const char record[] = "one//three";
   const char* position = record;
   EXPECT_EQ(NextTextField(position), "one");
