@@ -172,7 +172,10 @@ TEST(Controls, StreamBuildsTheFormAndTakesOverItsWindows) {
   EXPECT_EQ(Application->MainForm, f);
   EXPECT_EQ(f->GraphicChildren.Count, 3);
   EXPECT_EQ(f->WindowedChildren.Count, 5);
-  // A dialog centred on the screen, without a system menu.
+  // A dialog centred on the screen, without a system menu, sized from its client size.
+  const NONCLIENTMETRICSA& m = Application->NonClientMetrics;
+  EXPECT_EQ(f->Width, 402 + 2 * m.iBorderWidth);
+  EXPECT_EQ(f->Height, 229 + m.iCaptionHeight + 4 * m.iBorderWidth);
   RECT r;
   GetWindowRect(f->Handle, &r);
   EXPECT_EQ(r.left, (GetSystemMetrics(SM_CXSCREEN) - f->Width) / 2);
