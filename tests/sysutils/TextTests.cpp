@@ -1,5 +1,4 @@
-// Text, number and format helpers, the error hooks and the exception boundary;
-// all Win32-free.
+// Text, number and format helpers, the error hooks and the exception boundary (Win32-free).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -131,8 +130,7 @@ TEST_F(Hooks, UncaughtExceptionsEndWithTheFinalReport) {
   StartSysUtils();
 }
 
-TEST(ExceptionBoundary, FirstStashedExceptionIsRaisedOnce) {
-  BoxCapture boxes;
+TEST_F(Hooks, FirstStashedExceptionIsRaisedOnce) {
   RaisePendingException();  // nothing pending: no effect
   for (const char* text : {"first", "second"}) {
     try {
