@@ -92,7 +92,7 @@ TEST(HeaderRules, ContentLengthAndDateTexts) {
   }
 
   THttpDate d{};
-  EXPECT_TRUE(ParseHttpDate("Tue, 05 Mar 2024 14:30:16 GMT", d));  // its values: the download's freshness check
+  EXPECT_TRUE(ParseHttpDate("Tue, 05 Mar 2024 14:30:16 GMT", d));  // the fields: the download test's freshness rows
   EXPECT_TRUE(ParseHttpDate("Thu, 29 Feb 2024 00:00:00 GMT", d));
   for (const char* bad : {"garbage!!", "", "Tue, 05 Mar 2024 14:30:16 UTC", "Tue, 5 Mar 2024 14:30:16 GMT",
                           "Tue, 05 Mrz 2024 14:30:16 GMT", "Xyz, 05 Mar 2024 14:30:16 GMT",
