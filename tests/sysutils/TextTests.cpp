@@ -1,10 +1,8 @@
-// Text, number and format helpers, the exception family, the error hooks and
-// the exception boundary; all Win32-free.
+// Text, number and format helpers, the error hooks and the exception boundary (Win32-free).
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <climits>
-#include <cstring>
 #include <stdexcept>
 
 #include "BoxCapture.h"
@@ -13,7 +11,7 @@
 using namespace formkit;
 using fktest::BoxCapture;
 
-TEST(Text, NumbersToText) {
+TEST(Text, Numbers) {
   for (std::int64_t p = 1; p <= 1000000000; p *= 10)
     for (std::int64_t x : {p, std::min<std::int64_t>(p * 10 - 1, INT32_MAX), -p, 1 - p * 10})
       if (x >= INT32_MIN) {
@@ -21,22 +19,16 @@ TEST(Text, NumbersToText) {
       }
   EXPECT_EQ(IntToText(INT32_MIN), "-2147483648");
   EXPECT_EQ(IntToHexText(0), "0");
-  EXPECT_EQ(IntToHexText(0xFFFFFFFFu), "FFFFFFFF");
-}
-
-TEST(Text, TextToIntAcceptsItsSyntaxOnly) {
   const struct {
     const char* text;
-    std::int32_t value;
+    std::int32_t value;  // 9: refused
   } cases[] = {{"  42", 42}, {"42 ", 9}, {"", 9}, {"+17", 17}, {"$1f", 31}, {"X10", 16}, {"2147483648", 9},
                {"-2147483648", INT32_MIN}, {"-2147483649", 9}, {"$FFFFFFFF", -1}, {"$000000001", 1},
                {"$100000000", 9}, {"0x", 9}, {"-", 9}, {"\t1", 9}, {"-$10", -16}, {"99999999999999999999", 9}};
   for (const auto& c : cases) EXPECT_EQ(TextToIntDef(c.text, 9), c.value) << c.text;
 }
 
-TEST(Text, PartsAndPositions) {
-  EXPECT_EQ(CharPos(':', "gateway:81"), 8);
-  EXPECT_EQ(LastCharOfSet("\\", std::string("ab\0cd", 5)), 3);  // a zero byte stops the scan
+TEST(Text, PartsNamesAndFormats) {
   const struct {
     const char *path, *folder, *name;
   } parts[] = {{"C:\\Program Files\\update.exe", "C:\\Program Files\\", "update.exe"},
@@ -45,34 +37,27 @@ TEST(Text, PartsAndPositions) {
     EXPECT_EQ(FolderPart(p.path), p.folder) << p.path;
     EXPECT_EQ(FileNamePart(p.path), p.name) << p.path;
   }
+  EXPECT_EQ(LastCharOfSet("\\", std::string("ab\0cd", 5)), 3);  // a zero byte stops the scan
   EXPECT_EQ(TrimBlanks(std::string("\0 a b\t\0", 7)), "a b");
-  EXPECT_EQ(UpperAscii("http://a\xE9z"), "HTTP://A\xE9Z");
-  EXPECT_GT(CompareCStr("ab\xE9", "abc"), 0);  // unsigned bytes
-  char buffer[8];
-  std::memset(buffer, 'x', sizeof buffer);
-  CopyCStrMax(buffer, "abcdefghij", 5);
-  EXPECT_STREQ(buffer, "abcde");
   static const char* const kNames[] = {"Left", "Caption", "Top", "Caption"};
   EXPECT_EQ(IndexOfName("Caption", kNames), 3);  // scanned from the top
   EXPECT_EQ(IndexOfName("caption", kNames), -1);
   EXPECT_EQ(ShortStringText(MakeShortString(std::string(300, 'q'))), std::string(255, 'q'));
-}
 
-TEST(Text, FormatDirectives) {
   const std::string a = "boom", b = "Classes.cpp";
-  const ShortString sh = MakeShortString("sh");
+  const ShortString sh = MakeShortString("sh");  // arguments refer to their values
   const struct {
     const char* format;
     std::vector<TFormatArg> args;
     const char* result;
-  } cases[] = {
+  } formats[] = {
       {"%s in %s (%d) at %x", {a, b, 42, 0xABC}, "boom in Classes.cpp (42) at ABC"},
       {"100%%", {1}, "100%"}, {"100%%", {}, "100%%"}, {"%1:s %0:s", {"a", "b"}, "b a"}, {"%.3d", {-7}, "0-7"},
       {"[%d][%s]", {"text", "next"}, "[][next]"},  // a type mismatch uses up the argument
-      {"%s%s", {'c', sh}, "csh"}, {"end%", {1}, "end"}, {"%d %d %d", {1}, "1  "}, {"%5:", {1}, ""},
-      {"%.9s", {1}, "9s"},
+      {"%s%s", {'c', sh}, "csh"}, {"end%", {1}, "end"}, {"%d %d %d", {1}, "1  "},
+      {"%5:", {1}, ""}, {"%.9s", {1}, "9s"},
   };
-  for (const auto& c : cases) EXPECT_EQ(FormatText(c.format, c.args), c.result) << c.format;
+  for (const auto& f : formats) EXPECT_EQ(FormatText(f.format, f.args), f.result) << f.format;
 }
 
 namespace {
@@ -81,6 +66,7 @@ struct HaltSignal {
   int code;
 };
 
+// The error hooks in place, and the program's end turned into HaltSignal.
 class Hooks : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -102,16 +88,6 @@ class Hooks : public ::testing::Test {
     }
     return -1;
   }
-  template <class E>
-  static int Uncaught(const E& error, std::uint32_t address) {
-    return HaltCode([&] {
-      try {
-        throw error;
-      } catch (...) {
-        UncaughtException(std::current_exception(), address);
-      }
-    });
-  }
   BoxCapture boxes_;
   ExitFunc previousExit_ = nullptr;
 };
@@ -121,35 +97,32 @@ class Hooks : public ::testing::Test {
 TEST_F(Hooks, ErrorsShowTheirTextWhenCreated) {
   ErrorBox("PathBtn", 9999);
   Exception formatted("Error %d at %x", {3, 0xFF});
-  try {
-    CheckInOut(false);
-  } catch (const Exception& e) {
-    EXPECT_EQ(e.Message.rfind("Error 0 at ", 0), 0u) << e.Message;
-  }
-  try {
-    FK_ASSERT(1 == 2, "broken");
-  } catch (const EAssertionFailed& e) {
-    EXPECT_NE(e.Message.find("broken in "), std::string::npos) << e.Message;
-    EXPECT_NE(e.Message.find("TextTests.cpp ("), std::string::npos) << e.Message;
-  }
+  EXPECT_THROW(CheckInOut(false), Exception);
+  EXPECT_THROW(FK_ASSERT(1 == 2, "broken"), EAssertionFailed);
   const auto& b = BoxCapture::Boxes();
   ASSERT_EQ(b.size(), 4u);
   EXPECT_EQ(b[0].Text, "PathBtn 9999");
   EXPECT_EQ(b[0].Style, kErrorBoxStyle);
   EXPECT_EQ(b[1].Text, "Error 3 at FF");
+  EXPECT_EQ(b[2].Text.rfind("Error 0 at ", 0), 0u) << b[2].Text;
+  EXPECT_NE(b[3].Text.find("broken in "), std::string::npos) << b[3].Text;
+  EXPECT_NE(b[3].Text.find("TextTests.cpp ("), std::string::npos) << b[3].Text;
 }
 
 TEST_F(Hooks, UncaughtExceptionsEndWithTheFinalReport) {
+  const auto ours = std::make_exception_ptr(Exception(std::string("Disk full")));
+  const auto empty = std::make_exception_ptr(Exception(std::string()));
+  const auto foreign = std::make_exception_ptr(std::runtime_error("not ours"));
   const auto& b = BoxCapture::Boxes();
-  EXPECT_EQ(Uncaught(Exception(std::string("Disk full")), 0x1230), 217);
+  EXPECT_EQ(HaltCode([&] { UncaughtException(ours, 0x1230); }), 217);
   ASSERT_EQ(b.size(), 2u);  // the hook's box, then the final report
   EXPECT_EQ(b[0].Text, "Disk full");
   EXPECT_EQ(b[0].Style, kUncaughtBoxStyle);
   EXPECT_EQ(b[1].Text, "Runtime error 217 at 00001230");
   EXPECT_EQ(b[1].Caption, "Error");
-  EXPECT_EQ(Uncaught(Exception(std::string()), 0xBEEF), 230);
+  EXPECT_EQ(HaltCode([&] { UncaughtException(empty, 0xBEEF); }), 230);
   EXPECT_EQ(b.size(), 1u);
-  EXPECT_EQ(Uncaught(std::runtime_error("not ours"), 0x10), 217);
+  EXPECT_EQ(HaltCode([&] { UncaughtException(foreign, 0x10); }), 217);
   EXPECT_EQ(b.size(), 1u);
   EXPECT_EQ(RuntimeErrorText(5, 0xDEADBEEF), "Runtime error   5 at DEADBEEF");
   FinishSysUtils();  // outside the hooks' span errors stop directly, never with 0
@@ -157,8 +130,7 @@ TEST_F(Hooks, UncaughtExceptionsEndWithTheFinalReport) {
   StartSysUtils();
 }
 
-TEST(ExceptionBoundary, FirstStashedExceptionIsRaisedOnce) {
-  BoxCapture boxes;
+TEST_F(Hooks, FirstStashedExceptionIsRaisedOnce) {
   RaisePendingException();  // nothing pending: no effect
   for (const char* text : {"first", "second"}) {
     try {
