@@ -297,6 +297,16 @@ void TUpdateForm::OkBtnClick(formkit::TObject*) {
   if (close) CloseRequested = true;
 }
 
+namespace {
+
+// Fetches url into downloadDir; the result names only the file asked for.
+std::string FetchAsked(const std::string& url, const std::string& downloadDir, const std::string& name,
+                       std::int32_t& size, const TCopyCheck& check = {}) {
+  return AskedFileOnly(DownloadFile(url, downloadDir, size, check), url, downloadDir, name);
+}
+
+}  // namespace
+
 std::string TUpdateForm::TDescription::Get(const std::string& section, const std::string& key,
                                            const std::string& fallback) const {
   return kSignedSets && Signed ? Text.Get(section, key, fallback) : ReadSetting(Path, section, key, fallback);
@@ -308,7 +318,8 @@ std::string TUpdateForm::TDescription::Get(const std::string& section, const std
 bool TUpdateForm::EnsureCurrentFile(const std::string& name, const std::string& downloadDir,
                                     const TDescription& description, std::string& currentFile) {
   if (currentFile.empty()) return true;
-  if (kSignedSets && description.Signed) return EnsureHashedFile(UpdateBaseUrl + name, name, downloadDir, description, currentFile);
+  if (kSignedSets && description.Signed)
+    return EnsureHashedFile(UpdateBaseUrl + name, name, downloadDir, description, currentFile);
   currentFile = downloadDir + name;
   const std::int32_t expectedDate = formkit::TextToIntDef(description.Get("FileDate", name, "0"), 0);
   const std::int32_t expectedSize = formkit::TextToIntDef(description.Get("FileSize", name, "0"), 0);
@@ -320,8 +331,7 @@ bool TUpdateForm::EnsureCurrentFile(const std::string& name, const std::string& 
     return static_cast<std::int32_t>(size) == expectedSize ? std::string() : badSize;
   };
   std::int32_t size = 0;
-  currentFile = AskedFileOnly(DownloadFile(UpdateBaseUrl + name, downloadDir, size, sizeCheck),
-                              UpdateBaseUrl + name, downloadDir, name);
+  currentFile = FetchAsked(UpdateBaseUrl + name, downloadDir, name, size, sizeCheck);
   if (Cancelled()) return false;
   if (size != expectedSize) {
     LastDownloadError = badSize;
@@ -375,9 +385,7 @@ bool TUpdateForm::FetchSignedDescription(const std::string& downloadDir, std::in
 
   std::int32_t sigSize = 0;
   std::string signature;
-  const bool haveSignature =
-      !AskedFileOnly(DownloadFile(url + ".sig", downloadDir, sigSize), url + ".sig", downloadDir, "update.ini.sig")
-           .empty() &&
+  const bool haveSignature = !FetchAsked(url + ".sig", downloadDir, "update.ini.sig", sigSize).empty() &&
                              ReadSmallFile(path + ".sig", kMaxSignatureBytes, signature);
   if (Cancelled()) return false;
   if (!haveSignature) {
@@ -394,7 +402,7 @@ bool TUpdateForm::FetchSignedDescription(const std::string& downloadDir, std::in
                   : "Bad signature for " + url + " (too large)";
     return refusal;
   };
-  currentFile = AskedFileOnly(DownloadFile(url, downloadDir, size, descriptionCheck), url, downloadDir, "update.ini");
+  currentFile = FetchAsked(url, downloadDir, "update.ini", size, descriptionCheck);
   if (Cancelled()) return false;
   if (!refusal.empty()) return false;
   if (size == 0 || currentFile.empty()) return true;  // not fetched: the plain connection message
@@ -426,7 +434,7 @@ bool TUpdateForm::EnsureHashedFile(const std::string& url, const std::string& na
   const TCopyCheck hashCheck = [&](const std::string& tempPath, std::uint32_t) {
     return HashOfFileIs(tempPath, digest, url);
   };
-  currentFile = AskedFileOnly(DownloadFile(url, downloadDir, size, hashCheck), url, downloadDir, name);
+  currentFile = FetchAsked(url, downloadDir, name, size, hashCheck);
   if (Cancelled()) return false;
   // A copy with the server's size and date is not fetched again; it must
   // still have the hash.
@@ -476,8 +484,7 @@ bool TUpdateForm::RunUpdate() {
   description.Path = downloadDir + "update.ini";
   std::string currentFile;
   if (!kSignedSets) {
-    currentFile = AskedFileOnly(DownloadFile(UpdateBaseUrl + "update.ini", downloadDir, size),
-                                UpdateBaseUrl + "update.ini", downloadDir, "update.ini");
+    currentFile = FetchAsked(UpdateBaseUrl + "update.ini", downloadDir, "update.ini", size);
   } else if (!FetchSignedDescription(downloadDir, size, description, currentFile)) {
     if (Cancelled()) return true;
     ErrorBox(ConnectFailureText(ConnectErrorText, LastDownloadError), -1);
@@ -500,8 +507,7 @@ bool TUpdateForm::RunUpdate() {
     if (!EnsureHashedFile(downloadAddress + "UPDATE.NFO", "UPDATE.NFO", downloadDir, description, currentFile))
       return true;
   } else if (!currentFile.empty()) {
-    currentFile = AskedFileOnly(DownloadFile(downloadAddress + "UPDATE.NFO", downloadDir, size),
-                                downloadAddress + "UPDATE.NFO", downloadDir, "UPDATE.NFO");
+    currentFile = FetchAsked(downloadAddress + "UPDATE.NFO", downloadDir, "UPDATE.NFO", size);
     if (Cancelled()) return true;
     if (size == 0 || currentFile.empty()) {
       LastDownloadError = downloadAddress + "UPDATE.NFO";
@@ -518,9 +524,9 @@ bool TUpdateForm::RunUpdate() {
   // through a handle that keeps writers out until it is loaded.
   const std::string libraryPath = downloadDir + "update2.dll";
   const bool hashAgain = kSignedSets && description.Signed;
-  formkit::TScopedFile lock(hashAgain ? CreateFileA(libraryPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                         FILE_ATTRIBUTE_NORMAL, nullptr)
-                           : INVALID_HANDLE_VALUE);
+  formkit::TScopedFile lock(hashAgain ? CreateFileA(libraryPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)
+                                      : INVALID_HANDLE_VALUE);
   if (hashAgain) {
     std::string digest, actual;
     if (!lock || !ExpectedSha256(description.Text, "update2.dll", digest) ||
