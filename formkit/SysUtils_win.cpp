@@ -93,16 +93,24 @@ std::string FullPathOf(const std::string& path) {
   return std::string(buffer, n);
 }
 
+bool LocalDosDateTime(const FILETIME& utc, DosDateTime& value) {
+  FILETIME local;
+  SYSTEMTIME fields;
+  WORD date = 0, time = 0;
+  if (!FileTimeToLocalFileTime(&utc, &local) || !FileTimeToSystemTime(&local, &fields) || fields.wYear < 1980 ||
+      fields.wYear > 2107 || !FileTimeToDosDateTime(&local, &date, &time))
+    return false;
+  value = static_cast<DosDateTime>((static_cast<std::uint32_t>(date) << 16) | time);
+  return true;
+}
+
 DosDateTime FileDosDateTime(const std::string& path) {
   WIN32_FIND_DATAA data;
   if (!TScopedFind(FindFirstFileA(path.c_str(), &data))) return -1;
   if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return -1;
   LastFileSize = static_cast<std::int32_t>(data.nFileSizeLow);
-  FILETIME local;
-  FileTimeToLocalFileTime(&data.ftLastWriteTime, &local);
-  WORD date = 0, time = 0;
-  if (!FileTimeToDosDateTime(&local, &date, &time)) return -1;
-  return static_cast<DosDateTime>((static_cast<std::uint32_t>(date) << 16) | time);
+  DosDateTime value = -1;
+  return LocalDosDateTime(data.ftLastWriteTime, value) ? value : -1;
 }
 
 DWORD SetFileDosDateTime(const std::string& path, DosDateTime value) {

@@ -29,6 +29,8 @@ std::int32_t FileHandleWrite(THandle handle, const void* buffer, std::int32_t co
 bool PathExists(const std::string& pathOrPattern);
 bool FolderExists(const std::string& path);
 std::string FullPathOf(const std::string& path);
+// A UTC file time as a local DosDateTime; false outside the DOS range (1980 to 2107).
+bool LocalDosDateTime(const FILETIME& utc, DosDateTime& value);
 DosDateTime FileDosDateTime(const std::string& path);
 DWORD SetFileDosDateTime(const std::string& path, DosDateTime value);
 bool SelectDirectory(HWND owner, const std::string& title, std::string& path);

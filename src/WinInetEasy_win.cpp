@@ -141,14 +141,9 @@ formkit::DosDateTime RemoteDate(HINTERNET request) {
   st.wHour = static_cast<WORD>(d.Hour);
   st.wMinute = static_cast<WORD>(d.Minute);
   st.wSecond = static_cast<WORD>(d.Second);
-  FILETIME utc, local;
-  if (!SystemTimeToFileTime(&st, &utc)) return 0;
-  FileTimeToLocalFileTime(&utc, &local);
-  SYSTEMTIME localSt;
-  if (!FileTimeToSystemTime(&local, &localSt) || localSt.wYear < 1980 || localSt.wYear > 2107) return 0;
-  WORD date = 0, time = 0;
-  if (!FileTimeToDosDateTime(&local, &date, &time)) return 0;
-  return static_cast<formkit::DosDateTime>((static_cast<std::uint32_t>(date) << 16) | time);
+  FILETIME utc;
+  formkit::DosDateTime value = 0;
+  return SystemTimeToFileTime(&st, &utc) && formkit::LocalDosDateTime(utc, value) ? value : 0;
 }
 
 // Any Transfer-Encoding. Chunks answer only HTTP/1.1 requests, and WinInet
