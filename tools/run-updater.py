@@ -17,7 +17,8 @@ sys.path.insert(0, os.path.join(ROOT, "server"))
 import sampleset  # noqa: E402
 
 WINE = os.environ.get("FK_WINE", "/usr/lib/wine/wine")
-BUILD = os.path.join(ROOT, "build", "i686-test")
+# The build tools/run-updater chose: the shipped i686 one where 32-bit programs run.
+BUILD = os.environ.get("FK_BUILD_DIR", os.path.join(ROOT, "build", "i686-test"))
 DEMO = os.path.join(ROOT, "build", "demo")
 UPDATE_EXE = os.path.join(BUILD, "src", "update.exe")
 UPDATE_SIGNED_EXE = os.path.join(BUILD, "src", "update_signed.exe")
