@@ -162,6 +162,8 @@ TEST_F(Download, TheLocalCopyUnderEveryServerBehaviour) {
   } rows[] = {
       {"{}", false, 0, After::Kept, "URL too long " + longUrl, Stop::None, longUrl},
       {"{}", true, kMarch2009, After::Kept, ""},  // current: kept, though it differs
+      {R"({"date_form": "rfc850"})", true, kMarch2009, After::Kept, ""},  // HTTP's other date forms
+      {R"({"date_form": "asctime"})", true, kMarch2009, After::Kept, ""},
       {"{}", false, kMarch2009, After::Served, ""},
       {"{}", true, 0, After::Served, ""},
       // Without a usable date or length every call fetches.
