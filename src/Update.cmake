@@ -35,7 +35,8 @@ endif()
 # module with the public key from key_include_dir/UpdateKey.h. Without a key
 # the verifying code is compiled out.
 function(update_add_frm target key_dir)
-  add_library(${target} STATIC ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/UpdateFrm.cpp ${ARGN})
+  add_library(${target} STATIC ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/UpdateFrm.cpp
+              ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/LibraryImage.cpp ${ARGN})
   target_include_directories(${target} PUBLIC ${CMAKE_CURRENT_FUNCTION_LIST_DIR}
                              PRIVATE ${CMAKE_CURRENT_BINARY_DIR} ${key_dir})
   target_compile_options(${target} PRIVATE ${FK_WARNINGS})

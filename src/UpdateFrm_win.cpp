@@ -6,6 +6,7 @@
 #include <cstring>
 #include <exception>
 
+#include "LibraryImage.h"
 #include "ScopedWin.h"
 #include "UpdateKey.h"
 #include "UpdateSign_win.h"
@@ -299,6 +300,17 @@ void TUpdateForm::OkBtnClick(formkit::TObject*) {
 
 namespace {
 
+// The first bytes of a file, up to maxBytes; empty when it cannot be read.
+std::string FileHead(const std::string& path, std::size_t maxBytes) {
+  formkit::TScopedFile file(
+      CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  std::string head(maxBytes, '\0');
+  DWORD count = 0;
+  if (!file || !ReadFile(file.Get(), &head[0], static_cast<DWORD>(maxBytes), &count, nullptr)) count = 0;
+  head.resize(count);
+  return head;
+}
+
 // Fetches url into downloadDir; the result names only the file asked for.
 std::string FetchAsked(const std::string& url, const std::string& downloadDir, const std::string& name,
                        std::int32_t& size, const TCopyCheck& check = {}) {
@@ -312,9 +324,10 @@ std::string TUpdateForm::TDescription::Get(const std::string& section, const std
   return kSignedSets && Signed ? Text.Get(section, key, fallback) : ReadSetting(Path, section, key, fallback);
 }
 
-// Makes sure downloadDir holds the current copy of name; on failure empties
-// currentFile and leaves the reason in LastDownloadError. A copy of another
-// size never replaces the one in place.
+// Makes sure downloadDir holds the current copy of the library name; on
+// failure empties currentFile and leaves the reason in LastDownloadError. A
+// copy of another size, or no DLL for this processor, never replaces the one
+// in place.
 bool TUpdateForm::EnsureCurrentFile(const std::string& name, const std::string& downloadDir,
                                     const TDescription& description, std::string& currentFile) {
   if (currentFile.empty()) return true;
@@ -327,14 +340,17 @@ bool TUpdateForm::EnsureCurrentFile(const std::string& name, const std::string& 
   // A missing file has no size, whatever an earlier call left in LastFileSize.
   if (localDate != -1 && localDate == expectedDate && formkit::LastFileSize == expectedSize) return true;
   const std::string badSize = "Bad size for " + UpdateBaseUrl + name;
-  const TCopyCheck sizeCheck = [&](const std::string&, std::uint32_t size) {
-    return static_cast<std::int32_t>(size) == expectedSize ? std::string() : badSize;
+  std::string notLibrary;
+  const TCopyCheck copyCheck = [&](const std::string& tempPath, std::uint32_t size) {
+    if (static_cast<std::int32_t>(size) != expectedSize) return badSize;
+    notLibrary = LibraryImageFault(FileHead(tempPath, kLibraryHeadBytes), size, kProgramMachine);
+    return notLibrary.empty() ? std::string() : "Bad library for " + UpdateBaseUrl + name + " (" + notLibrary + ")";
   };
   std::int32_t size = 0;
-  currentFile = FetchAsked(UpdateBaseUrl + name, downloadDir, name, size, sizeCheck);
+  currentFile = FetchAsked(UpdateBaseUrl + name, downloadDir, name, size, copyCheck);
   if (Cancelled()) return false;
   if (size != expectedSize) {
-    LastDownloadError = badSize;
+    if (notLibrary.empty()) LastDownloadError = badSize;
     currentFile.clear();
   }
   return true;

@@ -6,6 +6,7 @@
 #include <string>
 #include <utility>
 
+#include "LibraryImage.h"
 #include "UpdateFrm.h"
 
 namespace {
@@ -94,6 +95,50 @@ TEST(UpdateRunRules, OnlyTheFileAskedForIsTaken) {
   EXPECT_EQ(AskedFileOnly("D:\\Data\\UPDATE.NFO", "D:\\Data\\UPDATE.NFO ", dir, "UPDATE.NFO"), "D:\\Data\\UPDATE.NFO");
   EXPECT_EQ(AskedFileOnly(dir + "UPDATE.NFO", "D:\\Data\\UPDATE.NFO", dir, "UPDATE.NFO"), "");
   EXPECT_EQ(AskedFileOnly("", "http://h/update.ini", dir, "update.ini"), "");
+}
+
+// A DLL of 0x400 bytes for machine: headers at 0x40, one section's data at 0x200.
+std::string SmallDll(std::uint16_t machine, std::uint16_t magic, std::uint16_t flags = 0x2102) {
+  std::string image(0x400, '\0');
+  auto put = [&image](std::size_t at, std::uint32_t value, int count) {
+    for (int i = 0; i < count; ++i) image[at + i] = static_cast<char>(value >> 8 * i);
+  };
+  const std::uint16_t optionalSize = magic == 0x20B ? 240 : 224;
+  image.replace(0, 2, "MZ");
+  put(0x3C, 0x40, 4);
+  image.replace(0x40, 4, std::string("PE\0\0", 4));
+  put(0x44, machine, 2), put(0x46, 1, 2), put(0x54, optionalSize, 2), put(0x56, flags, 2), put(0x58, magic, 2);
+  put(0x58 + optionalSize + 16, 0x200, 4), put(0x58 + optionalSize + 20, 0x200, 4);  // raw size and start
+  return image;
+}
+
+TEST(LibraryImage, OnlyADllForThisProcessorWithItsSectionsInsideTheFile) {
+  const std::string dll = SmallDll(kMachineI386, 0x10B), dll64 = SmallDll(kMachineAmd64, 0x20B);
+  std::string garbage(0x400, '\0');
+  for (std::size_t i = 0; i < garbage.size(); ++i) garbage[i] = static_cast<char>(i * 2654435761u >> 13);
+  const struct {
+    std::string head;
+    std::uint64_t size;  // 0: the head's
+    std::uint16_t machine;
+    const char* fault;
+  } rows[] = {
+      {dll, 0, kMachineI386, ""},
+      {dll64, 0, kMachineAmd64, ""},
+      {dll, 1 << 20, kMachineI386, ""},  // only the head was read
+      {dll64, 0, kMachineI386, "built for another processor"},
+      {dll, 0, kMachineAmd64, "built for another processor"},
+      {"", 0, kMachineI386, "empty file"},
+      {garbage, 0, kMachineI386, "no MZ header"},
+      {"MZ" + garbage.substr(2), 0, kMachineI386, "no PE header"},
+      {dll.substr(0, 0x300), 0, kMachineI386, "truncated"},
+      {dll.substr(0, 0x100), 0, kMachineI386, "no section table"},
+      {dll.substr(0, 0x43), 0, kMachineI386, "no PE header"},
+      {SmallDll(kMachineI386, 0x10B, 0x0102), 0, kMachineI386, "not a DLL"},
+      {SmallDll(kMachineI386, 0x20B), 0, kMachineI386, "no optional header for its processor"},
+  };
+  for (const auto& row : rows)
+    EXPECT_EQ(LibraryImageFault(row.head, row.size != 0 ? row.size : row.head.size(), row.machine), row.fault)
+        << &row - rows;
 }
 
 }  // namespace
