@@ -81,11 +81,15 @@ if(WIN32)
     update_add_program(update_signed updatefrm_signed)
   endif()
 
-  # Stand-in installer libraries: one that records what it receives, one
-  # without MakeUpdate. The 32-bit export must carry the bare name.
+  # Stand-in installer libraries: one that records what it receives, the
+  # same importing a helper that lies beside it, one without MakeUpdate. The
+  # 32-bit exports must carry the bare names.
   add_library(update2 SHARED ${CMAKE_CURRENT_LIST_DIR}/testlib/MakeUpdate.cpp)
+  add_library(update2_helped SHARED ${CMAKE_CURRENT_LIST_DIR}/testlib/MakeUpdate.cpp)
   add_library(update2_nomake SHARED ${CMAKE_CURRENT_LIST_DIR}/testlib/NoMakeUpdate.cpp)
-  foreach(lib update2 update2_nomake)
+  target_compile_definitions(update2_helped PRIVATE UPDATE2_IMPORTS_HELPER)
+  target_link_libraries(update2_helped PRIVATE update2_nomake)
+  foreach(lib update2 update2_helped update2_nomake)
     set_target_properties(${lib} PROPERTIES PREFIX "" OUTPUT_NAME ${lib} RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/testlib)
     target_compile_options(${lib} PRIVATE ${FK_WARNINGS})
     if(CMAKE_SIZEOF_VOID_P EQUAL 4)

@@ -129,6 +129,35 @@ bool FolderNotWritable(const std::string& folder) {
   return true;
 }
 
+namespace {
+// Looked up at run time, so a Windows without it still starts.
+using TSetDefaultDllDirectories = BOOL(WINAPI*)(DWORD);
+TSetDefaultDllDirectories SetDefaultDllDirectoriesFunc() {
+  return reinterpret_cast<TSetDefaultDllDirectories>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetDefaultDllDirectories")));
+}
+
+// update2.dll by its full path; its own imports come from its folder first.
+HMODULE LoadInstallerLibrary(const std::string& path) {
+  const DWORD flags = SetDefaultDllDirectoriesFunc() != nullptr
+                          ? LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS
+                          : LOAD_WITH_ALTERED_SEARCH_PATH;
+  return LoadLibraryExA(path.c_str(), nullptr, flags);
+}
+
+// The installer finds libraries by bare name as it did when Download was the
+// program's folder: the program's folder, Download, the system folders.
+void InstallerDllSearch(const std::string& downloadDir) {
+  if (auto setDefault = SetDefaultDllDirectoriesFunc()) setDefault(LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
+  SetDllDirectoryA(downloadDir.c_str());
+}
+}  // namespace
+
+void RestrictDllSearch() {
+  if (auto setDefault = SetDefaultDllDirectoriesFunc()) setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32);
+  SetDllDirectoryA("");  // and the current folder leaves the classic search order
+}
+
 // ---------------------------------------------------------------- the dialog
 
 namespace {
@@ -552,7 +581,7 @@ bool TUpdateForm::RunUpdate() {
     }
   }
   // The copy that was just checked, not whatever the search path finds first.
-  formkit::TScopedModule library(LoadLibraryA(libraryPath.c_str()));
+  formkit::TScopedModule library(LoadInstallerLibrary(libraryPath));
   using TMakeUpdate = void(__stdcall*)(formkit::ShortString*, formkit::ShortString*, formkit::ShortString*,
                                        formkit::ShortString*, formkit::ShortString*);
   auto makeUpdate = library ? reinterpret_cast<TMakeUpdate>(
@@ -571,6 +600,8 @@ bool TUpdateForm::RunUpdate() {
   formkit::ShortString client = ClientCode();
   formkit::ShortString address = formkit::MakeShortString(downloadAddress);
   formkit::ShortString proxy = formkit::MakeShortString(ProxySetting);
-  makeUpdate(&installDir, &client, &address, const_cast<formkit::ShortString*>(LanguageCode(LanguageIndex)), &proxy);
+  InstallerDllSearch(downloadDir);
+  makeUpdate(&installDir, &client, &address, LanguageCode(LanguageIndex), &proxy);
+  RestrictDllSearch();
   return true;
 }

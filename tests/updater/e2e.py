@@ -311,17 +311,20 @@ def browse(s):
 # ============================================================== the run
 
 def full_run(s):
-    s.serve()
+    # The installer's helpers lie in Download: one it imports, one it loads by
+    # bare name. The program itself loads none from there (PlantLoaded).
+    s.serve(library=os.path.join(os.path.dirname(TESTLIB), "update2_helped.dll"))
     # defLangue without texts of its own: the locale's code and the English texts.
     folder = s.install(settings={"Protect": {"Proxy": " " + s.proxy() + " "}, "Prefs": {"defLangue": "NL"}})
-    # The copy runs from Download: a library lying there is not loaded by bare name.
     download = os.path.join(folder, "Download")
     os.makedirs(download)
-    shutil.copyfile(TESTLIB_NOMAKE, os.path.join(download, "plant-probe.dll"))
+    for name in ("update2_nomake.dll", "plant-probe.dll"):
+        shutil.copyfile(TESTLIB_NOMAKE, os.path.join(download, name))
     check_equal(s.run_to_end(folder), {
         "InstallDir": win(folder) + "\\", "ClientCode": "QLN1", "DownloadAddress": "http://127.0.0.1/quillon/data/",
         "LanguageCode": "GD",  # the English locale's last entry, although the dialog shows EN's texts
         "ProxySetting": str(s.port), "CurrentFolder": win(download), "DialogVisible": "0", "PlantLoaded": "0",
+        "BareNameLoaded": "1", "ImportedHelper": "42",
     }, "MakeUpdate arguments")
     check(os.path.isfile(os.path.join(download, "update.exe")), "update.exe copied to Download")
     check_equal(s.requests(), ["/quillon/loader/update.ini", LIBRARY, "/quillon/data/UPDATE.NFO"], "requests")
