@@ -48,6 +48,16 @@ constexpr DWORD kFillMs = 50;
 constexpr DWORD kThreadStopWaitMs = 200;
 
 InternetOpenFunc openFunc = nullptr;
+FlushFileFunc flushFunc = nullptr;
+
+// The copy's data and date on disk before the rename makes it the target:
+// after a power cut the rename could survive without them, leaving a file
+// that looks current and is not the copy.
+bool FlushToDisk(const std::string& path) {
+  formkit::TScopedFile file(
+      CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  return file && (flushFunc ? flushFunc : FlushFileBuffers)(file.Get()) != FALSE;
+}
 
 // Closes its handle on every way out; Close() reports the result where it
 // counts. Either thread may close it: the exchange lets only one of them.
@@ -325,6 +335,12 @@ InternetOpenFunc SetInternetOpenFunc(InternetOpenFunc f) {
   return previous;
 }
 
+FlushFileFunc SetFlushFileFunc(FlushFileFunc f) {
+  FlushFileFunc previous = flushFunc ? flushFunc : FlushFileBuffers;
+  flushFunc = f;
+  return previous;
+}
+
 bool OpenInternetSession() {
   if (InternetSession) return true;
   char path[MAX_PATH + 1] = {};
@@ -504,6 +520,10 @@ std::string DownloadFile(const std::string& url, const std::string& folder, std:
   }
 
   if (remoteDate != 0) formkit::SetFileDosDateTime(temp.Path(), remoteDate);
+  if (!FlushToDisk(temp.Path())) {
+    LastDownloadError = "Not written to disk " + target;
+    return std::string();
+  }
   if (!MoveFileExA(temp.Path().c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
     throw formkit::EStreamError(target);
   }
