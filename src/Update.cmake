@@ -39,7 +39,8 @@ function(update_add_frm target key_dir)
               ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/LibraryImage.cpp ${ARGN})
   target_include_directories(${target} PUBLIC ${CMAKE_CURRENT_FUNCTION_LIST_DIR}
                              PRIVATE ${CMAKE_CURRENT_BINARY_DIR} ${key_dir})
-  target_compile_options(${target} PRIVATE ${FK_WARNINGS})
+  # A cast to the type a value already has hides what the code means.
+  target_compile_options(${target} PRIVATE ${FK_WARNINGS} $<$<CXX_COMPILER_ID:GNU>:-Wuseless-cast>)
   target_link_libraries(${target} PUBLIC formkit wininet_easy update_sign)
   if(WIN32)
     target_sources(${target} PRIVATE ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/UpdateFrm_win.cpp
