@@ -144,10 +144,11 @@ bool HeaderText(HINTERNET request, DWORD query, DWORD maxLength, std::string& te
 formkit::DosDateTime RemoteDate(HINTERNET request) {
   std::string text;
   THttpDate d;
+  SYSTEMTIME now;
+  GetSystemTime(&now);  // gives a two-digit year its century
+  if (!HeaderText(request, HTTP_QUERY_LAST_MODIFIED, kDateTextMax, text) || !ParseHttpDate(text, d, now.wYear))
+    return 0;
   SYSTEMTIME st = {};
-  GetSystemTime(&st);
-  if (!HeaderText(request, HTTP_QUERY_LAST_MODIFIED, kDateTextMax, text) || !ParseHttpDate(text, d, st.wYear)) return 0;
-  st = {};
   st.wYear = static_cast<WORD>(d.Year);
   st.wMonth = static_cast<WORD>(d.Month);
   st.wDay = static_cast<WORD>(d.Day);
