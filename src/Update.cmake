@@ -82,15 +82,20 @@ if(WIN32)
     update_add_program(update_signed updatefrm_signed)
   endif()
 
-  # Stand-in installer libraries: one that records what it receives, the
-  # same importing a helper that lies beside it, one without MakeUpdate. The
-  # 32-bit exports must carry the bare names.
+  # Stand-in installer libraries: one that records what it receives, one
+  # without MakeUpdate and, for the tests, the first importing the second,
+  # which then lies beside it (not a Windows DLL: kept out of the shipped
+  # build). The 32-bit exports must carry the bare names.
   add_library(update2 SHARED ${CMAKE_CURRENT_LIST_DIR}/testlib/MakeUpdate.cpp)
-  add_library(update2_helped SHARED ${CMAKE_CURRENT_LIST_DIR}/testlib/MakeUpdate.cpp)
   add_library(update2_nomake SHARED ${CMAKE_CURRENT_LIST_DIR}/testlib/NoMakeUpdate.cpp)
-  target_compile_definitions(update2_helped PRIVATE UPDATE2_IMPORTS_HELPER)
-  target_link_libraries(update2_helped PRIVATE update2_nomake)
-  foreach(lib update2 update2_helped update2_nomake)
+  set(testlibs update2 update2_nomake)
+  if(FK_BUILD_TESTS)
+    add_library(update2_helped SHARED ${CMAKE_CURRENT_LIST_DIR}/testlib/MakeUpdate.cpp)
+    target_compile_definitions(update2_helped PRIVATE UPDATE2_IMPORTS_HELPER)
+    target_link_libraries(update2_helped PRIVATE update2_nomake)
+    list(APPEND testlibs update2_helped)
+  endif()
+  foreach(lib ${testlibs})
     set_target_properties(${lib} PROPERTIES PREFIX "" OUTPUT_NAME ${lib} RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/testlib)
     target_compile_options(${lib} PRIVATE ${FK_WARNINGS})
     if(CMAKE_SIZEOF_VOID_P EQUAL 4)
