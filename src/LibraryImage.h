@@ -2,6 +2,7 @@
 // Win32: it builds natively for the sanitizer tests and the fuzzer.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
