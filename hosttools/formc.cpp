@@ -6,7 +6,7 @@
 //   object Name: TClass          (inherited Name: TClass  -> prefix flag 1;
 //                                 object Name: TClass [3] -> prefix flag 2, position 3)
 //     Left = 357                 integer, smallest tag; int8(..) int16(..) int32(..) force one
-//     Caption = 'It''s'#233'te'    string (tag 06); '' is a quote, #n a byte
+//     Caption = 'It''s'#233'te'    string (tag 06); '' is a quote, #n or #$hex a byte
 //     Title = utf8 'R\u00e9sum'  UTF-8 string (tag 14); \uXXXX, \\ and #n code points
 //     Color = clWhite            identifier (tag 07); ident 'any text' for odd ones
 //     ReadOnly = True            True / False
@@ -19,7 +19,7 @@
 //     object Child: TLabel ... end
 //   end
 //   raw {..}                     at top level: bytes after the root object
-// Comments start with '//' or with '#' not followed by a digit. Paths are
+// Comments start with '//' or with a '#' that starts no character code. Paths are
 // relative to the form file.
 #include <cctype>
 #include <cstdint>
@@ -91,7 +91,7 @@ class Lexer {
       }
       return t;
     }
-    if (c == '#') {  // a digit follows, or SkipBlanks would have taken it as a comment
+    if (c == '#') {  // a code follows, or SkipBlanks would have taken it as a comment
       ++pos_;
       t.Kind = Tok::Hash;
       t.Value = ReadNumber();
@@ -123,13 +123,20 @@ class Lexer {
 
   // True when the next character (no blanks skipped) continues a string expression.
   bool StringContinues() const {
-    return pos_ < text_.size() &&
-           (text_[pos_] == '\'' || (text_[pos_] == '#' && pos_ + 1 < text_.size() && IsDigit(text_[pos_ + 1])));
+    return pos_ < text_.size() && (text_[pos_] == '\'' || CharCodeAt(pos_));
   }
 
  private:
   static bool IsIdentStart(char c) { return std::isalpha(static_cast<unsigned char>(c)) || c == '_'; }
   static bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+  // '#' followed by a decimal or a '$' hexadecimal number.
+  bool CharCodeAt(std::size_t at) const {
+    auto digit = [&](std::size_t i, bool hex) {
+      return i < text_.size() && (hex ? std::isxdigit(static_cast<unsigned char>(text_[i])) != 0 : IsDigit(text_[i]));
+    };
+    return text_[at] == '#' &&
+           (digit(at + 1, false) || (at + 1 < text_.size() && text_[at + 1] == '$' && digit(at + 2, true)));
+  }
 
   long long ReadNumber() {
     int line = line_;
@@ -168,7 +175,7 @@ class Lexer {
         ++pos_;
       } else if (c == ' ' || c == '\t' || c == '\r') {
         ++pos_;
-      } else if ((c == '#' && !(pos_ + 1 < text_.size() && IsDigit(text_[pos_ + 1]))) ||
+      } else if ((c == '#' && !CharCodeAt(pos_)) ||
                  (c == '/' && pos_ + 1 < text_.size() && text_[pos_ + 1] == '/')) {
         while (pos_ < text_.size() && text_[pos_] != '\n') ++pos_;
       } else {

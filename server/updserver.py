@@ -22,6 +22,7 @@ Faults are set per path in ROOT/.faults.json, re-read on every request:
         "cut_after": 1000,                 # full Content-Length, then close after N bytes
         "slow": {"chunk": 8192, "delay": 0.05},   # body in chunks with pauses
         "last_modified": "Tue, 01 Jan 1974 00:00:00 GMT",  # or seconds since 1970
+        "date_form": "rfc850",             # the file's date in HTTP's RFC 850 or asctime form
         "content_length": "-5",            # this Content-Length text instead of the size
         "chunked": 4096,                   # chunked body in chunks of N (cut_after cuts mid-chunk)
         "stall_after": 100,                # N body bytes, then nothing while the client waits
@@ -163,7 +164,9 @@ class Handler(BaseHTTPRequestHandler):
             if not rule.get("no_last_modified"):
                 lm = rule.get("last_modified", st.st_mtime)
                 if isinstance(lm, (int, float)):
-                    lm = email.utils.formatdate(lm, usegmt=True)
+                    t = time.gmtime(lm)
+                    lm = {"rfc850": time.strftime("%A, %d-%b-%y %H:%M:%S GMT", t), "asctime": time.asctime(t)}.get(
+                        rule.get("date_form"), email.utils.formatdate(lm, usegmt=True))
                 self.send_header("Last-Modified", str(lm))
             self.send_header("Connection", "close")
             self.end_headers()

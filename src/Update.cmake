@@ -35,10 +35,12 @@ endif()
 # module with the public key from key_include_dir/UpdateKey.h. Without a key
 # the verifying code is compiled out.
 function(update_add_frm target key_dir)
-  add_library(${target} STATIC ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/UpdateFrm.cpp ${ARGN})
+  add_library(${target} STATIC ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/UpdateFrm.cpp
+              ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/LibraryImage.cpp ${ARGN})
   target_include_directories(${target} PUBLIC ${CMAKE_CURRENT_FUNCTION_LIST_DIR}
                              PRIVATE ${CMAKE_CURRENT_BINARY_DIR} ${key_dir})
-  target_compile_options(${target} PRIVATE ${FK_WARNINGS})
+  # A cast to the type a value already has hides what the code means.
+  target_compile_options(${target} PRIVATE ${FK_WARNINGS} $<$<CXX_COMPILER_ID:GNU>:-Wuseless-cast>)
   target_link_libraries(${target} PUBLIC formkit wininet_easy update_sign)
   if(WIN32)
     target_sources(${target} PRIVATE ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/UpdateFrm_win.cpp
@@ -81,10 +83,19 @@ if(WIN32)
   endif()
 
   # Stand-in installer libraries: one that records what it receives, one
-  # without MakeUpdate. The 32-bit export must carry the bare name.
+  # without MakeUpdate and, for the tests, the first importing the second,
+  # which then lies beside it (not a Windows DLL: kept out of the shipped
+  # build). The 32-bit exports must carry the bare names.
   add_library(update2 SHARED ${CMAKE_CURRENT_LIST_DIR}/testlib/MakeUpdate.cpp)
   add_library(update2_nomake SHARED ${CMAKE_CURRENT_LIST_DIR}/testlib/NoMakeUpdate.cpp)
-  foreach(lib update2 update2_nomake)
+  set(testlibs update2 update2_nomake)
+  if(FK_BUILD_TESTS)
+    add_library(update2_helped SHARED ${CMAKE_CURRENT_LIST_DIR}/testlib/MakeUpdate.cpp)
+    target_compile_definitions(update2_helped PRIVATE UPDATE2_IMPORTS_HELPER)
+    target_link_libraries(update2_helped PRIVATE update2_nomake)
+    list(APPEND testlibs update2_helped)
+  endif()
+  foreach(lib ${testlibs})
     set_target_properties(${lib} PROPERTIES PREFIX "" OUTPUT_NAME ${lib} RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/testlib)
     target_compile_options(${lib} PRIVATE ${FK_WARNINGS})
     if(CMAKE_SIZEOF_VOID_P EQUAL 4)

@@ -12,19 +12,6 @@
 
 namespace {
 
-// The copy update.exe runs from Download, beside downloaded files: libraries
-// that the program or Windows load by bare name come from the system folder
-// only. Looked up at run time, so a Windows without it still starts;
-// update2.dll is loaded by its full path.
-void RestrictDllSearch() {
-  using TSetDefaultDllDirectories = BOOL(WINAPI*)(DWORD);
-  HMODULE kernel = GetModuleHandleA("kernel32.dll");
-  auto setDefault = reinterpret_cast<TSetDefaultDllDirectories>(
-      reinterpret_cast<void*>(GetProcAddress(kernel, "SetDefaultDllDirectories")));
-  if (setDefault != nullptr) setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32);
-  SetDllDirectoryA("");  // and the current folder leaves the classic search order
-}
-
 void RunProgram() {
   formkit::Application->Initialize();
   // Marks a running copy while the dialog runs.

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <exception>
 
+#include "LibraryImage.h"
 #include "ScopedWin.h"
 #include "UpdateKey.h"
 #include "UpdateSign_win.h"
@@ -126,6 +127,35 @@ bool FolderNotWritable(const std::string& folder) {
     return false;
   ErrorBox(folder, static_cast<std::int32_t>(attributes));
   return true;
+}
+
+namespace {
+// Looked up at run time, so a Windows without it still starts.
+using TSetDefaultDllDirectories = BOOL(WINAPI*)(DWORD);
+TSetDefaultDllDirectories SetDefaultDllDirectoriesFunc() {
+  return reinterpret_cast<TSetDefaultDllDirectories>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetDefaultDllDirectories")));
+}
+
+// update2.dll by its full path; its own imports come from its folder first.
+HMODULE LoadInstallerLibrary(const std::string& path) {
+  const DWORD flags = SetDefaultDllDirectoriesFunc() != nullptr
+                          ? LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS
+                          : LOAD_WITH_ALTERED_SEARCH_PATH;
+  return LoadLibraryExA(path.c_str(), nullptr, flags);
+}
+
+// The installer finds libraries by bare name as it did when Download was the
+// program's folder: the program's folder, Download, the system folders.
+void InstallerDllSearch(const std::string& downloadDir) {
+  if (auto setDefault = SetDefaultDllDirectoriesFunc()) setDefault(LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
+  SetDllDirectoryA(downloadDir.c_str());
+}
+}  // namespace
+
+void RestrictDllSearch() {
+  if (auto setDefault = SetDefaultDllDirectoriesFunc()) setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32);
+  SetDllDirectoryA("");  // and the current folder leaves the classic search order
 }
 
 // ---------------------------------------------------------------- the dialog
@@ -299,6 +329,17 @@ void TUpdateForm::OkBtnClick(formkit::TObject*) {
 
 namespace {
 
+// The first bytes of a file, up to maxBytes; empty when it cannot be read.
+std::string FileHead(const std::string& path, std::size_t maxBytes) {
+  formkit::TScopedFile file(
+      CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  std::string head(maxBytes, '\0');
+  DWORD count = 0;
+  if (!file || !ReadFile(file.Get(), &head[0], static_cast<DWORD>(maxBytes), &count, nullptr)) count = 0;
+  head.resize(count);
+  return head;
+}
+
 // Fetches url into downloadDir; the result names only the file asked for.
 std::string FetchAsked(const std::string& url, const std::string& downloadDir, const std::string& name,
                        std::int32_t& size, const TCopyCheck& check = {}) {
@@ -312,9 +353,10 @@ std::string TUpdateForm::TDescription::Get(const std::string& section, const std
   return kSignedSets && Signed ? Text.Get(section, key, fallback) : ReadSetting(Path, section, key, fallback);
 }
 
-// Makes sure downloadDir holds the current copy of name; on failure empties
-// currentFile and leaves the reason in LastDownloadError. A copy of another
-// size never replaces the one in place.
+// Makes sure downloadDir holds the current copy of the library name; on
+// failure empties currentFile and leaves the reason in LastDownloadError. A
+// copy of another size, or no DLL for this processor, never replaces the one
+// in place.
 bool TUpdateForm::EnsureCurrentFile(const std::string& name, const std::string& downloadDir,
                                     const TDescription& description, std::string& currentFile) {
   if (currentFile.empty()) return true;
@@ -327,14 +369,17 @@ bool TUpdateForm::EnsureCurrentFile(const std::string& name, const std::string& 
   // A missing file has no size, whatever an earlier call left in LastFileSize.
   if (localDate != -1 && localDate == expectedDate && formkit::LastFileSize == expectedSize) return true;
   const std::string badSize = "Bad size for " + UpdateBaseUrl + name;
-  const TCopyCheck sizeCheck = [&](const std::string&, std::uint32_t size) {
-    return static_cast<std::int32_t>(size) == expectedSize ? std::string() : badSize;
+  std::string notLibrary;
+  const TCopyCheck copyCheck = [&](const std::string& tempPath, std::uint32_t size) {
+    if (static_cast<std::int32_t>(size) != expectedSize) return badSize;
+    notLibrary = LibraryImageFault(FileHead(tempPath, kLibraryHeadBytes), size, kProgramMachine);
+    return notLibrary.empty() ? std::string() : "Bad library for " + UpdateBaseUrl + name + " (" + notLibrary + ")";
   };
   std::int32_t size = 0;
-  currentFile = FetchAsked(UpdateBaseUrl + name, downloadDir, name, size, sizeCheck);
+  currentFile = FetchAsked(UpdateBaseUrl + name, downloadDir, name, size, copyCheck);
   if (Cancelled()) return false;
   if (size != expectedSize) {
-    LastDownloadError = badSize;
+    if (notLibrary.empty()) LastDownloadError = badSize;
     currentFile.clear();
   }
   return true;
@@ -536,7 +581,7 @@ bool TUpdateForm::RunUpdate() {
     }
   }
   // The copy that was just checked, not whatever the search path finds first.
-  formkit::TScopedModule library(LoadLibraryA(libraryPath.c_str()));
+  formkit::TScopedModule library(LoadInstallerLibrary(libraryPath));
   using TMakeUpdate = void(__stdcall*)(formkit::ShortString*, formkit::ShortString*, formkit::ShortString*,
                                        formkit::ShortString*, formkit::ShortString*);
   auto makeUpdate = library ? reinterpret_cast<TMakeUpdate>(
@@ -555,6 +600,8 @@ bool TUpdateForm::RunUpdate() {
   formkit::ShortString client = ClientCode();
   formkit::ShortString address = formkit::MakeShortString(downloadAddress);
   formkit::ShortString proxy = formkit::MakeShortString(ProxySetting);
-  makeUpdate(&installDir, &client, &address, const_cast<formkit::ShortString*>(LanguageCode(LanguageIndex)), &proxy);
+  InstallerDllSearch(downloadDir);
+  makeUpdate(&installDir, &client, &address, LanguageCode(LanguageIndex), &proxy);
+  RestrictDllSearch();
   return true;
 }

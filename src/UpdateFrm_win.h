@@ -22,6 +22,11 @@ std::string ReadSetting(const std::string& iniPath, const std::string& section, 
 // cannot take files.
 bool FolderNotWritable(const std::string& folder);
 
+// The copy update.exe runs from Download, beside downloaded files: libraries
+// that the program or Windows load by bare name come from the system folder
+// only. Called at start, and again when MakeUpdate returns.
+void RestrictDllSearch();
+
 // Posted to the dialog's window when a close asked for during a handler is due.
 constexpr UINT kDeferredCloseMessage = WM_APP + 1;
 

@@ -1,5 +1,7 @@
 #include "WinInetEasy.h"
 
+#include <cstring>
+
 #include "SysUtils.h"
 
 using formkit::CharPos;
@@ -95,32 +97,72 @@ bool ParseContentLength(const std::string& text, std::int32_t& length) {
   return true;
 }
 
-bool ParseHttpDate(const std::string& text, THttpDate& date) {
-  // "Sun, 06 Nov 1994 08:49:37 GMT": 29 characters in fixed places.
-  static const char* const kDays[] = {"Mon", "Tue", "Wed", "Thu", "Fri", "Sat", "Sun"};
-  static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                        "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-  const std::string t = TrimBlanks(text);
-  if (t.size() != 29 || t.compare(3, 2, ", ") != 0 || t[7] != ' ' || t[11] != ' ' || t[16] != ' ' ||
-      t[19] != ':' || t[22] != ':' || t.compare(25, 4, " GMT") != 0)
-    return false;
-  bool dayName = false;
-  for (const char* d : kDays) dayName = dayName || t.compare(0, 3, d) == 0;
-  if (!dayName) return false;
-  auto number = [&t](std::size_t at, std::size_t n, int& out) {
-    out = 0;
-    for (std::size_t i = at; i < at + n; ++i) {
-      if (t[i] < '0' || t[i] > '9') return false;
-      out = out * 10 + (t[i] - '0');
+namespace {
+const char* const kDayNames[] = {"Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday", "Sunday"};
+const char* const kMonthNames[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+
+// Matches all of t against form: "www" is a day's short name, "W" its full
+// name, "nnn" a month; runs of d, e, y, h, m and s are the digits of the day
+// (e: its first may be a blank), year, hour, minute and second; any other
+// character stands for itself. Returns the year's digit count, 0: no match.
+std::size_t MatchDate(const std::string& t, const char* form, THttpDate& date) {
+  std::size_t at = 0, yearDigits = 0;
+  while (*form != '\0') {
+    const char c = *form;
+    std::size_t run = 1;
+    while (form[run] == c) ++run;
+    int* field = c == 'd' || c == 'e' ? &date.Day
+                 : c == 'y'            ? &date.Year
+                 : c == 'h'            ? &date.Hour
+                 : c == 'm'            ? &date.Minute
+                 : c == 's'            ? &date.Second
+                                       : nullptr;
+    if (c == 'w' || c == 'W') {
+      std::size_t length = 0;
+      for (const char* name : kDayNames) {
+        const std::size_t n = c == 'W' ? std::strlen(name) : run;
+        if (t.compare(at, n, name, n) == 0) length = n;
+      }
+      if (length == 0) return 0;
+      at += length;
+    } else if (c == 'n') {
+      date.Month = 0;
+      for (int m = 0; m < 12; ++m)
+        if (t.compare(at, run, kMonthNames[m]) == 0) date.Month = m + 1;
+      if (date.Month == 0) return 0;
+      at += run;
+    } else if (field != nullptr) {
+      *field = 0;
+      for (std::size_t k = 0; k < run; ++k, ++at) {
+        if (at >= t.size()) return 0;
+        const char digit = c == 'e' && k == 0 && t[at] == ' ' ? '0' : t[at];
+        if (digit < '0' || digit > '9') return 0;
+        *field = *field * 10 + (digit - '0');
+      }
+      if (c == 'y') yearDigits = run;
+    } else {
+      run = 1;
+      if (at >= t.size() || t[at] != c) return 0;
+      ++at;
     }
-    return true;
-  };
-  date.Month = 0;
-  for (int m = 0; m < 12; ++m)
-    if (t.compare(8, 3, kMonths[m]) == 0) date.Month = m + 1;
-  if (date.Month == 0 || !number(5, 2, date.Day) || !number(12, 4, date.Year) || !number(17, 2, date.Hour) ||
-      !number(20, 2, date.Minute) || !number(23, 2, date.Second))
-    return false;
+    form += run;
+  }
+  return at == t.size() ? yearDigits : 0;
+}
+}  // namespace
+
+bool ParseHttpDate(const std::string& text, THttpDate& date, int thisYear) {
+  const std::string t = TrimBlanks(text);
+  std::size_t yearDigits = 0;
+  for (const char* form : {"www, dd nnn yyyy hh:mm:ss GMT", "W, dd-nnn-yy hh:mm:ss GMT", "www nnn ee hh:mm:ss yyyy"})
+    if (yearDigits == 0) yearDigits = MatchDate(t, form, date);
+  if (yearDigits == 0) return false;
+  if (yearDigits == 2) {
+    // The year of these two digits that lies at most 50 years ahead.
+    date.Year += thisYear - thisYear % 100;
+    if (date.Year > thisYear + 50) date.Year -= 100;
+    if (date.Year <= thisYear - 50) date.Year += 100;
+  }
   static const int kMonthDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
   const bool leap = (date.Year % 4 == 0 && date.Year % 100 != 0) || date.Year % 400 == 0;
   const int days = date.Month == 2 && !leap ? 28 : kMonthDays[date.Month - 1];

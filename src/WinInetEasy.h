@@ -62,9 +62,10 @@ bool ParseContentLength(const std::string& text, std::int32_t& length);
 struct THttpDate {
   int Year, Month, Day, Hour, Minute, Second;
 };
-// An HTTP date in the fixed form "Sun, 06 Nov 1994 08:49:37 GMT"; false for
-// anything else.
-bool ParseHttpDate(const std::string& text, THttpDate& date);
+// An HTTP date in one of its three forms, "Sun, 06 Nov 1994 08:49:37 GMT",
+// "Sunday, 06-Nov-94 08:49:37 GMT" and "Sun Nov  6 08:49:37 1994"; false for
+// anything else. A two-digit year is the one at most 50 years after thisYear.
+bool ParseHttpDate(const std::string& text, THttpDate& date, int thisYear);
 
 // The folder with a trailing '\' unless it is empty or already has one.
 std::string FolderWithBackslash(const std::string& folder);

@@ -48,3 +48,8 @@ extern std::uint32_t NoDataTimeoutMs;
 using InternetOpenFunc = HINTERNET(WINAPI*)(LPCSTR agent, DWORD accessType, LPCSTR proxy,
                                             LPCSTR proxyBypass, DWORD flags);
 InternetOpenFunc SetInternetOpenFunc(InternetOpenFunc f);
+
+// Flushes a complete copy to disk before it replaces the target; replaceable
+// so tests can make it fail. Returns the previous one.
+using FlushFileFunc = BOOL(WINAPI*)(HANDLE file);
+FlushFileFunc SetFlushFileFunc(FlushFileFunc f);

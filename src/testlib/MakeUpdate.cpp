@@ -2,14 +2,25 @@
 // five arguments, the current folder and whether the updater's dialog is
 // visible to a file, one "name=value" per line.
 // The file is MAKEUPDATE_LOG when that is set, else makeupdate.txt in the
-// current folder. When the current folder holds plant-probe.dll, one more
-// line tells whether loading it by bare name succeeds (PlantLoaded=0 or 1).
+// current folder. When the current folder holds plant-probe.dll, two more
+// lines tell whether loading it by bare name succeeds (0 or 1): PlantLoaded
+// while the updater loads this library, under the updater's own search
+// order, and BareNameLoaded in MakeUpdate. Built with UPDATE2_IMPORTS_HELPER
+// it imports update2_nomake.dll, to be found beside it, and writes
+// ImportedHelper=42 from there.
 #include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
 
+#ifdef UPDATE2_IMPORTS_HELPER
+extern "C" __declspec(dllimport) int HelperValue();
+#endif
+
 namespace {
+
+const char kProbe[] = "plant-probe.dll";
+int plantLoaded = -1;  // -1: no probe
 
 struct ShortString {
   unsigned char Length;
@@ -41,7 +52,18 @@ extern "C" __declspec(dllexport) void __stdcall MakeUpdate(ShortString* installD
   // The updater's dialog must be hidden while the installer works.
   HWND dialog = FindWindowA(nullptr, " QUILLON - Internet");
   std::fprintf(out, "DialogVisible=%s\n", dialog == nullptr ? "none" : IsWindowVisible(dialog) ? "1" : "0");
-  if (GetFileAttributesA("plant-probe.dll") != INVALID_FILE_ATTRIBUTES)
-    std::fprintf(out, "PlantLoaded=%d\n", LoadLibraryA("plant-probe.dll") != nullptr ? 1 : 0);
+  if (plantLoaded != -1) {
+    std::fprintf(out, "PlantLoaded=%d\n", plantLoaded);
+    std::fprintf(out, "BareNameLoaded=%d\n", LoadLibraryA(kProbe) != nullptr ? 1 : 0);
+  }
+#ifdef UPDATE2_IMPORTS_HELPER
+  std::fprintf(out, "ImportedHelper=%d\n", HelperValue());
+#endif
   std::fclose(out);
+}
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
+  if (reason == DLL_PROCESS_ATTACH && GetFileAttributesA(kProbe) != INVALID_FILE_ATTRIBUTES)
+    plantLoaded = LoadLibraryA(kProbe) != nullptr ? 1 : 0;
+  return TRUE;
 }

@@ -68,6 +68,8 @@ HINTERNET WINAPI FailFirstOpen(LPCSTR agent, DWORD access, LPCSTR proxy, LPCSTR 
   return ++openCalls == 1 ? nullptr : InternetOpenA(agent, access, proxy, bypass, flags);
 }
 
+BOOL WINAPI FailFlush(HANDLE) { return FALSE; }
+
 // What dir holds, without "." and "..".
 std::vector<WIN32_FIND_DATAA> Entries(const std::string& dir) {
   std::vector<WIN32_FIND_DATAA> entries;
@@ -125,6 +127,7 @@ class Download : public testing::Test {
   }
   void TearDown() override {
     SetInternetOpenFunc(nullptr);
+    SetFlushFileFunc(nullptr);
     DownloadCancelled = nullptr;
     NoDataTimeoutMs = kNoDataTimeoutMs;
     FinishWinInetEasy();
@@ -159,10 +162,14 @@ TEST_F(Download, TheLocalCopyUnderEveryServerBehaviour) {
     std::string error;
     Stop stopAfterASecond = Stop::None;
     std::string url = "";  // empty: update2.dll
+    bool flushFails = false;
   } rows[] = {
       {"{}", false, 0, After::Kept, "URL too long " + longUrl, Stop::None, longUrl},
       {"{}", true, kMarch2009, After::Kept, ""},  // current: kept, though it differs
+      {R"({"date_form": "rfc850"})", true, kMarch2009, After::Kept, ""},  // HTTP's other date forms
+      {R"({"date_form": "asctime"})", true, kMarch2009, After::Kept, ""},
       {"{}", false, kMarch2009, After::Served, ""},
+      {"{}", false, kMarch2009, After::Kept, "Not written to disk " + Local("update2.dll"), Stop::None, "", true},
       {"{}", true, 0, After::Served, ""},
       // Without a usable date or length every call fetches.
       {R"({"no_last_modified": true})", true, kMarch2009, After::ServedDatedNow, ""},
@@ -201,6 +208,7 @@ TEST_F(Download, TheLocalCopyUnderEveryServerBehaviour) {
     WriteBytes(Local("update2.dll"), local, row.date);
     const formkit::DosDateTime before = formkit::FileDosDateTime(Local("update2.dll"));
     SetFaults("update2.dll", row.rule);
+    SetFlushFileFunc(row.flushFails ? FailFlush : nullptr);
     lastTick = longestGap = 0;
     stop = row.stopAfterASecond;
     const DWORD start = GetTickCount();

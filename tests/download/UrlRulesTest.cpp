@@ -1,6 +1,7 @@
 // The download client's pure rules: proxy, agent, scheme, URL, headers, paths and names.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -91,14 +92,25 @@ TEST(HeaderRules, ContentLengthAndDateTexts) {
     EXPECT_EQ(length, r.length) << r.text;
   }
 
-  THttpDate d{};
-  EXPECT_TRUE(ParseHttpDate("Tue, 05 Mar 2024 14:30:16 GMT", d));  // the fields: the download test's freshness rows
-  EXPECT_TRUE(ParseHttpDate("Thu, 29 Feb 2024 00:00:00 GMT", d));
-  for (const char* bad : {"garbage!!", "", "Tue, 05 Mar 2024 14:30:16 UTC", "Tue, 5 Mar 2024 14:30:16 GMT",
-                          "Tue, 05 Mrz 2024 14:30:16 GMT", "Xyz, 05 Mar 2024 14:30:16 GMT",
-                          "Thu, 29 Feb 2023 00:00:00 GMT", "Tue, 05 Mar 2024 24:00:00 GMT",
-                          "Tue, 05 Mar 2024 14:3x:16 GMT", "Tuesday, 05-Mar-24 14:30:16 GMT"})
-    EXPECT_FALSE(ParseHttpDate(bad, d)) << bad;
+  // Read in 2026; "" for no date.
+  const std::pair<const char*, const char*> dates[] = {
+      {"Tue, 05 Mar 2024 14:30:16 GMT", "2024-03-05 14:30:16"}, {"Thu, 29 Feb 2024 00:00:00 GMT", "2024-02-29 00:00:00"},
+      {"Sunday, 06-Nov-94 08:49:37 GMT", "1994-11-06 08:49:37"}, {"Tue Mar  5 14:30:16 2024", "2024-03-05 14:30:16"},
+      {"Tue Mar 05 14:30:16 2024", "2024-03-05 14:30:16"},
+      // A two-digit year lies at most 50 years ahead.
+      {"Monday, 01-Jan-76 00:00:00 GMT", "2076-01-01 00:00:00"}, {"Monday, 01-Jan-77 00:00:00 GMT", "1977-01-01 00:00:00"},
+      {"garbage!!", ""}, {"", ""}, {"Tue, 05 Mar 2024 14:30:16 UTC", ""}, {"Tue, 5 Mar 2024 14:30:16 GMT", ""},
+      {"Tue, 05 Mrz 2024 14:30:16 GMT", ""}, {"Xyz, 05 Mar 2024 14:30:16 GMT", ""},
+      {"Thu, 29 Feb 2023 00:00:00 GMT", ""}, {"Tue, 05 Mar 2024 24:00:00 GMT", ""}, {"Tue, 05 Mar 2024 14:3x:16 GMT", ""},
+      {"Tue, 05-Mar-24 14:30:16 GMT", ""}, {"Tuesday, 05-Mar-2024 14:30:16 GMT", ""}, {"Tue Mar  5 14:30:16 24", ""},
+      {"Tue Mar   5 14:30:16 2024", ""}, {"Tue Mar  5 14:30:16 2024 GMT", ""}};
+  for (const auto& [text, expected] : dates) {
+    THttpDate d{};
+    char got[32] = "";
+    if (ParseHttpDate(text, d, 2026))
+      std::snprintf(got, sizeof got, "%04d-%02d-%02d %02d:%02d:%02d", d.Year, d.Month, d.Day, d.Hour, d.Minute, d.Second);
+    EXPECT_STREQ(got, expected) << text;
+  }
 }
 
 TEST(PathRules, NetworkPathsFoldersAndPartialNames) {

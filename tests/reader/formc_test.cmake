@@ -13,13 +13,13 @@ expect_error(bad_file 3 "object F: TTestForm\n\n  Data = file 'no-such-file.bin'
 expect_error(bad_string 2 "object F: TTestForm\n  Caption = 'open\nend\n")
 expect_error(bad_start 1 "@object F: TTestForm\nend\n")  # the very first token
 
-file(WRITE ${OUT}/truncate.txt "object F: TTestForm\n  Left = 1\nend\nraw {FF EE}\n")
+file(WRITE ${OUT}/truncate.txt "object F: TTestForm\n  Left = 1\n  Caption = 'a'#$41'b' # x\nend\nraw {FF EE}\n")
 execute_process(COMMAND ${FORMC} ${OUT}/truncate.txt ${OUT}/full.bin RESULT_VARIABLE rc)
 execute_process(COMMAND ${FORMC} ${OUT}/truncate.txt ${OUT}/cut.bin --truncate 9 RESULT_VARIABLE rc2)
 file(READ ${OUT}/full.bin full HEX)
 file(READ ${OUT}/cut.bin cut HEX)
-# TPF0, class, name, Left = 02 01, end of both lists, then the raw bytes.
-set(expected "54504630095454657374466f726d0146044c65667402010000ffee")
+# TPF0, class, name, Left = 02 01, Caption = 'aAb', end of both lists, then the raw bytes.
+set(expected "54504630095454657374466f726d0146044c65667402010743617074696f6e06036141620000ffee")
 string(SUBSTRING ${expected} 0 18 expected_cut)
 if(NOT rc EQUAL 0 OR NOT rc2 EQUAL 0 OR NOT full STREQUAL expected OR NOT cut STREQUAL expected_cut)
   message(FATAL_ERROR "formc on truncate.txt: ${rc} ${rc2}, full ${full}, cut ${cut}")

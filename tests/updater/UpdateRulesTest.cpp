@@ -6,6 +6,7 @@
 #include <string>
 #include <utility>
 
+#include "LibraryImage.h"
 #include "UpdateFrm.h"
 
 namespace {
@@ -94,6 +95,44 @@ TEST(UpdateRunRules, OnlyTheFileAskedForIsTaken) {
   EXPECT_EQ(AskedFileOnly("D:\\Data\\UPDATE.NFO", "D:\\Data\\UPDATE.NFO ", dir, "UPDATE.NFO"), "D:\\Data\\UPDATE.NFO");
   EXPECT_EQ(AskedFileOnly(dir + "UPDATE.NFO", "D:\\Data\\UPDATE.NFO", dir, "UPDATE.NFO"), "");
   EXPECT_EQ(AskedFileOnly("", "http://h/update.ini", dir, "update.ini"), "");
+}
+
+// A DLL of 0x400 bytes for machine: headers at 0x40, one section's data at 0x200.
+std::string SmallDll(std::uint16_t machine, std::uint16_t magic, std::uint16_t flags = 0x2102) {
+  std::string image(0x400, '\0');
+  auto put = [&image](std::size_t at, std::uint32_t value, int count) {
+    for (int i = 0; i < count; ++i) image[at + i] = static_cast<char>(value >> 8 * i);
+  };
+  const std::uint16_t optionalSize = magic == 0x20B ? 240 : 224;
+  image.replace(0, 2, "MZ");
+  put(0x3C, 0x40, 4);
+  image.replace(0x40, 4, std::string("PE\0\0", 4));
+  put(0x44, machine, 2), put(0x46, 1, 2), put(0x54, optionalSize, 2), put(0x56, flags, 2), put(0x58, magic, 2);
+  put(0x58 + optionalSize + 16, 0x200, 4), put(0x58 + optionalSize + 20, 0x200, 4);  // raw size and start
+  return image;
+}
+
+TEST(LibraryImage, OnlyADllForThisProcessorWithItsSectionsInsideTheFile) {
+  const std::string dll = SmallDll(kMachineI386, 0x10B), junk(0x400, '\xFF');
+  const struct {
+    std::string image;
+    std::uint16_t machine;
+    const char* fault;
+  } rows[] = {
+      {dll, kMachineI386, ""},
+      {SmallDll(kMachineAmd64, 0x20B), kMachineAmd64, ""},
+      {dll, kMachineAmd64, "built for another processor"},
+      {"", kMachineI386, "empty file"},
+      {junk, kMachineI386, "no MZ header"},
+      {"MZ" + junk.substr(2), kMachineI386, "no PE header"},  // e_lfanew far beyond the end
+      {dll.substr(0, 0x43), kMachineI386, "no PE header"},
+      {SmallDll(kMachineI386, 0x10B, 0x0102), kMachineI386, "not a DLL"},
+      {SmallDll(kMachineI386, 0x20B), kMachineI386, "no optional header for its processor"},
+      {dll.substr(0, 0x100), kMachineI386, "no section table"},
+      {dll.substr(0, 0x300), kMachineI386, "truncated"},
+  };
+  for (const auto& row : rows)
+    EXPECT_EQ(LibraryImageFault(row.image, row.image.size(), row.machine), row.fault) << &row - rows;
 }
 
 }  // namespace

@@ -311,17 +311,20 @@ def browse(s):
 # ============================================================== the run
 
 def full_run(s):
-    s.serve()
+    # The installer's helpers lie in Download: one it imports, one it loads by
+    # bare name. The program itself loads none from there (PlantLoaded).
+    s.serve(library=os.path.join(os.path.dirname(TESTLIB), "update2_helped.dll"))
     # defLangue without texts of its own: the locale's code and the English texts.
     folder = s.install(settings={"Protect": {"Proxy": " " + s.proxy() + " "}, "Prefs": {"defLangue": "NL"}})
-    # The copy runs from Download: a library lying there is not loaded by bare name.
     download = os.path.join(folder, "Download")
     os.makedirs(download)
-    shutil.copyfile(TESTLIB_NOMAKE, os.path.join(download, "plant-probe.dll"))
+    for name in ("update2_nomake.dll", "plant-probe.dll"):
+        shutil.copyfile(TESTLIB_NOMAKE, os.path.join(download, name))
     check_equal(s.run_to_end(folder), {
         "InstallDir": win(folder) + "\\", "ClientCode": "QLN1", "DownloadAddress": "http://127.0.0.1/quillon/data/",
         "LanguageCode": "GD",  # the English locale's last entry, although the dialog shows EN's texts
         "ProxySetting": str(s.port), "CurrentFolder": win(download), "DialogVisible": "0", "PlantLoaded": "0",
+        "BareNameLoaded": "1", "ImportedHelper": "42",
     }, "MakeUpdate arguments")
     check(os.path.isfile(os.path.join(download, "update.exe")), "update.exe copied to Download")
     check_equal(s.requests(), ["/quillon/loader/update.ini", LIBRARY, "/quillon/data/UPDATE.NFO"], "requests")
@@ -493,8 +496,16 @@ def sign_with_other_key(s, loader, releases):
     publish(loader, releases["adresses"], key=os.path.join(keys, "update-key.pem"))
 
 
+def other_processor():
+    data = bytearray(open(TESTLIB, "rb").read())
+    at = int.from_bytes(data[0x3C:0x40], "little") + 4  # the Machine field
+    data[at:at + 2] = (0x8664 if data[at] == 0x4C else 0x14C).to_bytes(2, "little")
+    return bytes(data)
+
+
 SET_FILES = ("update.ini", "update2.dll", "UPDATE.NFO")
 LIBRARY_KEPT = ("update2.dll", "UPDATE.NFO")
+NOT_LIBRARY = "Bad library for " + LOADER + "update2.dll"
 # A large library sent in many small blocks, each quick to arrive: the dialog
 # stays responsive for seconds.
 SLOW = unsigned(True, library=lambda: open(TESTLIB, "rb").read() + b"\0" * (12 << 20),
@@ -508,7 +519,14 @@ REFUSED = {
     "close_during_run": (SLOW, ["close", DIALOG], LIBRARY_KEPT),
     "missing_nfo": (unsigned(with_nfo=False), "http://127.0.0.1/quillon/data/UPDATE.NFO", ()),
     "no_make_update": (unsigned(library=TESTLIB_NOMAKE), "update2.dll", ()),
-    "junk_library": (unsigned(library=lambda: b"MZ this is not a library" + b"\0" * 200), "update2.dll", ()),
+    # No DLL for this program, at the FileSize of update.ini: the good copy stays.
+    "junk_library": (unsigned(True, library=lambda: b"MZ this is not a library" + b"\0" * 200),
+                     NOT_LIBRARY + " (no PE header)", LIBRARY_KEPT),
+    "truncated_library": (unsigned(True, library=lambda: open(TESTLIB, "rb").read()[:20000]),
+                          NOT_LIBRARY + " (truncated)", LIBRARY_KEPT),
+    "other_processor_library": (unsigned(True, library=other_processor), NOT_LIBRARY + " (built for another processor)",
+                                LIBRARY_KEPT),
+    "empty_library": (unsigned(True, library=lambda: b""), NOT_LIBRARY + " (empty file)", LIBRARY_KEPT),
     # Hostile servers: a cut request would fetch the planted library.
     "hostile_long_address": (unsigned(True, adresses={"1": "http://127.0.0.1/%s/update2.dll" % LONG_FOLDER}),
                              "http://127.0.0.1/%s/update2.dll/UPDATE.NFO" % LONG_FOLDER, LIBRARY_KEPT),

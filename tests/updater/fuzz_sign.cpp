@@ -1,9 +1,10 @@
-// libFuzzer entry: the signature, public-key and update.ini readers on
-// arbitrary bytes, as they would come from a hostile server.
+// libFuzzer entry: the signature, public-key and update.ini readers and the
+// library check on arbitrary bytes, as they would come from a hostile server.
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
+#include "LibraryImage.h"
 #include "UpdateSign.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -18,5 +19,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   ReleaseSerial(ini, serial);
   if (ExpectedSha256(ini, "update2.dll", out) && out.size() != kSha256Bytes) __builtin_trap();
   ini.Get("Adresses", "1", "");
+  LibraryImageFault(input, size, kProgramMachine);
   return 0;
 }
