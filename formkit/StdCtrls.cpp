@@ -12,10 +12,13 @@ FK_IMPLEMENT_CLASS(TCheckBox, TWinControl);
 namespace {
 
 constexpr DWORD kButtonStyle = WS_CHILD | WS_CLIPCHILDREN | WS_TABSTOP | BS_PUSHBUTTON;
-constexpr DWORD kEditStyle = WS_CHILD | WS_CLIPCHILDREN | WS_TABSTOP;
+// Scrolls sideways, so a text longer than the box can be typed and seen.
+constexpr DWORD kEditStyle = WS_CHILD | WS_CLIPCHILDREN | WS_TABSTOP | ES_AUTOHSCROLL;
 constexpr DWORD kEditExStyle = WS_EX_CONTROLPARENT | WS_EX_CLIENTEDGE;
 constexpr DWORD kCheckBoxStyle = WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_AUTOCHECKBOX;
 constexpr DWORD kCheckBoxExStyle = WS_EX_CONTROLPARENT;
+
+const char* const kButtonProperties[] = {"Default", "Cancel"};
 
 // A child window of the parent's window at the control's place, taken over.
 void CreateChildWindow(TWinControl* control, DWORD exStyle, const char* className, DWORD style) {
@@ -41,7 +44,7 @@ void TLabel::Paint() {
   if (Transparent) {
     brush->Style = bsClearBrush;
   } else {
-    brush->SetColor(Parent != nullptr ? Parent->Color : 0);
+    brush->SetColor(BackgroundColor(Parent != nullptr ? Parent->Color : 0));
     // Already in the parent's coordinates: no canvas origin here.
     RECT r = {Left, Top, Left + Width, Top + Height};
     if (HBRUSH handle = brush->GetHandle()) ::FillRect(canvas->Handle, &r, handle);
@@ -64,8 +67,16 @@ void TButton::Create(TComponent* owner) {
   Transparent = true;
 }
 
+void TButton::ReadNamedProperty(const std::string& name, TReader& reader) {
+  switch (IndexOfName(name, kButtonProperties)) {
+    case 0: Default = reader.ReadBoolean(); break;
+    case 1: Cancel = reader.ReadBoolean(); break;
+    default: TWinControl::ReadNamedProperty(name, reader); break;
+  }
+}
+
 void TButton::CreateWindowHandle() {
-  CreateChildWindow(this, 0, "BUTTON", kButtonStyle);
+  CreateChildWindow(this, 0, "BUTTON", Default ? kButtonStyle | BS_DEFPUSHBUTTON : kButtonStyle);
   HideUnlessVisible(this);
 }
 
