@@ -22,6 +22,9 @@ std::string ReadSetting(const std::string& iniPath, const std::string& section, 
 // cannot take files.
 bool FolderNotWritable(const std::string& folder);
 
+// The dialog's title, set when it is shown.
+constexpr char kDialogTitle[] = " QUILLON - Internet";
+
 // Posted to the dialog's window when a close asked for during a handler is due.
 constexpr UINT kDeferredCloseMessage = WM_APP + 1;
 
