@@ -25,11 +25,22 @@ void RestrictDllSearch() {
   SetDllDirectoryA("");  // and the current folder leaves the classic search order
 }
 
+// A second start brings the running copy's dialog to the front instead.
+void ShowRunningCopy() {
+  HWND dialog = FindWindowA(formkit::kFormClassName, kDialogTitle);
+  if (dialog == nullptr) return;
+  if (IsIconic(dialog)) ShowWindow(dialog, SW_RESTORE);
+  SetForegroundWindow(dialog);
+}
+
 void RunProgram() {
   formkit::Application->Initialize();
   // Marks a running copy while the dialog runs.
   formkit::TScopedHandle guard(CreateSemaphoreA(nullptr, 0, 1, "webupdatevarno.exe"));
-  if (guard && GetLastError() == ERROR_ALREADY_EXISTS) return;
+  if (guard && GetLastError() == ERROR_ALREADY_EXISTS) {
+    ShowRunningCopy();
+    return;
+  }
   formkit::Application->CreateForm(UpdateForm);
   formkit::Application->Run();
   // The loop can end with a deferred close still queued (or after the system

@@ -6,7 +6,12 @@
 //   children <window>             print its child windows: CHILD class|text|visible
 //   click <window> <child>        press and release the left button inside a child
 //   settext <window> <child> T    set a child's text (an edit)
+//   key <window> <key>...         bring the window to the front and type keys through
+//                                 the system's input queue: tab, shift+tab, enter, space, esc
+//   focus <window> <child> [ms]   wait until the child has the keyboard focus
 //   close <window>                post WM_CLOSE, as the system does when closing a window
+//   minimize <window>             minimise it
+//   front <window> [ms]           wait until it is the foreground window, not minimised
 //   answer <button> [ms]          wait for a message box, print BOX title|text, press Yes, No, Cancel or OK
 //   hold <name> <ms>              hold a named semaphore for ms
 //   sleep <ms>
@@ -101,6 +106,34 @@ std::string BoxText(HWND box) {
   return std::string();
 }
 
+// Real key presses: down and up, Shift held around the key when asked.
+void TypeKey(const std::string& name) {
+  const bool shift = name.rfind("shift+", 0) == 0;
+  const std::string key = shift ? name.substr(6) : name;
+  const WORD vk = key == "tab" ? VK_TAB : key == "enter" ? VK_RETURN : key == "space" ? VK_SPACE : VK_ESCAPE;
+  std::vector<INPUT> input;
+  const auto add = [&input](WORD k, DWORD flags) {
+    INPUT i = {};
+    i.type = INPUT_KEYBOARD;
+    i.ki.wVk = k;
+    i.ki.wScan = static_cast<WORD>(MapVirtualKeyA(k, MAPVK_VK_TO_VSC));
+    i.ki.dwFlags = flags;
+    input.push_back(i);
+  };
+  if (shift) add(VK_SHIFT, 0);
+  add(vk, 0);
+  add(vk, KEYEVENTF_KEYUP);
+  if (shift) add(VK_SHIFT, KEYEVENTF_KEYUP);
+  SendInput(static_cast<UINT>(input.size()), input.data(), sizeof(INPUT));
+}
+
+HWND FocusOf(HWND window) {
+  GUITHREADINFO info = {};
+  info.cbSize = sizeof info;
+  GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info);
+  return info.hwndFocus;
+}
+
 DWORD Ms(const std::vector<std::string>& args, std::size_t index, DWORD fallback) {
   return args.size() > index ? static_cast<DWORD>(std::strtoul(args[index].c_str(), nullptr, 10)) : fallback;
 }
@@ -137,12 +170,25 @@ bool RunCommand(const std::vector<std::string>& a) {
     return true;
   }
   if (cmd == "gone") return WaitTopWindow(target, Ms(a, 2, 15000), true) == nullptr || Fail("still there: " + target);
-  if (cmd != "wait" && cmd != "children" && cmd != "close" && cmd != "click" && cmd != "settext")
+  if (cmd != "wait" && cmd != "children" && cmd != "close" && cmd != "click" && cmd != "settext" && cmd != "key" &&
+      cmd != "focus" && cmd != "minimize" && cmd != "front")
     return Fail("unknown command " + cmd);
   HWND window = WaitTopWindow(target, cmd == "wait" ? Ms(a, 2, 15000) : 5000);
   if (window == nullptr) return Fail("no window " + target);
   if (cmd == "wait") return true;
   if (cmd == "close") return PostMessageA(window, WM_CLOSE, 0, 0) != FALSE;
+  if (cmd == "minimize") return ShowWindowAsync(window, SW_MINIMIZE) != FALSE;
+  if (cmd == "front") {
+    const DWORD start = GetTickCount();
+    const auto front = [window] { return GetForegroundWindow() == window && !IsIconic(window); };
+    while (!front() && GetTickCount() - start < Ms(a, 2, 5000)) Sleep(50);
+    return front() || Fail("not in front: " + target);
+  }
+  if (cmd == "key") {
+    SetForegroundWindow(window);
+    for (std::size_t i = 2; i < a.size(); ++i) TypeKey(a[i]);
+    return true;
+  }
   if (cmd == "children") {
     for (HWND c : Children(window))
       std::printf("CHILD %s|%s|%d\n", ClassOf(c).c_str(), Printable(WindowText(c)).c_str(), IsWindowVisible(c) ? 1 : 0);
@@ -150,6 +196,11 @@ bool RunCommand(const std::vector<std::string>& a) {
   }
   HWND child = a.size() > 2 ? FindChild(window, a[2]) : nullptr;
   if (child == nullptr) return Fail(cmd + ": no child " + (a.size() > 2 ? a[2] : std::string()));
+  if (cmd == "focus") {
+    const DWORD start = GetTickCount();
+    while (FocusOf(window) != child && GetTickCount() - start < Ms(a, 3, 5000)) Sleep(50);
+    return FocusOf(window) == child || Fail("focus not on " + a[2]);
+  }
   if (cmd == "settext")
     return SendMessageTimeoutA(child, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(a.size() > 3 ? a[3].c_str() : ""),
                                SMTO_ABORTIFHUNG, 2000, nullptr) != 0;
