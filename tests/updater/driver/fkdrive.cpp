@@ -25,6 +25,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -74,15 +75,21 @@ HWND FindTopWindow(const std::string& selector) {
   return nullptr;
 }
 
+// Polls until done() or ms have passed; returns what done() said last.
+template <class F>
+bool WaitFor(F done, DWORD ms) {
+  for (const DWORD start = GetTickCount();; Sleep(50)) {
+    if (done()) return true;
+    if (GetTickCount() - start >= ms) return false;
+  }
+}
+
 // Polls until the window is there (or, with gone, no longer there) or ms have
 // passed; returns what the last look found.
 HWND WaitTopWindow(const std::string& selector, DWORD ms, bool gone = false) {
-  const DWORD start = GetTickCount();
-  for (;;) {
-    HWND window = FindTopWindow(selector);
-    if ((window == nullptr) == gone || GetTickCount() - start >= ms) return window;
-    Sleep(50);
-  }
+  HWND window = nullptr;
+  WaitFor([&] { return ((window = FindTopWindow(selector)) == nullptr) == gone; }, ms);
+  return window;
 }
 
 HWND FindChild(HWND parent, const std::string& selector) {
@@ -106,32 +113,21 @@ std::string BoxText(HWND box) {
   return std::string();
 }
 
-// Real key presses: down and up, Shift held around the key when asked.
+// A real key press, with Shift held around it when asked.
 void TypeKey(const std::string& name) {
   const bool shift = name.rfind("shift+", 0) == 0;
-  const std::string key = shift ? name.substr(6) : name;
+  const std::string key = name.substr(shift ? 6 : 0);
   const WORD vk = key == "tab" ? VK_TAB : key == "enter" ? VK_RETURN : key == "space" ? VK_SPACE : VK_ESCAPE;
-  std::vector<INPUT> input;
-  const auto add = [&input](WORD k, DWORD flags) {
-    INPUT i = {};
-    i.type = INPUT_KEYBOARD;
-    i.ki.wVk = k;
-    i.ki.wScan = static_cast<WORD>(MapVirtualKeyA(k, MAPVK_VK_TO_VSC));
-    i.ki.dwFlags = flags;
-    input.push_back(i);
-  };
-  if (shift) add(VK_SHIFT, 0);
-  add(vk, 0);
-  add(vk, KEYEVENTF_KEYUP);
-  if (shift) add(VK_SHIFT, KEYEVENTF_KEYUP);
-  SendInput(static_cast<UINT>(input.size()), input.data(), sizeof(INPUT));
-}
-
-HWND FocusOf(HWND window) {
-  GUITHREADINFO info = {};
-  info.cbSize = sizeof info;
-  GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info);
-  return info.hwndFocus;
+  INPUT input[4] = {};
+  UINT n = 0;
+  for (const auto& [k, flags] : {std::pair<WORD, DWORD>{VK_SHIFT, 0}, {vk, 0}, {vk, KEYEVENTF_KEYUP},
+                                 {VK_SHIFT, KEYEVENTF_KEYUP}}) {
+    if (k == VK_SHIFT && !shift) continue;
+    input[n].type = INPUT_KEYBOARD;
+    input[n].ki.wVk = k;
+    input[n++].ki.dwFlags = flags;
+  }
+  SendInput(n, input, sizeof(INPUT));
 }
 
 DWORD Ms(const std::vector<std::string>& args, std::size_t index, DWORD fallback) {
@@ -165,8 +161,7 @@ bool RunCommand(const std::vector<std::string>& a) {
     HWND button = GetDlgItem(box, id);
     if (button == nullptr) return Fail("no button " + target);
     PostMessageA(box, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(button));
-    const DWORD start = GetTickCount();
-    while (IsWindow(box) && IsWindowVisible(box) && GetTickCount() - start < 5000) Sleep(50);
+    WaitFor([box] { return !IsWindow(box) || !IsWindowVisible(box); }, 5000);
     return true;
   }
   if (cmd == "gone") return WaitTopWindow(target, Ms(a, 2, 15000), true) == nullptr || Fail("still there: " + target);
@@ -178,12 +173,9 @@ bool RunCommand(const std::vector<std::string>& a) {
   if (cmd == "wait") return true;
   if (cmd == "close") return PostMessageA(window, WM_CLOSE, 0, 0) != FALSE;
   if (cmd == "minimize") return ShowWindowAsync(window, SW_MINIMIZE) != FALSE;
-  if (cmd == "front") {
-    const DWORD start = GetTickCount();
-    const auto front = [window] { return GetForegroundWindow() == window && !IsIconic(window); };
-    while (!front() && GetTickCount() - start < Ms(a, 2, 5000)) Sleep(50);
-    return front() || Fail("not in front: " + target);
-  }
+  if (cmd == "front")
+    return WaitFor([window] { return GetForegroundWindow() == window && !IsIconic(window); }, Ms(a, 2, 5000)) ||
+           Fail("not in front: " + target);
   if (cmd == "key") {
     SetForegroundWindow(window);
     for (std::size_t i = 2; i < a.size(); ++i) TypeKey(a[i]);
@@ -197,9 +189,12 @@ bool RunCommand(const std::vector<std::string>& a) {
   HWND child = a.size() > 2 ? FindChild(window, a[2]) : nullptr;
   if (child == nullptr) return Fail(cmd + ": no child " + (a.size() > 2 ? a[2] : std::string()));
   if (cmd == "focus") {
-    const DWORD start = GetTickCount();
-    while (FocusOf(window) != child && GetTickCount() - start < Ms(a, 3, 5000)) Sleep(50);
-    return FocusOf(window) == child || Fail("focus not on " + a[2]);
+    GUITHREADINFO info = {};
+    info.cbSize = sizeof info;
+    const auto focused = [&] {
+      return GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info) && info.hwndFocus == child;
+    };
+    return WaitFor(focused, Ms(a, 3, 5000)) || Fail("focus not on " + a[2]);
   }
   if (cmd == "settext")
     return SendMessageTimeoutA(child, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(a.size() > 3 ? a[3].c_str() : ""),
