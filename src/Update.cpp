@@ -25,20 +25,16 @@ void RestrictDllSearch() {
   SetDllDirectoryA("");  // and the current folder leaves the classic search order
 }
 
-// A second start brings the running copy's dialog to the front instead.
-void ShowRunningCopy() {
-  HWND dialog = FindWindowA(formkit::kFormClassName, kDialogTitle);
-  if (dialog == nullptr) return;
-  if (IsIconic(dialog)) ShowWindow(dialog, SW_RESTORE);
-  SetForegroundWindow(dialog);
-}
-
 void RunProgram() {
   formkit::Application->Initialize();
   // Marks a running copy while the dialog runs.
   formkit::TScopedHandle guard(CreateSemaphoreA(nullptr, 0, 1, "webupdatevarno.exe"));
   if (guard && GetLastError() == ERROR_ALREADY_EXISTS) {
-    ShowRunningCopy();
+    // The running copy's dialog comes to the front instead.
+    if (HWND dialog = FindWindowA(formkit::kFormClassName, kDialogTitle)) {
+      if (IsIconic(dialog)) ShowWindow(dialog, SW_RESTORE);
+      SetForegroundWindow(dialog);
+    }
     return;
   }
   formkit::Application->CreateForm(UpdateForm);
