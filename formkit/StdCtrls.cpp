@@ -33,6 +33,21 @@ void HideUnlessVisible(TWinControl* control) {
   if (!control->Visible && control->Handle != nullptr) ShowWindowChecked(control->Handle, SW_HIDE);
 }
 
+bool IsButton(const TWinControl* control) { return control != nullptr && control->InheritsFrom(TButton::ClassInfo); }
+
+// The default frame, which tells what Enter presses: on the focused button,
+// else on the Default one (focus: a button's window or nullptr).
+void FrameDefaultButton(const TWinControl* parent, HWND focus) {
+  for (std::int32_t i = 0; i < parent->WindowedChildren.Count; ++i) {
+    auto* child = static_cast<TWinControl*>(parent->WindowedChildren.Get(i));
+    FrameDefaultButton(child, focus);
+    if (!IsButton(child) || child->Handle == nullptr) continue;
+    const bool framed = focus != nullptr ? child->Handle == focus : static_cast<TButton*>(child)->Default;
+    if (((GetWindowLongPtrA(child->Handle, GWL_STYLE) & BS_DEFPUSHBUTTON) != 0) != framed)
+      SendToWindow(child->Handle, BM_SETSTYLE, framed ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON, TRUE);
+  }
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------- TLabel
@@ -78,6 +93,18 @@ void TButton::ReadNamedProperty(const std::string& name, TReader& reader) {
 void TButton::CreateWindowHandle() {
   CreateChildWindow(this, 0, "BUTTON", Default ? kButtonStyle | BS_DEFPUSHBUTTON : kButtonStyle);
   HideUnlessVisible(this);
+}
+
+void TButton::Dispatch(TMessage& message) {
+  TWinControl::Dispatch(message);
+  if (message.Msg != WM_SETFOCUS && message.Msg != WM_KILLFOCUS) return;
+  HWND focus = message.Msg == WM_SETFOCUS ? Handle : reinterpret_cast<HWND>(message.WParam);
+  const TWinControl* top = this;
+  while (top->Parent != nullptr) top = top->Parent;
+  // The window losing the focus names its successor, which may belong to another program.
+  const bool toButton = focus != nullptr && IsChild(top->Handle, focus) &&
+                        IsButton(static_cast<TWinControl*>(GetPropA(focus, kControlProperty)));
+  FrameDefaultButton(top, toButton ? focus : nullptr);
 }
 
 // ---------------------------------------------------------------- TEdit

@@ -231,21 +231,24 @@ TEST(Controls, ClickNeedsPressAndReleaseInside) {
 TEST(Controls, KeysFollowTabOrderAndPressButtonsOnce) {
   TTestForm* f = SharedForm();
   f->CancelBtn->OnClick = {&CountCancel, nullptr};
-  const struct { TWinControl *from; WPARAM key; TWinControl* focus; int ok, cancel; } rows[] = {
-      {f->OkBtn, VK_TAB, f->CancelBtn, 0, 0},         // TabOrder, not creation order
-      {f->Option, VK_TAB, f->OkBtn, 0, 0},            // round to the first
-      {f->ProxyEdit, VK_RETURN, f->ProxyEdit, 1, 0},  // no button focused: the Default one
-      {f->CancelBtn, VK_RETURN, f->CancelBtn, 0, 1},  // the focused button
-      {f->PathEdit, VK_ESCAPE, f->PathEdit, 0, 1},    // the Cancel one
-      {f->OkBtn, VK_SPACE, f->OkBtn, 1, 0},           // the button's own notification
+  // framed: the button with the default frame, which tells what Enter presses.
+  const struct { TWinControl *from; WPARAM key; TWinControl *focus, *framed; int ok, cancel; } rows[] = {
+      {f->OkBtn, VK_TAB, f->CancelBtn, f->CancelBtn, 0, 0},    // TabOrder, not creation order
+      {f->Option, VK_TAB, f->OkBtn, f->OkBtn, 0, 0},           // round to the first
+      {f->ProxyEdit, VK_RETURN, f->ProxyEdit, f->OkBtn, 1, 0},  // no button focused: the Default one
+      {f->CancelBtn, VK_RETURN, f->CancelBtn, f->CancelBtn, 0, 1},  // the focused button
+      {f->PathEdit, VK_ESCAPE, f->PathEdit, f->OkBtn, 0, 1},   // the Cancel one
+      {f->OkBtn, VK_SPACE, f->OkBtn, f->OkBtn, 1, 0},          // the button's own notification
   };
+  const auto framed = [](TWinControl* b) { return (GetWindowLongPtrA(b->Handle, GWL_STYLE) & BS_DEFPUSHBUTTON) != 0; };
   for (const auto& r : rows) {
     r.from->SetFocus();
     f->OkClicks = cancelClicks = 0;
     PostMessageA(r.from->Handle, WM_KEYDOWN, r.key, 1);
     PostMessageA(r.from->Handle, WM_KEYUP, r.key, 0xC0000001);
     Drain();
-    EXPECT_EQ(std::make_tuple(GetFocus(), f->OkClicks, cancelClicks), std::make_tuple(r.focus->Handle, r.ok, r.cancel))
+    EXPECT_EQ(std::make_tuple(GetFocus(), f->OkClicks, cancelClicks, framed(f->OkBtn), framed(f->CancelBtn)),
+              std::make_tuple(r.focus->Handle, r.ok, r.cancel, r.framed == f->OkBtn, r.framed == f->CancelBtn))
         << r.key;
   }
   f->CancelBtn->OnClick = {};
