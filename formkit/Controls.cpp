@@ -56,6 +56,10 @@ void TControl::ReadNamedProperty(const std::string& name, TReader& reader) {
   }
 }
 
+void TControl::Click() {
+  if (OnClick.IsSet()) OnClick(this);
+}
+
 // ---------------------------------------------------------------- TCustomControl
 
 TCustomControl::~TCustomControl() = default;
@@ -230,6 +234,7 @@ void TWinControl::Dispatch(TMessage& message) {
     case WM_ERASEBKGND: WMEraseBkgnd(message); break;
     case WM_LBUTTONDOWN: WMLButtonDown(message); break;
     case WM_LBUTTONUP: WMLButtonUp(message); break;
+    case WM_COMMAND: WMCommand(message); break;
     default: PassMessageOn(message); break;
   }
 }
@@ -279,7 +284,7 @@ void TWinControl::WMEraseBkgnd(TMessage& message) {
   if (Transparent) return;
   TCanvas* canvas = GetCanvas();
   canvas->Handle = reinterpret_cast<HDC>(message.WParam);
-  canvas->GetBrush()->SetColor(Color);
+  canvas->GetBrush()->SetColor(BackgroundColor(Color));
   canvas->FillRect(BoundsToRect(0, 0, Width, Height));
 }
 
@@ -289,14 +294,25 @@ void TWinControl::WMLButtonDown(TMessage& message) {
 }
 
 void TWinControl::WMLButtonUp(TMessage& message) {
+  MouseReleasing = true;
   PassMessageOn(message);
+  MouseReleasing = false;
   if (!MousePressed) return;
   MousePressed = false;
   const int x = GET_X_LPARAM(message.LParam);
   const int y = GET_Y_LPARAM(message.LParam);
   // The handler may close the form and with it this control's window: nothing
   // here touches the control after the call.
-  if (OnClick.IsSet() && x >= 0 && x < Width && y >= 0 && y < Height) OnClick(this);
+  if (x >= 0 && x < Width && y >= 0 && y < Height) Click();
+}
+
+// A child button's click notification: Space on a focused button. The one a
+// mouse release brings is left to that release.
+void TWinControl::WMCommand(TMessage& message) {
+  PassMessageOn(message);
+  if (HIWORD(message.WParam) != BN_CLICKED || message.LParam == 0) return;
+  auto* child = static_cast<TWinControl*>(GetPropA(reinterpret_cast<HWND>(message.LParam), kControlProperty));
+  if (child != nullptr && child->Parent == this && !child->MouseReleasing) child->Click();
 }
 
 // ---------------------------------------------------------------- window procedure

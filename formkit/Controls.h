@@ -37,6 +37,9 @@ class TControl : public TComponent {
   FK_CLASS()
  public:
   void ReadNamedProperty(const std::string& name, TReader& reader) override;
+  // Calls OnClick when it is set. The handler may close the form: the caller
+  // must not touch the control afterwards.
+  void Click();
 
   TNotifyEvent OnClick;
 };
@@ -115,6 +118,9 @@ class TWinControl : public TCustomControl {
   WNDPROC OldWindowProc = nullptr;
   std::int32_t TabOrder = 0;
   bool MousePressed = false;
+  // Set while the former procedure handles a left-button release: a button
+  // reports that release as BN_CLICKED, which is the same click.
+  bool MouseReleasing = false;
   TList WindowedChildren;
   // The window died (with its form, or closed by the system): Handle is 0
   // again and no new window is made for this control.
@@ -128,6 +134,7 @@ class TWinControl : public TCustomControl {
   void WMEraseBkgnd(TMessage& message);
   void WMLButtonDown(TMessage& message);
   void WMLButtonUp(TMessage& message);
+  void WMCommand(TMessage& message);
 };
 
 LRESULT CALLBACK WindowProcedure(HWND window, UINT msg, WPARAM wParam, LPARAM lParam);

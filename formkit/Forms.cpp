@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <exception>
+#include <vector>
 
 #include "ExtCtrls.h"
 #include "StdCtrls.h"
@@ -64,6 +65,45 @@ void FillTrayRecord(NOTIFYICONDATAA& data, HWND window) {
   data.cbSize = NOTIFYICONDATAA_V1_SIZE;
   data.hWnd = window;
   data.uID = kTrayIconId;
+}
+
+// The controls Tab stops at, in TabOrder, creation order among equals.
+void CollectTabStops(const TWinControl* parent, std::vector<TWinControl*>& stops) {
+  for (std::int32_t i = 0; i < parent->WindowedChildren.Count; ++i) {
+    auto* child = static_cast<TWinControl*>(parent->WindowedChildren.Get(i));
+    HWND w = child->Handle;
+    if (w != nullptr && IsWindowVisible(w) && IsWindowEnabled(w) && (GetWindowLongPtrA(w, GWL_STYLE) & WS_TABSTOP)) {
+      auto at = stops.end();
+      while (at != stops.begin() && (*(at - 1))->TabOrder > child->TabOrder) --at;
+      stops.insert(at, child);
+    }
+    CollectTabStops(child, stops);
+  }
+}
+
+bool Pressable(const TWinControl* control) {
+  return control != nullptr && control->InheritsFrom(TButton::ClassInfo) && control->Handle != nullptr &&
+         IsWindowVisible(control->Handle) && IsWindowEnabled(control->Handle);
+}
+
+// The first pressable button below parent whose flag is set.
+TButton* FindButton(const TWinControl* parent, bool TButton::*flag) {
+  for (std::int32_t i = 0; i < parent->WindowedChildren.Count; ++i) {
+    auto* child = static_cast<TWinControl*>(parent->WindowedChildren.Get(i));
+    if (Pressable(child) && static_cast<TButton*>(child)->*flag) return static_cast<TButton*>(child);
+    if (TButton* found = FindButton(child, flag)) return found;
+  }
+  return nullptr;
+}
+
+// Tab, Enter and Escape go to the form that holds the window they were sent
+// to, as in a dialog box, rather than to that window.
+bool TakeDialogKey(const MSG& msg) {
+  if (msg.message != WM_KEYDOWN || (msg.wParam != VK_TAB && msg.wParam != VK_RETURN && msg.wParam != VK_ESCAPE))
+    return false;
+  auto* top = static_cast<TWinControl*>(GetPropA(GetAncestor(msg.hwnd, GA_ROOT), kControlProperty));
+  return top != nullptr && top->InheritsFrom(TCustomForm::ClassInfo) &&
+         static_cast<TCustomForm*>(top)->DialogKey(msg.wParam, msg.hwnd);
 }
 
 }  // namespace
@@ -193,10 +233,42 @@ void TCustomForm::LoadFormResource() {
   reader.FinishLoad();
 }
 
+bool TCustomForm::DialogKey(WPARAM key, HWND window) {
+  auto* from = static_cast<TWinControl*>(GetPropA(window, kControlProperty));
+  if (key == VK_TAB) {
+    std::vector<TWinControl*> stops;
+    CollectTabStops(this, stops);
+    if (stops.empty()) return true;
+    const std::size_t n = stops.size();
+    std::size_t at = n;
+    for (std::size_t i = 0; i < n; ++i)
+      if (stops[i] == from) at = i;
+    const bool back = GetKeyState(VK_SHIFT) < 0;
+    TWinControl* next = stops[at == n ? (back ? n - 1 : 0) : (back ? at + n - 1 : at + 1) % n];
+    next->SetFocus();
+    if (next->InheritsFrom(TEdit::ClassInfo)) SendToWindow(next->Handle, EM_SETSEL, 0, -1);
+    return true;
+  }
+  TButton* button = nullptr;
+  if (key == VK_RETURN) button = Pressable(from) ? static_cast<TButton*>(from) : FindButton(this, &TButton::Default);
+  if (key == VK_ESCAPE) button = FindButton(this, &TButton::Cancel);
+  if (button == nullptr) return false;
+  button->Click();  // may close this form
+  return true;
+}
+
 void TCustomForm::Dispatch(TMessage& message) {
   switch (message.Msg) {
     case WM_SIZE: WMSizeTray(message); break;
     case kTrayIconMessage: WMTrayIcon(message); break;
+    case WM_ACTIVATE: WMActivate(message); break;
+    case WM_SETTINGCHANGE:
+    case WM_SYSCOLORCHANGE:
+      // A high-contrast theme may have come or gone.
+      ReadHighContrast();
+      InvalidateRect(Handle, nullptr, TRUE);
+      TWinControl::Dispatch(message);
+      break;
     default: TWinControl::Dispatch(message); break;
   }
 }
@@ -221,6 +293,19 @@ void TCustomForm::WMSizeTray(TMessage& message) {
     InTray = false;
     PostMessageA(Handle, kTrayIconMessage, 0, 0);
   }
+}
+
+// As a dialog box does: the focus leaves with the form (Reshow hides it) and
+// comes back with it, instead of landing on the form itself.
+void TCustomForm::WMActivate(TMessage& message) {
+  HWND focus = GetFocus();
+  if (LOWORD(message.WParam) == WA_INACTIVE && focus != nullptr && IsChild(Handle, focus)) lastFocus_ = focus;
+  if (LOWORD(message.WParam) != WA_INACTIVE && HIWORD(message.WParam) == 0 && lastFocus_ != nullptr &&
+      IsChild(Handle, lastFocus_) && IsWindowVisible(lastFocus_) && IsWindowEnabled(lastFocus_)) {
+    ::SetFocus(lastFocus_);
+    return;
+  }
+  PassMessageOn(message);
 }
 
 void TCustomForm::WMTrayIcon(TMessage& message) {
@@ -248,6 +333,7 @@ void TApplication::Initialize() {
   RegisterClassA(&wc);
   NonClientMetrics.cbSize = kNonClientMetricsSize;
   SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, 0, &NonClientMetrics, 0);
+  ReadHighContrast();
 }
 
 TComponent* TApplication::NewFormInstance(const TClassInfo& formClass) {
@@ -295,6 +381,7 @@ void TApplication::ProcessMessages() {
       Terminated = true;
       continue;
     }
+    if (TakeDialogKey(msg)) continue;
     TranslateMessage(&msg);
     DispatchMessageA(&msg);
     RaisePendingException();

@@ -46,6 +46,11 @@ class TCustomForm : public TWinControl {
   // Reads the form and its controls from the RCDATA resource named after the
   // form's class.
   void LoadFormResource();
+  // A dialog box's keys, for a key sent to window (one of the form's): Tab and
+  // Shift+Tab move the focus through the visible, enabled tab stops in
+  // TabOrder; Enter presses the focused button, else the Default one; Escape
+  // presses the Cancel button. False when the key was not used.
+  bool DialogKey(WPARAM key, HWND window);
 
   TNotifyEvent OnDestroy;
   std::int32_t PixelsPerInch = 0;
@@ -60,9 +65,11 @@ class TCustomForm : public TWinControl {
  protected:
   void WMSizeTray(TMessage& message);
   void WMTrayIcon(TMessage& message);
+  void WMActivate(TMessage& message);
 
  private:
   void DestroyFormWindow();
+  HWND lastFocus_ = nullptr;  // the child that had the focus when the form was deactivated
 };
 
 class TForm : public TCustomForm {

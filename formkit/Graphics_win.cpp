@@ -13,6 +13,25 @@ const char* const kPictureProperties[] = {"Data"};
 
 }  // namespace
 
+// ---------------------------------------------------------------- theme
+
+bool HighContrastColors = false;
+
+void ReadHighContrast() {
+  HIGHCONTRASTA state = {};
+  state.cbSize = sizeof state;
+  HighContrastColors =
+      SystemParametersInfoA(SPI_GETHIGHCONTRAST, sizeof state, &state, 0) && (state.dwFlags & HCF_HIGHCONTRASTON) != 0;
+}
+
+std::int32_t BackgroundColor(std::int32_t color) {
+  return HighContrastColors ? static_cast<std::int32_t>(GetSysColor(COLOR_WINDOW)) : color;
+}
+
+std::int32_t TextColor(std::int32_t color) {
+  return HighContrastColors ? static_cast<std::int32_t>(GetSysColor(COLOR_WINDOWTEXT)) : color;
+}
+
 // ---------------------------------------------------------------- TFont
 
 TFont::~TFont() {
@@ -111,7 +130,7 @@ void TCanvas::TextOut(std::int32_t x, std::int32_t y, const std::string& text) {
   } else {
     SetBkColor(Handle, static_cast<COLORREF>(brush->Color));
   }
-  SetTextColor(Handle, static_cast<COLORREF>(GetFont()->Color));
+  SetTextColor(Handle, static_cast<COLORREF>(TextColor(GetFont()->Color)));
   ::TextOutA(Handle, x + OriginX, y + OriginY, text.data(), static_cast<int>(text.size()));
 }
 

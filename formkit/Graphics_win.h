@@ -73,6 +73,16 @@ class TCanvas : public TObject {
   std::int32_t OriginY = 0;
 };
 
+// While Windows runs a high-contrast theme the toolkit paints backgrounds and
+// label texts in the system's window colours instead of the form's own, which
+// were chosen for a normal theme and may vanish in that one.
+extern bool HighContrastColors;
+// Reads the theme's state into HighContrastColors.
+void ReadHighContrast();
+// The colour to paint a background, or a text, that the form gives as color.
+std::int32_t BackgroundColor(std::int32_t color);
+std::int32_t TextColor(std::int32_t color);
+
 // A stream block "TBitmap" + length + BMP file, kept as read and examined at
 // every draw.
 class TPicture : public TPersistent {

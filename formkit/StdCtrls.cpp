@@ -12,10 +12,13 @@ FK_IMPLEMENT_CLASS(TCheckBox, TWinControl);
 namespace {
 
 constexpr DWORD kButtonStyle = WS_CHILD | WS_CLIPCHILDREN | WS_TABSTOP | BS_PUSHBUTTON;
-constexpr DWORD kEditStyle = WS_CHILD | WS_CLIPCHILDREN | WS_TABSTOP;
+// Scrolls sideways, so a text longer than the box can be typed and seen.
+constexpr DWORD kEditStyle = WS_CHILD | WS_CLIPCHILDREN | WS_TABSTOP | ES_AUTOHSCROLL;
 constexpr DWORD kEditExStyle = WS_EX_CONTROLPARENT | WS_EX_CLIENTEDGE;
 constexpr DWORD kCheckBoxStyle = WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_AUTOCHECKBOX;
 constexpr DWORD kCheckBoxExStyle = WS_EX_CONTROLPARENT;
+
+const char* const kButtonProperties[] = {"Default", "Cancel"};
 
 // A child window of the parent's window at the control's place, taken over.
 void CreateChildWindow(TWinControl* control, DWORD exStyle, const char* className, DWORD style) {
@@ -30,6 +33,21 @@ void HideUnlessVisible(TWinControl* control) {
   if (!control->Visible && control->Handle != nullptr) ShowWindowChecked(control->Handle, SW_HIDE);
 }
 
+bool IsButton(const TWinControl* control) { return control != nullptr && control->InheritsFrom(TButton::ClassInfo); }
+
+// The default frame, which tells what Enter presses: on the focused button,
+// else on the Default one (focus: a button's window or nullptr).
+void FrameDefaultButton(const TWinControl* parent, HWND focus) {
+  for (std::int32_t i = 0; i < parent->WindowedChildren.Count; ++i) {
+    auto* child = static_cast<TWinControl*>(parent->WindowedChildren.Get(i));
+    FrameDefaultButton(child, focus);
+    if (!IsButton(child) || child->Handle == nullptr) continue;
+    const bool framed = focus != nullptr ? child->Handle == focus : static_cast<TButton*>(child)->Default;
+    if (((GetWindowLongPtrA(child->Handle, GWL_STYLE) & BS_DEFPUSHBUTTON) != 0) != framed)
+      SendToWindow(child->Handle, BM_SETSTYLE, framed ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON, TRUE);
+  }
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------- TLabel
@@ -41,7 +59,7 @@ void TLabel::Paint() {
   if (Transparent) {
     brush->Style = bsClearBrush;
   } else {
-    brush->SetColor(Parent != nullptr ? Parent->Color : 0);
+    brush->SetColor(BackgroundColor(Parent != nullptr ? Parent->Color : 0));
     // Already in the parent's coordinates: no canvas origin here.
     RECT r = {Left, Top, Left + Width, Top + Height};
     if (HBRUSH handle = brush->GetHandle()) ::FillRect(canvas->Handle, &r, handle);
@@ -64,9 +82,29 @@ void TButton::Create(TComponent* owner) {
   Transparent = true;
 }
 
+void TButton::ReadNamedProperty(const std::string& name, TReader& reader) {
+  switch (IndexOfName(name, kButtonProperties)) {
+    case 0: Default = reader.ReadBoolean(); break;
+    case 1: Cancel = reader.ReadBoolean(); break;
+    default: TWinControl::ReadNamedProperty(name, reader); break;
+  }
+}
+
 void TButton::CreateWindowHandle() {
-  CreateChildWindow(this, 0, "BUTTON", kButtonStyle);
+  CreateChildWindow(this, 0, "BUTTON", Default ? kButtonStyle | BS_DEFPUSHBUTTON : kButtonStyle);
   HideUnlessVisible(this);
+}
+
+void TButton::Dispatch(TMessage& message) {
+  TWinControl::Dispatch(message);
+  if (message.Msg != WM_SETFOCUS && message.Msg != WM_KILLFOCUS) return;
+  HWND focus = message.Msg == WM_SETFOCUS ? Handle : reinterpret_cast<HWND>(message.WParam);
+  const TWinControl* top = this;
+  while (top->Parent != nullptr) top = top->Parent;
+  // The window losing the focus names its successor, which may belong to another program.
+  const bool toButton = focus != nullptr && IsChild(top->Handle, focus) &&
+                        IsButton(static_cast<TWinControl*>(GetPropA(focus, kControlProperty)));
+  FrameDefaultButton(top, toButton ? focus : nullptr);
 }
 
 // ---------------------------------------------------------------- TEdit

@@ -18,7 +18,14 @@ class TButton : public TWinControl {
   FK_CLASS()
  public:
   void Create(TComponent* owner) override;
+  void ReadNamedProperty(const std::string& name, TReader& reader) override;
   void CreateWindowHandle() override;
+  void Dispatch(TMessage& message) override;
+
+  // Enter presses the Default button when no button has the focus; Escape
+  // presses the Cancel button (TCustomForm::DialogKey).
+  bool Default = false;
+  bool Cancel = false;
 };
 
 class TEdit : public TWinControl {

@@ -53,12 +53,13 @@ update_add_frm(updatefrm ${CMAKE_CURRENT_BINARY_DIR}/key)
 if(WIN32)
 
   set_source_files_properties(${CMAKE_CURRENT_LIST_DIR}/res/update.rc PROPERTIES
-    OBJECT_DEPENDS "${CMAKE_CURRENT_LIST_DIR}/res/update.ico;${CMAKE_CURRENT_LIST_DIR}/res/update.manifest")
+    OBJECT_DEPENDS "${CMAKE_CURRENT_LIST_DIR}/res/update.ico;${CMAKE_CURRENT_LIST_DIR}/res/update.manifest;${CMAKE_CURRENT_BINARY_DIR}/UpdateConfig.h")
   # update_add_program(target frm_library): the program on a dialog module.
   function(update_add_program target frm)
     add_executable(${target} WIN32 ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/Update.cpp
                    ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/res/update.rc)
     target_compile_options(${target} PRIVATE ${FK_WARNINGS})
+    target_include_directories(${target} PRIVATE ${CMAKE_CURRENT_BINARY_DIR})  # UpdateConfig.h for the .rc
     target_link_libraries(${target} PRIVATE ${frm})
     target_sources(${target} PRIVATE ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/LeanRuntime.cpp)  # size, see there
     if(COMMAND fk_add_form_resource)

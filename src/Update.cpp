@@ -16,7 +16,14 @@ void RunProgram() {
   formkit::Application->Initialize();
   // Marks a running copy while the dialog runs.
   formkit::TScopedHandle guard(CreateSemaphoreA(nullptr, 0, 1, "webupdatevarno.exe"));
-  if (guard && GetLastError() == ERROR_ALREADY_EXISTS) return;
+  if (guard && GetLastError() == ERROR_ALREADY_EXISTS) {
+    // The running copy's dialog comes to the front instead.
+    if (HWND dialog = FindWindowA(formkit::kFormClassName, kDialogTitle)) {
+      if (IsIconic(dialog)) ShowWindow(dialog, SW_RESTORE);
+      SetForegroundWindow(dialog);
+    }
+    return;
+  }
   formkit::Application->CreateForm(UpdateForm);
   formkit::Application->Run();
   // The loop can end with a deferred close still queued (or after the system

@@ -74,6 +74,9 @@ std::string AskedFileOnly(const std::string& got, const std::string& url, const 
 // The final connection message: the last character of the text becomes ':'
 // (the text is changed in place), then "\r\r " and the detail.
 std::string ConnectFailureText(std::string& connectErrorText, const std::string& detail);
+// The progress line of a download: the name, the bytes received and, when the
+// total is known (not -1), the total and the percentage, in digits only.
+std::string ProgressText(const std::string& name, std::uint64_t received, std::int64_t total);
 // The marker of an installation folder.
 constexpr const char* kMarkerFile = "varnowin.ini";
 // The candidates of the drive scan for one drive letter, in order.

@@ -30,7 +30,6 @@ HWND AsWindow(H handle) {
 }
 
 const char kInternetSettingsKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
-const char kDialogTitle[] = " QUILLON - Internet";
 const char kFallbackFolder[] = "C:\\Program Files\\Varno3\\";
 
 std::string ModulePath() {
@@ -59,6 +58,26 @@ class TBusyGuard {
 
 // The download client asks between blocks whether the dialog gave up.
 bool DialogGaveUp() { return UpdateForm != nullptr && UpdateForm->Running && UpdateForm->Cancelled(); }
+
+// The path label, emptied for the run, shows the file on its way; redrawn at
+// most every kProgressMs, and always when a file is complete.
+constexpr DWORD kProgressMs = 250;
+std::string progressName;
+DWORD progressShownAt = 0;
+
+void ShowProgress(std::uint64_t received, std::int64_t total) {
+  const DWORD now = GetTickCount();
+  const bool complete = total >= 0 && received >= static_cast<std::uint64_t>(total);
+  if (UpdateForm == nullptr || !UpdateForm->Running || (!complete && now - progressShownAt < kProgressMs)) return;
+  progressShownAt = now;
+  UpdateForm->PathLabel->SetCaption(ProgressText(progressName, received, total));
+}
+
+void StartProgress(const std::string& name) {
+  progressName = name;
+  progressShownAt = GetTickCount() - kProgressMs;  // the first block shows at once
+  if (UpdateForm != nullptr && UpdateForm->Running) UpdateForm->PathLabel->SetCaption(name);
+}
 
 }  // namespace
 
@@ -313,16 +332,19 @@ void TUpdateForm::OkBtnClick(formkit::TObject*) {
   TBusyGuard busy(this);
   Running = true;
   DownloadCancelled = &DialogGaveUp;
+  DownloadProgress = &ShowProgress;
   bool close;
   try {
     close = RunUpdate();
   } catch (...) {
     Running = false;
     DownloadCancelled = nullptr;
+    DownloadProgress = nullptr;
     throw;
   }
   Running = false;
   DownloadCancelled = nullptr;
+  DownloadProgress = nullptr;
   // The guard posts the close when this is the outermost handler.
   if (close) CloseRequested = true;
 }
@@ -343,6 +365,7 @@ std::string FileHead(const std::string& path, std::size_t maxBytes) {
 // Fetches url into downloadDir; the result names only the file asked for.
 std::string FetchAsked(const std::string& url, const std::string& downloadDir, const std::string& name,
                        std::int32_t& size, const TCopyCheck& check = {}) {
+  StartProgress(name);
   return AskedFileOnly(DownloadFile(url, downloadDir, size, check), url, downloadDir, name);
 }
 
@@ -510,8 +533,14 @@ bool TUpdateForm::RunUpdate() {
   PathLabel->SetCaption(std::string());
   OkBtn->Hide();
   StatusLabel->SetCaption(LoadingText);
+  // The progress line takes the label's row up to the right edge.
+  RECT area = {};
+  GetClientRect(AsWindow(Handle), &area);
+  PathLabel->Width = area.right - PathLabel->Left;
   Reshow();
   if (Cancelled()) return true;
+  // Only Cancel is left: Enter and Space reach it too.
+  CancelBtn->SetFocus();
 
   ProxySetting = formkit::TrimBlanks(ProxyEdit->GetText());
 

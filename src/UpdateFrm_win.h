@@ -27,6 +27,9 @@ bool FolderNotWritable(const std::string& folder);
 // only. Called at start, and again when MakeUpdate returns.
 void RestrictDllSearch();
 
+// The dialog's title, set when it is shown.
+constexpr char kDialogTitle[] = " QUILLON - Internet";
+
 // Posted to the dialog's window when a close asked for during a handler is due.
 constexpr UINT kDeferredCloseMessage = WM_APP + 1;
 

@@ -365,6 +365,7 @@ std::int32_t LocalFileSize(const std::string& path) {
 }
 
 bool (*DownloadCancelled)() = nullptr;
+void (*DownloadProgress)(std::uint64_t received, std::int64_t total) = nullptr;
 
 std::string DownloadFile(const std::string& url, const std::string& folder, std::int32_t& size,
                          const TCopyCheck& check) {
@@ -490,6 +491,7 @@ std::string DownloadFile(const std::string& url, const std::string& folder, std:
         failed = true;
         break;
       }
+      if (DownloadProgress != nullptr) DownloadProgress(received, haveLength ? contentLength : -1);
       if (formkit::Application) formkit::Application->ProcessMessages();
       if (DownloadCancelled != nullptr && DownloadCancelled()) {
         stop = TWaitResult::Cancelled;

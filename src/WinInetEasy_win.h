@@ -37,6 +37,11 @@ std::string DownloadFile(const std::string& url, const std::string& folder, std:
 // nullptr: never cancelled.
 extern bool (*DownloadCancelled)();
 
+// Called after every block written with the bytes received so far and the
+// expected total (-1 when the server sent no length), for a progress display;
+// nullptr: nobody watches.
+extern void (*DownloadProgress)(std::uint64_t received, std::int64_t total);
+
 // A transfer that receives nothing for this long fails with
 // "No data for 30 seconds <url>".
 constexpr std::uint32_t kNoDataTimeoutMs = 30000;

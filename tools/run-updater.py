@@ -61,7 +61,12 @@ def main():
     # The update set, served on the loopback address.
     server_root = os.path.join(DEMO, "server")
     shutil.rmtree(server_root, ignore_errors=True)
-    info = sampleset.make_update_set(server_root, TESTLIB)
+    # A library of some megabytes (the stand-in plus padding it ignores), so
+    # that its progress line has several steps to show.
+    library = os.path.join(DEMO, "update2.dll")
+    with open(library, "wb") as f:
+        f.write(open(TESTLIB, "rb").read() + b"\0" * (4 << 20))
+    info = sampleset.make_update_set(server_root, library)
     if not args.unsigned:
         # The whole set in the loader folder, signed; UPDATE.NFO also at its address.
         loader = os.path.join(server_root, "quillon", "loader")
@@ -69,8 +74,8 @@ def main():
         subprocess.run([sys.executable, os.path.join(ROOT, "tools", "publish"), "make", loader, "--key", TEST_KEY,
                         "--adresses", "1=http://127.0.0.1/quillon/data"], check=True)
     with open(os.path.join(server_root, ".faults.json"), "w") as f:
-        # Slow enough for the progress display to be seen.
-        f.write('{"/quillon/loader/update2.dll": {"slow": {"chunk": 4096, "delay": 0.2}}}')
+        # Slow enough for the progress display to be seen (about 4 s).
+        f.write('{"/quillon/loader/update2.dll": {"slow": {"chunk": 65536, "delay": 0.06}}}')
     port_file = os.path.join(DEMO, "port")
     if os.path.exists(port_file):
         os.remove(port_file)
@@ -107,7 +112,7 @@ def main():
             print(driver("children", "class=LFORM").strip().replace("\\\\", "\\"))
             buttons = [l.split("|")[1] for l in driver("children", "class=LFORM").splitlines() if l.startswith("CHILD Button")]
             driver("click", "class=LFORM", "text=" + buttons[1])
-            time.sleep(0.8)
+            time.sleep(2.5)  # into the library's transfer: its progress line shows
             shots.append(shot("2-loading.png"))
             driver("gone", "class=LFORM", "120000")
             time.sleep(0.5)

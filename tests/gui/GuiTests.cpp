@@ -6,6 +6,7 @@
 #include <functional>
 #include <stdexcept>
 #include <string>
+#include <tuple>
 
 #include "BoxCapture.h"
 #include "ScopedWin.h"
@@ -84,6 +85,8 @@ void FailPaint(TObject*, TObject*) {
   ++paintCalls;
   throw std::runtime_error("paint failed");
 }
+int cancelClicks = 0;
+void CountCancel(TObject*, TObject*) { ++cancelClicks; }
 // An event handler that closes the form given as its data.
 void CloseForm(TObject* form, TObject*) { static_cast<TCustomForm*>(form)->Close(); }
 
@@ -205,6 +208,8 @@ TEST(Controls, StreamBuildsTheFormAndTakesOverItsWindows) {
   SendToWindow(f->ProxyEdit->Handle, WM_SIZE, SIZE_RESTORED, MAKELPARAM(w, h));
 }
 
+// One click per press: a button's own click notification for a mouse
+// release is not a second one.
 TEST(Controls, ClickNeedsPressAndReleaseInside) {
   TTestForm* f = SharedForm();
   HWND b = f->OkBtn->Handle;
@@ -220,6 +225,34 @@ TEST(Controls, ClickNeedsPressAndReleaseInside) {
     EXPECT_EQ(f->OkClicks, c.clicks) << c.x << "," << c.y;
     EXPECT_FALSE(f->OkBtn->MousePressed);
   }
+}
+
+// Keys as a dialog box takes them, sent to the focused control.
+TEST(Controls, KeysFollowTabOrderAndPressButtonsOnce) {
+  TTestForm* f = SharedForm();
+  f->CancelBtn->OnClick = {&CountCancel, nullptr};
+  // framed: the button with the default frame, which tells what Enter presses.
+  const struct { TWinControl *from; WPARAM key; TWinControl *focus, *framed; int ok, cancel; } rows[] = {
+      {f->OkBtn, VK_TAB, f->CancelBtn, f->CancelBtn, 0, 0},    // TabOrder, not creation order
+      {f->Option, VK_TAB, f->OkBtn, f->OkBtn, 0, 0},           // the same TabOrder: creation order
+      {f->PathEdit, VK_TAB, f->ProxyEdit, f->OkBtn, 0, 0},     // round to the first
+      {f->ProxyEdit, VK_RETURN, f->ProxyEdit, f->OkBtn, 1, 0},  // no button focused: the Default one
+      {f->CancelBtn, VK_RETURN, f->CancelBtn, f->CancelBtn, 0, 1},  // the focused button
+      {f->PathEdit, VK_ESCAPE, f->PathEdit, f->OkBtn, 0, 1},   // the Cancel one
+      {f->OkBtn, VK_SPACE, f->OkBtn, f->OkBtn, 1, 0},          // the button's own notification
+  };
+  const auto framed = [](TWinControl* b) { return (GetWindowLongPtrA(b->Handle, GWL_STYLE) & BS_DEFPUSHBUTTON) != 0; };
+  for (const auto& r : rows) {
+    r.from->SetFocus();
+    f->OkClicks = cancelClicks = 0;
+    PostMessageA(r.from->Handle, WM_KEYDOWN, r.key, 1);
+    PostMessageA(r.from->Handle, WM_KEYUP, r.key, 0xC0000001);
+    Drain();
+    EXPECT_EQ(std::make_tuple(GetFocus(), f->OkClicks, cancelClicks, framed(f->OkBtn), framed(f->CancelBtn)),
+              std::make_tuple(r.focus->Handle, r.ok, r.cancel, r.framed == f->OkBtn, r.framed == f->CancelBtn))
+        << r.key;
+  }
+  f->CancelBtn->OnClick = {};
 }
 
 // The window procedure catches what a handler raises; it comes out once where
@@ -262,28 +295,40 @@ TEST(Controls, HandlerErrorsReachTheCallerOnce) {
 }
 
 // The windowless children are painted after the form's former procedure, so
-// nothing paints over them.
+// nothing paints over them. A high-contrast theme replaces the form's colours
+// with the system's window colours, the picture's stay.
 TEST(Controls, FormPaintsItsWindowlessChildren) {
   TTestForm* f = SharedForm();
-  RedrawWindow(f->Handle, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
-  Drain();
-  Surface s(f->Width, f->Height, kMagenta);
-  {
-    TWindowDC dc(f->Handle);
-    BitBlt(s.dc(), 0, 0, f->Width, f->Height, dc.Get(), 0, 0, SRCCOPY);
+  f->StatusLabel->GetFont()->Color = kRed;
+  for (const bool highContrast : {false, true}) {
+    HighContrastColors = highContrast;
+    const COLORREF back = highContrast ? GetSysColor(COLOR_WINDOW) : kFormColor;
+    RedrawWindow(f->Handle, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+    Drain();
+    Surface s(f->Width, f->Height, kMagenta);
+    {
+      TWindowDC dc(f->Handle);
+      BitBlt(s.dc(), 0, 0, f->Width, f->Height, dc.Get(), 0, 0, SRCCOPY);
+    }
+    // The 24x16 logo at its control's place, not cut to its 20x10 bounds:
+    // column 0 green, rows 0-7 red, 8-15 blue.
+    EXPECT_EQ(s.At(32, 24), kGreen);
+    EXPECT_EQ(s.At(32 + 23, 24 + 7), kRed);
+    EXPECT_EQ(s.At(33, 24 + 8), kBlue);
+    EXPECT_EQ(s.At(5, 5), back);
+    EXPECT_GT(s.CountOther(f->TitleLabel, back), 30);  // its text
+    const TCustomControl* st = f->StatusLabel;
+    const int area = st->Width * st->Height;
+    EXPECT_EQ(area - s.CountOther(st, kRed) > 0, !highContrast);
+    EXPECT_EQ(area - s.CountOther(st, GetSysColor(COLOR_WINDOWTEXT)) > 0, highContrast);
+    // The opaque label fills its bounds; the transparent one only draws text.
+    Surface t(f->Width, f->Height, kMagenta);
+    SendToWindow(f->Handle, WM_PAINT, reinterpret_cast<WPARAM>(t.dc()), 0);
+    EXPECT_EQ(t.CountOther(st, kMagenta), area);
+    EXPECT_EQ(t.CountOther(f->TitleLabel, back), f->TitleLabel->Width * f->TitleLabel->Height);
   }
-  // The 24x16 logo at its control's place, not cut to its 20x10 bounds:
-  // column 0 green, rows 0-7 red, 8-15 blue.
-  EXPECT_EQ(s.At(32, 24), kGreen);
-  EXPECT_EQ(s.At(32 + 23, 24 + 7), kRed);
-  EXPECT_EQ(s.At(33, 24 + 8), kBlue);
-  EXPECT_EQ(s.At(5, 5), kFormColor);
-  EXPECT_GT(s.CountOther(f->TitleLabel, kFormColor), 30);  // its text
-  // The opaque label fills its bounds; the transparent one only draws text.
-  Surface t(f->Width, f->Height, kMagenta);
-  SendToWindow(f->Handle, WM_PAINT, reinterpret_cast<WPARAM>(t.dc()), 0);
-  EXPECT_EQ(t.CountOther(f->StatusLabel, kMagenta), f->StatusLabel->Width * f->StatusLabel->Height);
-  EXPECT_EQ(t.CountOther(f->TitleLabel, kFormColor), f->TitleLabel->Width * f->TitleLabel->Height);
+  HighContrastColors = false;
+  f->StatusLabel->GetFont()->Color = 0;
   Drain();
 }
 
@@ -297,9 +342,10 @@ TEST(Controls, TextsOfLabelsAndEdits) {
   ASSERT_TRUE(GetUpdateRect(f->Handle, &r, FALSE));  // only the label's rectangle
   EXPECT_EQ(r.left, st->Left);
   EXPECT_EQ(r.bottom, st->Top + st->Height);
-  const std::string longText(225, 'k');
-  f->PathEdit->SetText(longText);
-  EXPECT_EQ(f->PathEdit->GetText(), longText);
+  // Typed past its right edge, an edit scrolls instead of refusing the text.
+  f->PathEdit->SetText("");
+  for (int i = 0; i < 225; ++i) SendToWindow(f->PathEdit->Handle, WM_CHAR, 'k', 1);
+  EXPECT_EQ(f->PathEdit->GetText(), std::string(225, 'k'));
   Drain();
 }
 

@@ -85,6 +85,11 @@ TEST(UpdateRunRules, AddressesAndTexts) {
   std::string empty;
   EXPECT_EQ(ConnectFailureText(empty, "No such File!"), "\r\r No such File!");
   EXPECT_EQ(formkit::FolderPart("X:"), "X:");  // the parent of a drive root: the bare drive
+
+  EXPECT_EQ(ProgressText("update2.dll", 0, -1), "update2.dll: 0");  // no length from the server
+  EXPECT_EQ(ProgressText("a", 12647935, 12647936), "a: 12 647 935 / 12 647 936 (99%)");
+  EXPECT_EQ(ProgressText("a", 5000000000, 5000000000), "a: 5 000 000 000 / 5 000 000 000 (100%)");
+  EXPECT_EQ(ProgressText("a", 7, 0), "a: 7 / 0 (100%)");
 }
 
 TEST(UpdateRunRules, OnlyTheFileAskedForIsTaken) {

@@ -129,6 +129,7 @@ class Scenario:
         self.log = os.path.join(self.base, "requests.log")
         self.procs = []
         self.cleanups = []
+        self.trace = None  # a file for the texts the next programs draw
 
     def install(self, rel="Varno3", marker=True, settings=None, proxy=False):
         """An installation folder (an absolute one is removed afterwards);
@@ -175,8 +176,10 @@ class Scenario:
     # ---------------------------------------------------------- running
 
     def start(self, program, env=None):
-        p = subprocess.Popen([WINE, win(program)], cwd=os.path.dirname(program), env=dict(os.environ, **(env or {})),
-                             stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        # Wine's font trace names every text drawn, windowless labels' too.
+        env = dict(os.environ, **(env or {}), **({"WINEDEBUG": "-all,+font"} if self.trace else {}))
+        p = subprocess.Popen([WINE, win(program)], cwd=os.path.dirname(program), env=env, stdin=subprocess.DEVNULL,
+                             stdout=subprocess.DEVNULL, stderr=open(self.trace, "ab") if self.trace else subprocess.DEVNULL)
         self.procs.append(p)
         return p
 
@@ -232,10 +235,12 @@ def second_instance(s):
     time.sleep(1.5)
     s.wait_exit(s.start(program), 20)
     holder.wait(timeout=20)
-    # Once it is gone, a first copy shows its dialog; a second one ends at once without a window.
+    # Once it is gone, a first copy shows its dialog; a second one ends at once without a
+    # window of its own and brings the first one's to the front, restored.
     first = s.start_dialog(program)
+    drive(["minimize", DIALOG], ["sleep", "500"])
     check_equal(s.start(program).wait(timeout=20), 0, "exit code of the second copy")
-    check_equal(children()[OK_BTN][1], True, "first dialog still there")
+    drive(["front", DIALOG])
     s.cancel(first)
 
 
@@ -273,11 +278,16 @@ def discovery(s):
                     "PathEdit, Install and ProxyEdit")
         if i + 1 < len(steps):
             s.cancel(p)
-    # The Proxy button reveals the entry and disappears for good.
-    drive(["click", DIALOG, "text=Proxy..."], ["sleep", "500"])
+    # Keys: the focus starts on Install and Tab follows TabOrder past the hidden proxy
+    # entry; Space presses Proxy..., which reveals the entry and disappears for good.
+    steps = [[], ["tab"], ["tab"], ["tab"], ["shift+tab"]]
+    focus = [OK_BTN, CANCEL_BTN, PROXY_BTN, PATH_EDIT, PROXY_BTN]
+    drive(*[c for keys, f in zip(steps, focus) for c in ([["key", DIALOG] + keys] if keys else []) +
+            [["focus", DIALOG, f]]], ["key", DIALOG, "space"], ["sleep", "500"])
     c = children()
     check_equal((c[PROXY_BTN][1], c[PROXY_EDIT][1]), (False, True), "after Proxy...")
-    s.cancel(p)
+    drive(["key", DIALOG, "esc"])  # Cancel
+    s.wait_exit(p)
 
 
 def browse(s):
@@ -311,9 +321,14 @@ def browse(s):
 # ============================================================== the run
 
 def full_run(s):
-    # The installer's helpers lie in Download: one it imports, one it loads by
-    # bare name. The program itself loads none from there (PlantLoaded).
-    s.serve(library=os.path.join(os.path.dirname(TESTLIB), "update2_helped.dll"))
+    # A library of some megabytes, so the path label shows each file's
+    # progress. The installer's helpers lie in Download: one it imports, one it
+    # loads by bare name. The program itself loads none from there (PlantLoaded).
+    library = os.path.join(s.base, "large.dll")
+    helped = os.path.join(os.path.dirname(TESTLIB), "update2_helped.dll")
+    open(library, "wb").write(open(helped, "rb").read() + b"\0" * (5 << 20))
+    s.serve(library=library)
+    s.trace = os.path.join(s.base, "drawn.log")
     # defLangue without texts of its own: the locale's code and the English texts.
     folder = s.install(settings={"Protect": {"Proxy": " " + s.proxy() + " "}, "Prefs": {"defLangue": "NL"}})
     download = os.path.join(folder, "Download")
@@ -328,6 +343,14 @@ def full_run(s):
     }, "MakeUpdate arguments")
     check(os.path.isfile(os.path.join(download, "update.exe")), "update.exe copied to Download")
     check_equal(s.requests(), ["/quillon/loader/update.ini", LIBRARY, "/quillon/data/UPDATE.NFO"], "requests")
+    s.trace = None
+    # Each file's progress (repaints counted once): the library's first block at once, every file complete.
+    drawn = re.findall(r'ExtTextOutW [^"]*L"(\S+): ([\d ]+) / ([\d ]+) \((\d+)%\)"', open(s.base + "/drawn.log").read())
+    drawn = [t for i, t in enumerate(drawn) if i == 0 or drawn[i - 1] != t]
+    size = "{:,}".format(os.path.getsize(library)).replace(",", " ")
+    check_equal([(n, got == total) for n, got, total, percent in drawn if percent == "100"],
+                [("update.ini", True), ("update2.dll", True), ("UPDATE.NFO", True)], "files complete")
+    check(drawn[1][0] == "update2.dll" and drawn[1][2] == size and int(drawn[1][3]) < 100, "first block: %r" % drawn)
     # A current library is not fetched again; any difference from update.ini's date brings a new copy.
     check(s.run_to_end(folder) is not None, "second run")
     check_equal(s.requests().count(LIBRARY), 1, "update2.dll fetches")
@@ -342,9 +365,12 @@ def no_marker_answers(s):
     s.serve()
     program = s.program_in(s.install(proxy=True))
     target = os.path.join(s.base, "New")
-    p = s.press_install(program, target)
+    # Enter presses the focused Install button, once: no second question after No.
+    p = s.start_dialog(program)
+    drive(["settext", DIALOG, PATH_EDIT, win(target)], ["key", DIALOG, "enter"])
     check_equal(answer_boxes("No"), ["Installation directory:\r\r " + win(target) + "\\"], "question")
     time.sleep(0.5)
+    drive(["gone", "class=#32770", "0"])
     c = children()
     check(c[OK_BTN][1] and c[PATH_EDIT][1] and c[PATH_BTN][1] and not os.path.exists(target), "changed after No")
     s.cancel(p)
@@ -515,7 +541,8 @@ SLOW = unsigned(True, library=lambda: open(TESTLIB, "rb").read() + b"\0" * (12 <
 # alone), or the driver command that stops it once update2.dll is on its way;
 # files in Download that stay as they were). signed_* cases run update_signed.exe.
 REFUSED = {
-    "cancel_during_run": (SLOW, ["click", DIALOG, "text=Cancel"], LIBRARY_KEPT),
+    # Only Cancel is left: Enter reaches it.
+    "cancel_during_run": (SLOW, ["key", DIALOG, "enter"], LIBRARY_KEPT),
     "close_during_run": (SLOW, ["close", DIALOG], LIBRARY_KEPT),
     "missing_nfo": (unsigned(with_nfo=False), "http://127.0.0.1/quillon/data/UPDATE.NFO", ()),
     "no_make_update": (unsigned(library=TESTLIB_NOMAKE), "update2.dll", ()),
@@ -532,9 +559,9 @@ REFUSED = {
                              "http://127.0.0.1/%s/update2.dll/UPDATE.NFO" % LONG_FOLDER, LIBRARY_KEPT),
     "hostile_cut_library": (unsigned(True, faults={LIBRARY: {"no_content_length": True, "cut_after": 1000}}),
                             "Bad size for " + LOADER + "update2.dll", LIBRARY_KEPT),
-    # Nothing after 100 bytes: Cancel still ends the run at once.
+    # Nothing after 100 bytes: Cancel (Escape) still ends the run at once.
     "hostile_stalled_library": (unsigned(True, faults={LIBRARY: {"stall_after": 100, "hold": 40}}),
-                                ["click", DIALOG, "text=Cancel"], LIBRARY_KEPT),
+                                ["key", DIALOG, "esc"], LIBRARY_KEPT),
     "signed_flipped_library": (signed(flip_library), "Bad checksum for " + LOADER + "update2.dll", LIBRARY_KEPT),
     "signed_changed_ini": (signed(change_description), "Bad signature for " + LOADER + "update.ini", SET_FILES),
     "signed_missing_signature": (signed(lambda s, loader, r: os.remove(os.path.join(loader, "update.ini.sig"))),

@@ -6,7 +6,12 @@
 //   children <window>             print its child windows: CHILD class|text|visible
 //   click <window> <child>        press and release the left button inside a child
 //   settext <window> <child> T    set a child's text (an edit)
+//   key <window> <key>...         bring the window to the front and type keys through
+//                                 the system's input queue: tab, shift+tab, enter, space, esc
+//   focus <window> <child> [ms]   wait until the child has the keyboard focus
 //   close <window>                post WM_CLOSE, as the system does when closing a window
+//   minimize <window>             minimise it
+//   front <window> [ms]           wait until it is the foreground window, not minimised
 //   answer <button> [ms]          wait for a message box, print BOX title|text, press Yes, No, Cancel or OK
 //   hold <name> <ms>              hold a named semaphore for ms
 //   sleep <ms>
@@ -20,6 +25,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -69,15 +75,21 @@ HWND FindTopWindow(const std::string& selector) {
   return nullptr;
 }
 
+// Polls until done() or ms have passed; returns what done() said last.
+template <class F>
+bool WaitFor(F done, DWORD ms) {
+  for (const DWORD start = GetTickCount();; Sleep(50)) {
+    if (done()) return true;
+    if (GetTickCount() - start >= ms) return false;
+  }
+}
+
 // Polls until the window is there (or, with gone, no longer there) or ms have
 // passed; returns what the last look found.
 HWND WaitTopWindow(const std::string& selector, DWORD ms, bool gone = false) {
-  const DWORD start = GetTickCount();
-  for (;;) {
-    HWND window = FindTopWindow(selector);
-    if ((window == nullptr) == gone || GetTickCount() - start >= ms) return window;
-    Sleep(50);
-  }
+  HWND window = nullptr;
+  WaitFor([&] { return ((window = FindTopWindow(selector)) == nullptr) == gone; }, ms);
+  return window;
 }
 
 HWND FindChild(HWND parent, const std::string& selector) {
@@ -99,6 +111,23 @@ std::string BoxText(HWND box) {
   for (HWND w : Children(box))
     if (ClassOf(w) == "Static" && !WindowText(w).empty()) return WindowText(w);
   return std::string();
+}
+
+// A real key press, with Shift held around it when asked.
+void TypeKey(const std::string& name) {
+  const bool shift = name.rfind("shift+", 0) == 0;
+  const std::string key = name.substr(shift ? 6 : 0);
+  const WORD vk = key == "tab" ? VK_TAB : key == "enter" ? VK_RETURN : key == "space" ? VK_SPACE : VK_ESCAPE;
+  INPUT input[4] = {};
+  UINT n = 0;
+  for (const auto& [k, flags] : {std::pair<WORD, DWORD>{VK_SHIFT, 0}, {vk, 0}, {vk, KEYEVENTF_KEYUP},
+                                 {VK_SHIFT, KEYEVENTF_KEYUP}}) {
+    if (k == VK_SHIFT && !shift) continue;
+    input[n].type = INPUT_KEYBOARD;
+    input[n].ki.wVk = k;
+    input[n++].ki.dwFlags = flags;
+  }
+  SendInput(n, input, sizeof(INPUT));
 }
 
 DWORD Ms(const std::vector<std::string>& args, std::size_t index, DWORD fallback) {
@@ -132,17 +161,26 @@ bool RunCommand(const std::vector<std::string>& a) {
     HWND button = GetDlgItem(box, id);
     if (button == nullptr) return Fail("no button " + target);
     PostMessageA(box, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(button));
-    const DWORD start = GetTickCount();
-    while (IsWindow(box) && IsWindowVisible(box) && GetTickCount() - start < 5000) Sleep(50);
+    WaitFor([box] { return !IsWindow(box) || !IsWindowVisible(box); }, 5000);
     return true;
   }
   if (cmd == "gone") return WaitTopWindow(target, Ms(a, 2, 15000), true) == nullptr || Fail("still there: " + target);
-  if (cmd != "wait" && cmd != "children" && cmd != "close" && cmd != "click" && cmd != "settext")
+  if (cmd != "wait" && cmd != "children" && cmd != "close" && cmd != "click" && cmd != "settext" && cmd != "key" &&
+      cmd != "focus" && cmd != "minimize" && cmd != "front")
     return Fail("unknown command " + cmd);
   HWND window = WaitTopWindow(target, cmd == "wait" ? Ms(a, 2, 15000) : 5000);
   if (window == nullptr) return Fail("no window " + target);
   if (cmd == "wait") return true;
   if (cmd == "close") return PostMessageA(window, WM_CLOSE, 0, 0) != FALSE;
+  if (cmd == "minimize") return ShowWindowAsync(window, SW_MINIMIZE) != FALSE;
+  if (cmd == "front")
+    return WaitFor([window] { return GetForegroundWindow() == window && !IsIconic(window); }, Ms(a, 2, 5000)) ||
+           Fail("not in front: " + target);
+  if (cmd == "key") {
+    SetForegroundWindow(window);
+    for (std::size_t i = 2; i < a.size(); ++i) TypeKey(a[i]);
+    return true;
+  }
   if (cmd == "children") {
     for (HWND c : Children(window))
       std::printf("CHILD %s|%s|%d\n", ClassOf(c).c_str(), Printable(WindowText(c)).c_str(), IsWindowVisible(c) ? 1 : 0);
@@ -150,6 +188,14 @@ bool RunCommand(const std::vector<std::string>& a) {
   }
   HWND child = a.size() > 2 ? FindChild(window, a[2]) : nullptr;
   if (child == nullptr) return Fail(cmd + ": no child " + (a.size() > 2 ? a[2] : std::string()));
+  if (cmd == "focus") {
+    GUITHREADINFO info = {};
+    info.cbSize = sizeof info;
+    const auto focused = [&] {
+      return GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info) && info.hwndFocus == child;
+    };
+    return WaitFor(focused, Ms(a, 3, 5000)) || Fail("focus not on " + a[2]);
+  }
   if (cmd == "settext")
     return SendMessageTimeoutA(child, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(a.size() > 3 ? a[3].c_str() : ""),
                                SMTO_ABORTIFHUNG, 2000, nullptr) != 0;
