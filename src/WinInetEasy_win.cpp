@@ -159,11 +159,14 @@ bool HasTransferEncoding(HINTERNET request) {
          GetLastError() == ERROR_INSUFFICIENT_BUFFER;
 }
 
-// Where the request ended up after the redirects WinInet followed.
-std::string FinalUrl(HINTERNET request) {
-  char buffer[INTERNET_MAX_URL_LENGTH + 1] = {};
+// Whether the answer came over TLS, after whatever redirects WinInet followed.
+bool AnsweredSecurely(HINTERNET request) {
+  char url[INTERNET_MAX_URL_LENGTH + 1] = {};
   DWORD len = INTERNET_MAX_URL_LENGTH;
-  return InternetQueryOptionA(request, INTERNET_OPTION_URL, buffer, &len) ? std::string(buffer) : std::string();
+  DWORD flags = 0, flagsLen = sizeof flags;
+  return InternetQueryOptionA(request, INTERNET_OPTION_URL, url, &len) && !IsHttpUrl(url) &&
+         InternetQueryOptionA(request, INTERNET_OPTION_SECURITY_FLAGS, &flags, &flagsLen) &&
+         (flags & SECURITY_FLAG_SECURE) != 0;
 }
 
 bool IsUnwritableTarget(const std::string& path) {
@@ -437,7 +440,7 @@ std::string DownloadFile(const std::string& url, const std::string& folder, std:
   }
 
   // A secure start ends secure, whatever WinInet allows on the way.
-  if (secure && IsHttpUrl(FinalUrl(request))) {
+  if (secure && !AnsweredSecurely(request)) {
     LastDownloadError = DowngradeText(trimmed);
     return std::string();
   }

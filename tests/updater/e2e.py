@@ -14,6 +14,7 @@ import sys
 import tempfile
 import threading
 import time
+from datetime import datetime, timedelta, timezone
 
 SOURCE = os.environ["FK_SOURCE_DIR"]
 sys.path.insert(0, os.path.join(SOURCE, "server"))
@@ -27,6 +28,7 @@ DRIVER = os.environ["FK_DRIVER_EXE"]
 TESTLIB = os.environ["FK_TESTLIB"]
 TESTLIB_NOMAKE = os.environ["FK_TESTLIB_NOMAKE"]
 SIGN_KEY = os.environ.get("FK_SIGN_KEY", "")
+NEXT_KEY = os.path.join(os.path.dirname(SIGN_KEY), "next", "update-key.pem")  # update_signed.exe holds both
 CERTS = os.environ.get("FK_CERTS", "")
 # Found by its title, not by the form class: other toolkit tests may show
 # their own forms on the same display at the same time.
@@ -438,9 +440,9 @@ def unsigned(held=False, library=TESTLIB, **set_args):
     return setup
 
 
-def publish(folder, adresses, key=SIGN_KEY):
+def publish(folder, adresses, key=SIGN_KEY, *options):
     subprocess.run([sys.executable, os.path.join(SOURCE, "tools", "publish"), "make", folder, "--key", key,
-                    "--adresses", "1=" + adresses], check=True, stdout=subprocess.DEVNULL)
+                    "--adresses", "1=" + adresses] + list(options), check=True, stdout=subprocess.DEVNULL)
 
 
 def signed(attack=None, held=1, tls=None):
@@ -461,11 +463,13 @@ def signed(attack=None, held=1, tls=None):
         with open(os.path.join(loader, "update2.dll"), "ab") as f:
             f.write(b"release 2")  # an overlay: the library still loads
         os.utime(os.path.join(loader, "update2.dll"), (sampleset.LIBRARY_TIME + 3600,) * 2)
-        publish(loader, adresses)
+        publish(loader, adresses, NEXT_KEY)  # the key rotated
         releases[2] = snapshot(loader)
         download = os.path.join(s.install(proxy=True), "Download")
         if held:
             restore(download, releases[held])  # what an earlier good run left
+        if not tls:  # the genuine release, to be served again after the attack
+            s.genuine = (loader, releases[2])
         if attack:
             attack(s, loader, releases)
         return download
@@ -485,6 +489,56 @@ def change_description(s, loader, releases):
     open(path, "wb").write(open(path, "rb").read().replace(b"1=http://", b"1=http://evil.invalid/"))
 
 
+def resign(loader, text):
+    """A hand-edited description, signed with the publisher's key."""
+    path = os.path.join(loader, "update.ini")
+    open(path, "wb").write(text)
+    subprocess.run(["openssl", "dgst", "-sha256", "-sign", SIGN_KEY, "-out", path + ".sig", path], check=True)
+
+
+def two_hash_sections(s, loader, releases):
+    # A first [sha256] names release 1's library, which Download holds.
+    old = re.search(rb"update2.dll=[0-9a-f]{64}", releases[1]["update.ini"][0]).group(0)
+    resign(loader, b"[sha256]\r\n" + old + b"\r\n" + releases[2]["update.ini"][0])
+
+
+def half_hash(s, loader, releases):
+    # The library's hash right in its first half only.
+    resign(loader, re.sub(rb"(update2.dll=[0-9a-f]{32})[0-9a-f]{32}", rb"\g<1>" + b"0" * 32,
+                          releases[2]["update.ini"][0]))
+
+
+def swap_signature(s, loader, releases):
+    # Garbage with the genuine signature's size and date.
+    data, mtime = releases[2]["update.ini.sig"]
+    restore(loader, {"update.ini.sig": (bytes(len(data)), mtime)})
+
+
+def faults(rules):
+    return lambda s, loader, releases: open(os.path.join(s.base, "server", ".faults.json"), "w").write(
+        json.dumps(rules))
+
+
+def https_to_http(s, loader, releases):
+    data = os.path.join(s.base, "server", "quillon", "data")
+    shutil.copytree(data, os.path.join(s.base, "server", "quillon", "plain"))
+    faults({"/quillon/data/UPDATE.NFO": {"redirect_http": "/quillon/plain/UPDATE.NFO"}})(s, loader, releases)
+
+
+def change_library_before_load(s, loader, releases):
+    # While UPDATE.NFO arrives, the library just fetched and checked changes
+    # in place, size and date kept.
+    download = os.path.join(s.base, "Varno3", "Download")
+    os.remove(os.path.join(download, "UPDATE.NFO"))
+    faults({"/quillon/data/UPDATE.NFO": {"slow": {"chunk": 8, "delay": 0.25}}})(s, loader, releases)
+
+    def flip():
+        wait_until(lambda: os.path.exists(os.path.join(download, "UPDATE.NF~")), "UPDATE.NFO on its way", 60)
+        data, mtime = snapshot(download)["update2.dll"]
+        restore(download, {"update2.dll": (data[:-1] + b"3", mtime)})
+    threading.Thread(target=flip, daemon=True).start()
+
+
 def sign_with_other_key(s, loader, releases):
     keys = os.path.join(s.base, "otherkey")
     subprocess.run([sys.executable, os.path.join(SOURCE, "tools", "publish"), "keygen", keys], check=True,
@@ -493,8 +547,11 @@ def sign_with_other_key(s, loader, releases):
     publish(loader, releases["adresses"], key=os.path.join(keys, "update-key.pem"))
 
 
-SET_FILES = ("update.ini", "update2.dll", "UPDATE.NFO")
+SET_FILES = ("update.ini", "update.ini.sig", "update2.dll", "UPDATE.NFO")
 LIBRARY_KEPT = ("update2.dll", "UPDATE.NFO")
+LIBRARY_2_SIZE = os.path.getsize(TESTLIB) + len(b"release 2")
+HUGE = {"no_content_length": True, "extra_mib": 65}
+CERTIFICATE_URL = "https://127.0.0.1/quillon/data/UPDATE.NFO"
 # A large library sent in many small blocks, each quick to arrive: the dialog
 # stays responsive for seconds.
 SLOW = unsigned(True, library=lambda: open(TESTLIB, "rb").read() + b"\0" * (12 << 20),
@@ -514,6 +571,8 @@ REFUSED = {
                              "http://127.0.0.1/%s/update2.dll/UPDATE.NFO" % LONG_FOLDER, LIBRARY_KEPT),
     "hostile_cut_library": (unsigned(True, faults={LIBRARY: {"no_content_length": True, "cut_after": 1000}}),
                             "Bad size for " + LOADER + "update2.dll", LIBRARY_KEPT),
+    "hostile_huge_nfo": (unsigned(faults={"/quillon/data/UPDATE.NFO": HUGE}), "http://127.0.0.1/quillon/data/UPDATE.NFO",
+                         ()),
     # Nothing after 100 bytes: Cancel still ends the run at once.
     "hostile_stalled_library": (unsigned(True, faults={LIBRARY: {"stall_after": 100, "hold": 40}}),
                                 ["click", DIALOG, "text=Cancel"], LIBRARY_KEPT),
@@ -525,8 +584,29 @@ REFUSED = {
     "signed_other_key": (signed(sign_with_other_key), "Bad signature for " + LOADER + "update.ini", SET_FILES),
     "signed_older_serial": (signed(lambda s, loader, r: restore(loader, r[1]), held=2),
                             "Older release in " + LOADER + "update.ini (Serial 1, 2 already here)", SET_FILES),
-    "signed_untrusted_certificate": (signed(held=None, tls="untrusted"),
-                                     "Untrusted certificate (12045) https://127.0.0.1/quillon/data/UPDATE.NFO", ()),
+    "signed_untrusted_certificate": (signed(held=None, tls="untrusted"), "Untrusted certificate (12045) " +
+                                     CERTIFICATE_URL, ()),
+    "signed_wrong_name_certificate": (signed(held=None, tls="wrongname"), "Certificate for another name (12038) " +
+                                      CERTIFICATE_URL, ()),
+    "signed_expired_certificate": (signed(held=None, tls="expired"), "Expired certificate (12037) " +
+                                   CERTIFICATE_URL, ()),
+    "signed_https_to_http": (signed(https_to_http, held=None, tls="trusted"), "Redirected from https to http " +
+                             CERTIFICATE_URL, ()),
+    "signed_two_hash_sections": (signed(two_hash_sections), "Unreadable lines in " + LOADER + "update.ini", SET_FILES),
+    "signed_half_hash": (signed(half_hash), "Bad checksum for " + LOADER + "update2.dll", LIBRARY_KEPT),
+    "signed_swapped_signature": (signed(swap_signature), "Bad signature for " + LOADER + "update.ini", SET_FILES),
+    "signed_huge_signature": (signed(faults({"/quillon/loader/update.ini.sig": HUGE})),
+                              "Bad signature for " + LOADER + "update.ini (no update.ini.sig: Larger than 256 bytes " +
+                              LOADER + "update.ini.sig)", SET_FILES),
+    "signed_huge_library": (signed(faults({LIBRARY: HUGE})), "Larger than %d bytes %supdate2.dll" %
+                            (LIBRARY_2_SIZE, LOADER), LIBRARY_KEPT),
+    "signed_expired": (signed(lambda s, loader, r: publish(loader, r["adresses"], NEXT_KEY, "--serial", "2",
+                                                           "--expires", "-1")),
+                       "Expired release in %supdate.ini (Expires %s)" %
+                       (LOADER, (datetime.now(timezone.utc) - timedelta(days=1)).date().isoformat()), SET_FILES),
+    "signed_library_changed_before_load": (signed(change_library_before_load), "Bad checksum for " +
+                                           win(os.path.join(DRIVE_C, "e2e", "signed_library_changed_before_load",
+                                                            "Varno3", "Download", "update2.dll")), ()),
 }
 
 
@@ -548,21 +628,28 @@ def refused(s, name):
     after = snapshot(download)
     for file in kept:  # by content: a good copy may be fetched again
         check(after.get(file, (None,))[0] == before.get(file, (None,))[0], file + " in Download changed")
-    check(not os.path.exists(os.path.join(download, "update2.dl~")), "no partial file left")
+    check(not [n for n in os.listdir(download) if n.endswith("~")], "no partial file left")
+    if getattr(s, "genuine", None):  # no lasting harm: the genuine release runs next
+        restore(*s.genuine)
+        faults({})(s, None, None)
+        check(s.run_to_end(folder, UPDATE_SIGNED_EXE) is not None, "the genuine release after the attack")
 
 
 def signed_valid(s, tls=None):
-    # Release 2 replaces release 1 and runs.
+    # Release 2 replaces release 1 and runs, then runs again. An unsigned
+    # description with the highest Serial sets no floor.
     download = signed(held=None if tls else 1, tls=tls)(s)
-    check(s.run_to_end(os.path.dirname(download), UPDATE_SIGNED_EXE) is not None, "MakeUpdate was not called")
+    restore(download, {"update.ini": (b"[Release]\r\nSerial=4294967295\r\n", 0)})
+    for run in (1, 2):
+        check(s.run_to_end(os.path.dirname(download), UPDATE_SIGNED_EXE) is not None, "MakeUpdate in run %d" % run)
     check_equal(snapshot(download)["update2.dll"][0],
                 open(os.path.join(s.base, "server", "quillon", "loader", "update2.dll"), "rb").read(), "update2.dll")
     if tls:
         nfo = [f for f in (line.split() for line in open(s.log)) if f[1] == "/quillon/data/UPDATE.NFO"]
         check(len(nfo) == 1 and nfo[0][-1] == "tls", "UPDATE.NFO over TLS: %r" % nfo)
-    else:  # the description first; UPDATE.NFO kept by its hash
-        check_equal(s.requests(), ["/quillon/loader/update.ini.sig", "/quillon/loader/update.ini", LIBRARY],
-                    "requests")
+    else:  # the description first, always; UPDATE.NFO kept by its hash
+        pair = ["/quillon/loader/update.ini.sig", "/quillon/loader/update.ini"]
+        check_equal(s.requests(), pair + [LIBRARY] + pair, "requests")
 
 
 signed_https = lambda s: signed_valid(s, tls="trusted")  # noqa: E731
