@@ -175,6 +175,9 @@ TEST_F(Download, TheLocalCopyUnderEveryServerBehaviour) {
       {R"({"content_length": "99999999999"})", true, kMarch2009, After::ServedDatedNow, ""},
       {R"({"status": 500, "body": "<html>down for maintenance</html>"})", false, 0, After::Kept, "HTTP 500 " + url},
       {R"({"cut_after": 150000})", false, 0, After::Kept, "Incomplete transfer " + url},
+      // Past the bound (the served size): refused from its length, or stopped on the way.
+      {R"({"content_length": "300001"})", false, 0, After::Kept, "Larger than 300000 bytes " + url},
+      {R"({"no_content_length": true, "extra_mib": 2})", false, 0, After::Kept, "Larger than 300000 bytes " + url},
       {R"({"no_content_length": true, "cut_after": 150000})", false, 0, After::Kept, "Bad size 150000"},
       // A cut chunked body looks whole through WinInet: chunks are refused.
       {R"({"chunked": 4096, "cut_after": 150000})", false, 0, After::Kept,
@@ -270,7 +273,7 @@ TEST_F(Download, UnwritableTargetsRaiseAndALongOneIsFetched) {
       {Url("update.ini"), Local("no\\such")}, {Url("dir/"), folder_}, {Url("update.ini"), folder_}};
   std::int64_t size;
   for (const auto& [url, folder] : rows) {
-    EXPECT_THROW(DownloadFile(url, folder, size, 3), formkit::EStreamError) << url << " to " << folder;
+    EXPECT_THROW(DownloadFile(url, folder, size, 16), formkit::EStreamError) << url << " to " << folder;
     EXPECT_EQ(Entries(folder_).size(), 1u);
   }
   EXPECT_EQ(ReadBytes(Local("update.ini")), "older");
