@@ -6,7 +6,7 @@
 Writes into DIR (once; an existing set is kept):
     trusted.pem, trusted.key      self-signed for 127.0.0.1
     untrusted.pem, untrusted.key  the same name, a key nobody trusts
-    wrongname.pem, wrongname.key  trusted, for another name
+    wrong_name.pem, .key          trusted, for another name
     expired.pem, expired.key      trusted, for 127.0.0.1, expired in 2020
 With --trust, the trusted ones go into the root store of the Wine prefix in
 WINEPREFIX (FK_WINE runs reg). WinInet checks the name against the
@@ -86,7 +86,7 @@ def main():
     ap.add_argument("--trust", action="store_true")
     args = ap.parse_args()
     os.makedirs(args.dir, exist_ok=True)
-    trusted = [make_pair(args.dir, "trusted"), make_pair(args.dir, "wrongname", host="other.invalid"),
+    trusted = [make_pair(args.dir, "trusted"), make_pair(args.dir, "wrong_name", host="other.invalid"),
                make_pair(args.dir, "expired", dates=("20200101000000Z", "20200201000000Z"))]
     make_pair(args.dir, "untrusted")
     if args.trust:

@@ -2,8 +2,8 @@
 // and (under Wine) bcrypt's SHA-256 and P-256 verification.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <fstream>
+#include <sstream>
 #include <string>
 
 #include "UpdateSign.h"
@@ -100,20 +100,14 @@ TEST(PublicKeyForm, EveryAcceptedFormGivesTheSameBlob) {
 std::string Unescape(const std::string& text) {
   std::string out;
   for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '\\' || i + 1 == text.size()) {
-      out += text[i];
-      continue;
-    }
-    const char c = text[++i];
+    const char c = text[i] == '\\' ? text[++i] : '\0';
     if (c == 'x') {
-      out += Bytes(text.substr(i + 1, 2));
-      i += 2;
+      out += Bytes(text.substr(i + 1, 2)), i += 2;
     } else if (c == '{') {
-      const std::size_t close = text.find('}', i);
-      out.append(std::stoul(text.substr(i + 1, close - i - 1)), text[close + 1]);
-      i = close + 1;
+      i = text.find('}', i) + 1;
+      out.append(std::stoul(text.substr(text.rfind('{', i) + 1)), text[i]);
     } else {
-      out += c == 'r' ? '\r' : c == 'n' ? '\n' : c == 't' ? '\t' : c;
+      out += c == '\0' ? text[i] : c == 'r' ? '\r' : c == 'n' ? '\n' : c == 't' ? '\t' : c;
     }
   }
   return out;
@@ -121,7 +115,7 @@ std::string Unescape(const std::string& text) {
 
 // The table tools/publish's test reads as well: both readers must agree.
 TEST(DescriptionText, ReadsTheSharedCases) {
-  std::ifstream cases(SIGN_DESCRIPTION_CASES);
+  std::ifstream cases(CASES);
   int count = 0;
   for (std::string line; std::getline(cases, line);) {
     if (line.empty() || line[0] == '#') continue;
@@ -131,54 +125,22 @@ TEST(DescriptionText, ReadsTheSharedCases) {
     const TIniText ini(Unescape(line.substr(0, arrow)));
     const std::string outcome = line.substr(arrow + 4);
     EXPECT_EQ(ini.Valid(), outcome != "refused");
-    for (std::size_t pos = 0; ini.Valid() && pos < outcome.size();) {
-      std::size_t end = outcome.find(" ; ", pos);
-      if (end == std::string::npos) end = outcome.size();
-      const std::string lookup = outcome.substr(pos, end - pos);
-      pos = end + 3;
+    std::istringstream lookups(ini.Valid() ? outcome : "");
+    for (std::string lookup; lookups >> lookup;) {
       const std::size_t slash = lookup.find('/'), eq = lookup.find('=');
       std::string value;
-      const std::string key = lookup.substr(slash + 1, std::min(eq, lookup.size() - 1) - slash - 1);
+      std::uint32_t number = 0;
+      if (slash == std::string::npos) {  // Serial:N or Expires:YYYYMMDD, or :bad
+        const bool valid = lookup[0] == 'S' ? ReleaseSerial(ini, number) : ReleaseExpiry(ini, number);
+        EXPECT_EQ(valid ? std::to_string(number) : "bad", lookup.substr(lookup.find(':') + 1));
+        continue;
+      }
+      const std::string key = lookup.substr(slash + 1, (eq == std::string::npos ? lookup.size() - 1 : eq) - slash - 1);
       const bool found = ini.Find(lookup.substr(0, slash), key, value);
-      EXPECT_EQ(found, eq != std::string::npos) << lookup;
-      EXPECT_EQ(found ? value : "", found ? Unescape(lookup.substr(eq + 1)) : "") << lookup;
+      EXPECT_EQ(found ? "=" + value : "!", eq != std::string::npos ? "=" + Unescape(lookup.substr(eq + 1)) : "!");
     }
   }
   EXPECT_GT(count, 10);
-
-  std::string digest;
-  const TIniText sha("[Sha256]\nupdate2.dll=" + std::string(64, 'A') + "\nUPDATE.NFO=" + std::string(63, 'a') +
-                     "\nbad=" + std::string(63, 'a') + "g\n");
-  EXPECT_TRUE(ExpectedSha256(sha, "update2.dll", digest));
-  EXPECT_EQ(digest, std::string(32, '\xAA'));
-  EXPECT_FALSE(ExpectedSha256(sha, "UPDATE.NFO", digest));  // 63 digits
-  EXPECT_FALSE(ExpectedSha256(sha, "bad", digest));
-  EXPECT_FALSE(ExpectedSha256(sha, "missing", digest));
-}
-
-TEST(DescriptionText, ReleaseSerialAndExpiry) {
-  struct Row {
-    const char* key;
-    const char* text;  // nullptr: absent
-    bool valid;
-    std::uint32_t value;
-  } rows[] = {{"Serial", "42", true, 42},          {"Serial", nullptr, true, 0},        {"Serial", "0", true, 0},
-              {"Serial", "4294967295", true, 4294967295u}, {"Serial", "4294967296", false, 0},
-              {"Serial", "99999999999", false, 0}, {"Serial", "-1", false, 0},         {"Serial", "1e3", false, 0},
-              {"Serial", "", false, 0},            {"Serial", "0x10", false, 0},       {"Expires", nullptr, true, 0},
-              {"Expires", "2031-12-31", true, 20311231}, {"Expires", "2031-13-01", false, 0},
-              {"Expires", "2031-02-00", false, 0}, {"Expires", "2031-1-31", false, 0}, {"Expires", "2031/01/31", false, 0},
-              {"Expires", "+031-01-31", false, 0}};
-  for (const Row& row : rows) {
-    SCOPED_TRACE(std::string(row.key) + " " + (row.text ? row.text : "(none)"));
-    std::uint32_t value = 7;
-    const TIniText release(row.text ? std::string("[Release]\n") + row.key + "=" + row.text : "");
-    const bool valid = row.key[0] == 'S' ? ReleaseSerial(release, value) : ReleaseExpiry(release, value);
-    EXPECT_EQ(valid, row.valid);
-    if (valid) {
-      EXPECT_EQ(value, row.value);
-    }
-  }
 }
 
 #if defined(_WIN32)
