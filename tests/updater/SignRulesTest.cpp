@@ -115,7 +115,7 @@ std::string Unescape(const std::string& text) {
 
 // The table tools/publish's test reads as well: both readers must agree.
 TEST(DescriptionText, ReadsTheSharedCases) {
-  std::ifstream cases(CASES);
+  std::ifstream cases(SIGN_CASES);
   int count = 0;
   for (std::string line; std::getline(cases, line);) {
     if (line.empty() || line[0] == '#') continue;
