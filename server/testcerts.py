@@ -25,7 +25,7 @@ ROOT_STORE = r"HKLM\Software\Microsoft\SystemCertificates\Root\Certificates"
 CERT_CERT_PROP_ID = 32
 
 
-# What "openssl ca" needs to sign a certificate with dates of our choice.
+# What "openssl ca" needs to sign one certificate.
 CA_CONFIG = """[ca]
 default_ca = c
 [c]
@@ -48,21 +48,20 @@ def make_pair(folder, name, host="127.0.0.1", dates=None):
         return cert
     run = lambda *args, **kw: subprocess.run(args, check=True, stdout=subprocess.DEVNULL,  # noqa: E731
                                              stderr=subprocess.DEVNULL, **kw)
-    request = ["-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes", "-keyout", key + ".tmp",
-               "-subj", "/CN=" + host, "-addext", "subjectAltName=DNS:" + host + (",IP:127.0.0.1" if host == "127.0.0.1" else ""),
-               "-addext", "basicConstraints=critical,CA:TRUE"]
+    new_key, new_cert = os.path.abspath(key + ".tmp"), os.path.abspath(cert + ".tmp")
+    san = "DNS:" + host + (",IP:127.0.0.1" if host == "127.0.0.1" else "")
+    request = ["-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes", "-keyout", new_key, "-subj",
+               "/CN=" + host, "-addext", "subjectAltName=" + san, "-addext", "basicConstraints=critical,CA:TRUE"]
     if dates is None:
-        run("openssl", "req", "-x509", "-out", cert + ".tmp", "-days", "3650", *request)
-    else:
+        run("openssl", "req", "-x509", "-out", new_cert, "-days", "3650", *request)
+    else:  # "openssl ca" signs with dates of our choice
         with tempfile.TemporaryDirectory() as ca:
             open(os.path.join(ca, "ca.cnf"), "w").write(CA_CONFIG)
             open(os.path.join(ca, "index.txt"), "w").close()
             open(os.path.join(ca, "serial"), "w").write("01\n")
-            run("openssl", "req", "-new", "-out", "req.csr", *request[:6], os.path.abspath(key + ".tmp"),
-                *request[7:], cwd=ca)
-            run("openssl", "ca", "-batch", "-notext", "-config", "ca.cnf", "-selfsign", "-keyfile", os.path.abspath(key + ".tmp"),
-                "-in", "req.csr", "-out", os.path.abspath(cert + ".tmp"), "-startdate", dates[0], "-enddate", dates[1],
-                cwd=ca)
+            run("openssl", "req", "-new", "-out", "req.csr", *request, cwd=ca)
+            run("openssl", "ca", "-batch", "-notext", "-config", "ca.cnf", "-selfsign", "-keyfile", new_key,
+                "-in", "req.csr", "-out", new_cert, "-startdate", dates[0], "-enddate", dates[1], cwd=ca)
     os.replace(key + ".tmp", key)
     os.replace(cert + ".tmp", cert)
     return cert

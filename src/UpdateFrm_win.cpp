@@ -309,11 +309,8 @@ std::string FetchAsked(const std::string& url, const std::string& downloadDir, c
 // UPDATE.NFO of an unsigned set has no stated size; this is far above any.
 constexpr std::uint64_t kMaxUnsignedNfoBytes = 64 << 20;
 
-// The size update.ini gives a file, the bound of its download.
-std::uint64_t StatedSize(const std::string& sizeText) {
-  const std::int32_t size = formkit::TextToIntDef(sizeText, 0);
-  return size > 0 ? static_cast<std::uint64_t>(size) : 0;
-}
+// The size update.ini gives a file is the bound of its download.
+std::uint64_t StatedSize(std::int64_t size) { return size > 0 ? static_cast<std::uint64_t>(size) : 0; }
 
 }  // namespace
 
@@ -341,8 +338,7 @@ bool TUpdateForm::EnsureCurrentFile(const std::string& name, const std::string& 
     return static_cast<std::int64_t>(size) == expectedSize ? std::string() : badSize;
   };
   std::int64_t size = 0;
-  currentFile = FetchAsked(UpdateBaseUrl + name, downloadDir, name, size, StatedSize(description.Get("FileSize", name, "0")),
-                           sizeCheck);
+  currentFile = FetchAsked(UpdateBaseUrl + name, downloadDir, name, size, StatedSize(expectedSize), sizeCheck);
   if (Cancelled()) return false;
   if (size != expectedSize) {
     LastDownloadError = badSize;
@@ -455,8 +451,8 @@ bool TUpdateForm::EnsureHashedFile(const std::string& url, const std::string& na
   const TCopyCheck hashCheck = [&](const std::string& tempPath, std::uint64_t) {
     return HashOfFileIs(tempPath, digest, url);
   };
-  currentFile = FetchAsked(url, downloadDir, name, size, StatedSize(description.Get("FileSize", name, "0")),
-                           hashCheck, true);
+  const std::int64_t statedSize = formkit::TextToIntDef(description.Get("FileSize", name, "0"), 0);
+  currentFile = FetchAsked(url, downloadDir, name, size, StatedSize(statedSize), hashCheck, true);
   return !Cancelled();
 }
 
