@@ -100,9 +100,7 @@ for setup, args, message in REFUSED:
     check(before == {n: os.path.isfile(os.path.join(SET, n)) and open(os.path.join(SET, n), "rb").read()
                      for n in os.listdir(SET)}, "%s changed the folder" % args)
 
-# A lower-case serial counts; --serial may repeat it.
-fresh_set()
-write("update.ini", "[release]\r\nserial=41\r\n")()
+fresh_set("[release]\r\nserial=41\r\n")  # a lower-case serial counts; --serial may repeat it
 check(run("make", "--key", KEY, "--expires", "30")[0] == 0, "make after serial=41")
 check(b"Serial=42\r\nExpires=" in open(os.path.join(SET, "update.ini"), "rb").read(), "Serial 42")
 check(run("make", "--key", KEY, "--serial", "42")[0] == 0, "--serial equal to the replaced one")
