@@ -6,7 +6,9 @@
 Writes into DIR (once; an existing set is kept):
     trusted.pem, trusted.key      self-signed for 127.0.0.1
     untrusted.pem, untrusted.key  the same name, a key nobody trusts
-With --trust, trusted.pem goes into the root store of the Wine prefix in
+    wrong_name.pem, .key          trusted, for another name
+    expired.pem, expired.key      trusted, for 127.0.0.1, expired in 2020
+With --trust, the trusted ones go into the root store of the Wine prefix in
 WINEPREFIX (FK_WINE runs reg). WinInet checks the name against the
 subjectAltName, and Wine accepts 127.0.0.1 only as a DNS name there.
 """
@@ -17,21 +19,49 @@ import ssl
 import struct
 import subprocess
 import sys
+import tempfile
 
 ROOT_STORE = r"HKLM\Software\Microsoft\SystemCertificates\Root\Certificates"
 CERT_CERT_PROP_ID = 32
 
 
-def make_pair(folder, name):
+# What "openssl ca" needs to sign one certificate.
+CA_CONFIG = """[ca]
+default_ca = c
+[c]
+database = index.txt
+new_certs_dir = .
+serial = serial
+default_md = sha256
+policy = p
+copy_extensions = copy
+unique_subject = no
+[p]
+commonName = supplied
+"""
+
+
+def make_pair(folder, name, host="127.0.0.1", dates=None):
     cert = os.path.join(folder, name + ".pem")
     key = os.path.join(folder, name + ".key")
     if os.path.exists(cert) and os.path.exists(key):
         return cert
-    subprocess.run(["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes",
-                    "-keyout", key + ".tmp", "-out", cert + ".tmp", "-days", "3650", "-subj", "/CN=127.0.0.1",
-                    "-addext", "subjectAltName=DNS:127.0.0.1,IP:127.0.0.1",
-                    "-addext", "basicConstraints=critical,CA:TRUE"],
-                   check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    run = lambda *args, **kw: subprocess.run(args, check=True, stdout=subprocess.DEVNULL,  # noqa: E731
+                                             stderr=subprocess.DEVNULL, **kw)
+    new_key, new_cert = os.path.abspath(key + ".tmp"), os.path.abspath(cert + ".tmp")
+    san = "DNS:" + host + (",IP:127.0.0.1" if host == "127.0.0.1" else "")
+    request = ["-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes", "-keyout", new_key, "-subj",
+               "/CN=" + host, "-addext", "subjectAltName=" + san, "-addext", "basicConstraints=critical,CA:TRUE"]
+    if dates is None:
+        run("openssl", "req", "-x509", "-out", new_cert, "-days", "3650", *request)
+    else:  # "openssl ca" signs with dates of our choice
+        with tempfile.TemporaryDirectory() as ca:
+            open(os.path.join(ca, "ca.cnf"), "w").write(CA_CONFIG)
+            open(os.path.join(ca, "index.txt"), "w").close()
+            open(os.path.join(ca, "serial"), "w").write("01\n")
+            run("openssl", "req", "-new", "-out", "req.csr", *request, cwd=ca)
+            run("openssl", "ca", "-batch", "-notext", "-config", "ca.cnf", "-selfsign", "-keyfile", new_key,
+                "-in", "req.csr", "-out", new_cert, "-startdate", dates[0], "-enddate", dates[1], cwd=ca)
     os.replace(key + ".tmp", key)
     os.replace(cert + ".tmp", cert)
     return cert
@@ -55,12 +85,14 @@ def main():
     ap.add_argument("--trust", action="store_true")
     args = ap.parse_args()
     os.makedirs(args.dir, exist_ok=True)
-    trusted = make_pair(args.dir, "trusted")
+    trusted = [make_pair(args.dir, "trusted"), make_pair(args.dir, "wrong_name", host="other.invalid"),
+               make_pair(args.dir, "expired", dates=("20200101000000Z", "20200201000000Z"))]
     make_pair(args.dir, "untrusted")
     if args.trust:
         if "WINEPREFIX" not in os.environ:
             sys.exit("testcerts: --trust needs WINEPREFIX")
-        trust(trusted)
+        for cert in trusted:
+            trust(cert)
     print("test certificates in %s" % args.dir)
 
 

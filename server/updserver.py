@@ -27,7 +27,9 @@ Faults are set per path in ROOT/.faults.json, re-read on every request:
         "chunked": 4096,                   # chunked body in chunks of N (cut_after cuts mid-chunk)
         "stall_after": 100,                # N body bytes, then nothing while the client waits
         "no_answer": true,                 # read the request and never answer
-        "hold": 20                         # how long stall_after and no_answer wait (seconds)
+        "hold": 20,                        # how long stall_after and no_answer wait (seconds)
+        "extra_mib": 64,                   # this many MiB of zeros after the file (beyond any Content-Length)
+        "redirect_http": "/dir/other.bin"  # 302 to this path as plain http:// on the same port
     }}
 
 The server stops by itself after --max-seconds and when its parent exits.
@@ -136,6 +138,15 @@ class Handler(BaseHTTPRequestHandler):
             self.record(0, 0)
             self.close_connection = True
             return
+        if "redirect_http" in rule:
+            self.send_response_only(302)
+            self.send_header("Location", "http://127.0.0.1:%d%s" % (self.server.server_address[1],
+                                                                     rule["redirect_http"]))
+            self.send_header("Content-Length", "0")
+            self.send_header("Connection", "close")
+            self.end_headers()
+            self.record(302, 0)
+            return
         if "status" in rule:
             body = str(rule.get("body", "<html><body>error %d</body></html>" % rule["status"]))
             self.send_error_body(int(rule["status"]), body, with_body)
@@ -184,6 +195,9 @@ class Handler(BaseHTTPRequestHandler):
                         self.hold(rule)
                     else:
                         self.send_body(f, limit, rule.get("slow"))
+                    for _ in range(int(rule.get("extra_mib", 0))):
+                        self.connection.sendall(bytes(BLOCK))
+                        self.body_sent += BLOCK
                 except OSError:
                     pass  # the client went away; the log tells how far it got
             self.record(200, self.body_sent)

@@ -20,16 +20,18 @@ endif()
 configure_file(${CMAKE_CURRENT_LIST_DIR}/UpdateConfig.h.in ${CMAKE_CURRENT_BINARY_DIR}/UpdateConfig.h @ONLY)
 
 set(UPDATE_PUBLIC_KEY "" CACHE STRING
-    "Publisher's ECDSA P-256 public key: a PEM file (tools/publish keygen) or the raw point (file or hex). Empty: update sets are not signed")
-execute_process(COMMAND ${CMAKE_COMMAND} -DKEY=${UPDATE_PUBLIC_KEY} -DOUT=${CMAKE_CURRENT_BINARY_DIR}/key/UpdateKey.h
+    "Publisher's ECDSA P-256 public key, or a list of two while the key is rotated: PEM files (tools/publish keygen) or raw points (file or hex). Empty: update sets are not signed")
+execute_process(COMMAND ${CMAKE_COMMAND} "-DKEY=${UPDATE_PUBLIC_KEY}" -DOUT=${CMAKE_CURRENT_BINARY_DIR}/key/UpdateKey.h
                         -P ${CMAKE_CURRENT_LIST_DIR}/EmbedKey.cmake
                 RESULT_VARIABLE update_key_result)
 if(update_key_result)
   message(FATAL_ERROR "UPDATE_PUBLIC_KEY could not be used")
 endif()
-if(EXISTS "${UPDATE_PUBLIC_KEY}")
-  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${UPDATE_PUBLIC_KEY}")
-endif()
+foreach(key IN LISTS UPDATE_PUBLIC_KEY)
+  if(EXISTS "${key}")
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${key}")
+  endif()
+endforeach()
 
 # update_add_frm(target key_include_dir [generated key header]): the dialog
 # module with the public key from key_include_dir/UpdateKey.h. Without a key
@@ -69,16 +71,20 @@ if(WIN32)
   update_add_program(update updatefrm)
 
   if(FK_BUILD_TESTS)
-    # A second program for the signed-set tests, with a key made for this
-    # build tree (never committed); update.exe keeps the build setting.
+    # A second program for the signed-set tests, with two keys made for this
+    # build tree (never committed), as while a key is rotated; update.exe
+    # keeps the build setting.
     set(test_keys ${CMAKE_BINARY_DIR}/testkeys)
-    add_custom_command(OUTPUT ${test_keys}/update-key.pem ${test_keys}/update-key.pub.pem
-      COMMAND ${PROJECT_SOURCE_DIR}/tools/publish keygen --force ${test_keys} > /dev/null
-      DEPENDS ${PROJECT_SOURCE_DIR}/tools/publish VERBATIM)
+    foreach(dir ${test_keys} ${test_keys}/next)
+      add_custom_command(OUTPUT ${dir}/update-key.pem ${dir}/update-key.pub.pem
+        COMMAND ${PROJECT_SOURCE_DIR}/tools/publish keygen --force ${dir} > /dev/null
+        DEPENDS ${PROJECT_SOURCE_DIR}/tools/publish VERBATIM)
+    endforeach()
     add_custom_command(OUTPUT ${test_keys}/include/UpdateKey.h
-      COMMAND ${CMAKE_COMMAND} -DKEY=${test_keys}/update-key.pub.pem -DOUT=${test_keys}/include/UpdateKey.h
-              -P ${CMAKE_CURRENT_LIST_DIR}/EmbedKey.cmake
-      DEPENDS ${test_keys}/update-key.pub.pem ${CMAKE_CURRENT_LIST_DIR}/EmbedKey.cmake VERBATIM)
+      COMMAND ${CMAKE_COMMAND} "-DKEY=${test_keys}/update-key.pub.pem$<SEMICOLON>${test_keys}/next/update-key.pub.pem"
+              -DOUT=${test_keys}/include/UpdateKey.h -P ${CMAKE_CURRENT_LIST_DIR}/EmbedKey.cmake
+      DEPENDS ${test_keys}/update-key.pub.pem ${test_keys}/next/update-key.pub.pem
+              ${CMAKE_CURRENT_LIST_DIR}/EmbedKey.cmake VERBATIM)
     update_add_frm(updatefrm_signed ${test_keys}/include ${test_keys}/include/UpdateKey.h)
     update_add_program(update_signed updatefrm_signed)
   endif()

@@ -120,8 +120,11 @@ bool ReadLanguageTexts(int index, TDialogTexts& texts) {
 
 std::string UpdateBaseUrl;
 
-std::string UpdatePublicKey() {
-  return std::string(reinterpret_cast<const char*>(kUpdatePublicKeyBytes), kUpdatePublicKeySize);
+std::string UpdatePublicKey(unsigned which) {
+  if (which >= kUpdatePublicKeyCount) return std::string();
+  const unsigned start = which == 0 ? 0 : kUpdatePublicKeyEnds[which - 1];
+  return std::string(reinterpret_cast<const char*>(kUpdatePublicKeyBytes) + start,
+                     kUpdatePublicKeyEnds[which] - start);
 }
 
 namespace {

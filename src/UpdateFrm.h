@@ -53,10 +53,11 @@ bool ReadLanguageTexts(int index, TDialogTexts& texts);
 
 // Built-in settings of the program (set from the build).
 extern std::string UpdateBaseUrl;
-// The publisher's P-256 public key (PEM or raw) from the build setting
-// UPDATE_PUBLIC_KEY. Empty: update sets are not signed, nothing is verified
-// and the verifying code is left out of the program.
-std::string UpdatePublicKey();
+// The publisher's P-256 public keys (PEM or raw) from the build setting
+// UPDATE_PUBLIC_KEY, one or two; empty past the last. Without any, update
+// sets are not signed, nothing is verified and the verifying code is left
+// out of the program.
+std::string UpdatePublicKey(unsigned which);
 const formkit::ShortString& ClientCode();
 
 // Key of the Adresses section: the fourth character of the client code, "A"

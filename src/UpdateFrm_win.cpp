@@ -364,10 +364,17 @@ std::string FileHead(const std::string& path, std::size_t maxBytes) {
 
 // Fetches url into downloadDir; the result names only the file asked for.
 std::string FetchAsked(const std::string& url, const std::string& downloadDir, const std::string& name,
-                       std::int32_t& size, const TCopyCheck& check = {}) {
+                       std::int64_t& size, std::uint64_t maxBytes, const TCopyCheck& check = {},
+                       bool fetchAnew = false) {
   StartProgress(name);
-  return AskedFileOnly(DownloadFile(url, downloadDir, size, check), url, downloadDir, name);
+  return AskedFileOnly(DownloadFile(url, downloadDir, size, maxBytes, check, fetchAnew), url, downloadDir, name);
 }
+
+// UPDATE.NFO of an unsigned set has no stated size; this is far above any.
+constexpr std::uint64_t kMaxUnsignedNfoBytes = 64 << 20;
+
+// The size update.ini gives a file is the bound of its download.
+std::uint64_t StatedSize(std::int64_t size) { return size > 0 ? static_cast<std::uint64_t>(size) : 0; }
 
 }  // namespace
 
@@ -387,19 +394,19 @@ bool TUpdateForm::EnsureCurrentFile(const std::string& name, const std::string& 
     return EnsureHashedFile(UpdateBaseUrl + name, name, downloadDir, description, currentFile);
   currentFile = downloadDir + name;
   const std::int32_t expectedDate = formkit::TextToIntDef(description.Get("FileDate", name, "0"), 0);
-  const std::int32_t expectedSize = formkit::TextToIntDef(description.Get("FileSize", name, "0"), 0);
+  const std::int64_t expectedSize = formkit::TextToIntDef(description.Get("FileSize", name, "0"), 0);
   const formkit::DosDateTime localDate = formkit::FileDosDateTime(currentFile);
   // A missing file has no size, whatever an earlier call left in LastFileSize.
   if (localDate != -1 && localDate == expectedDate && formkit::LastFileSize == expectedSize) return true;
   const std::string badSize = "Bad size for " + UpdateBaseUrl + name;
   std::string notLibrary;
-  const TCopyCheck copyCheck = [&](const std::string& tempPath, std::uint32_t size) {
-    if (static_cast<std::int32_t>(size) != expectedSize) return badSize;
+  const TCopyCheck copyCheck = [&](const std::string& tempPath, std::uint64_t size) {
+    if (static_cast<std::int64_t>(size) != expectedSize) return badSize;
     notLibrary = LibraryImageFault(FileHead(tempPath, kLibraryHeadBytes), size, kProgramMachine);
     return notLibrary.empty() ? std::string() : "Bad library for " + UpdateBaseUrl + name + " (" + notLibrary + ")";
   };
-  std::int32_t size = 0;
-  currentFile = FetchAsked(UpdateBaseUrl + name, downloadDir, name, size, copyCheck);
+  std::int64_t size = 0;
+  currentFile = FetchAsked(UpdateBaseUrl + name, downloadDir, name, size, StatedSize(expectedSize), copyCheck);
   if (Cancelled()) return false;
   if (size != expectedSize) {
     if (notLibrary.empty()) LastDownloadError = badSize;
@@ -410,28 +417,32 @@ bool TUpdateForm::EnsureCurrentFile(const std::string& name, const std::string& 
 
 namespace {
 
-std::string SerialText(std::uint32_t serial) {
-  std::string text;
-  do {
-    text.insert(text.begin(), static_cast<char>('0' + serial % 10));
-    serial /= 10;
-  } while (serial != 0);
-  return text;
+// Signed by any of the publisher's keys.
+bool SignedByPublisher(const std::string& bytes, const std::string& signatureDer) {
+  std::string signature, key;
+  if (!EcdsaDerToRaw(signatureDer, signature)) return false;
+  for (unsigned which = 0; which < kUpdatePublicKeyCount; ++which)
+    if (P256PublicKeyBlob(UpdatePublicKey(which), key) && VerifyP256Sha256(key, bytes, signature)) return true;
+  return false;
 }
 
-// The description's signature and release, checked against the bytes it came
-// in. Returns the refusal, or an empty text.
+// The description's signature, form and release, checked against the bytes
+// it came in. Returns the refusal, or an empty text.
 std::string CheckDescription(const std::string& bytes, const std::string& signatureDer, std::uint32_t lastSerial,
                              const std::string& url) {
-  std::string key, signature;
-  if (!P256PublicKeyBlob(UpdatePublicKey(), key) || !EcdsaDerToRaw(signatureDer, signature) ||
-      !VerifyP256Sha256(key, bytes, signature))
-    return "Bad signature for " + url;
-  std::uint32_t serial = 0;
-  if (!ReleaseSerial(TIniText(bytes), serial)) return "Bad Serial in " + url;
+  if (!SignedByPublisher(bytes, signatureDer)) return "Bad signature for " + url;
+  const TIniText ini(bytes);
+  if (!ini.Valid()) return "Unreadable lines in " + url;
+  std::uint32_t serial = 0, expires = 0;
+  if (!ReleaseSerial(ini, serial)) return "Bad Serial in " + url;
+  if (!ReleaseExpiry(ini, expires)) return "Bad Expires in " + url;
   if (serial < lastSerial)
-    return "Older release in " + url + " (Serial " + SerialText(serial) + ", " + SerialText(lastSerial) +
+    return "Older release in " + url + " (Serial " + DecimalText(serial) + ", " + DecimalText(lastSerial) +
            " already here)";
+  SYSTEMTIME now;
+  GetSystemTime(&now);
+  if (expires != 0 && now.wYear * 10000u + now.wMonth * 100u + now.wDay > expires)
+    return "Expired release in " + url + " (Expires " + ini.Get("Release", "Expires", "") + ")";
   return std::string();
 }
 
@@ -442,53 +453,58 @@ std::string HashOfFileIs(const std::string& path, const std::string& digest, con
 
 }  // namespace
 
-bool TUpdateForm::FetchSignedDescription(const std::string& downloadDir, std::int32_t& size,
-                                         TDescription& description, std::string& currentFile) {
+bool TUpdateForm::FetchSignedDescription(const std::string& downloadDir, TDescription& description,
+                                         std::string& currentFile) {
   const std::string url = UpdateBaseUrl + "update.ini";
   const std::string path = downloadDir + "update.ini";
-  // The release already here; a description that fails never replaces it.
-  std::string bytes;
+  // The release already here sets the floor only when its stored signature
+  // verifies: an unsigned run may have left any Serial there.
+  std::string stored, storedSignature;
   std::uint32_t lastSerial = 0;
-  if (ReadSmallFile(path, kMaxDescriptionBytes, bytes) && !ReleaseSerial(TIniText(bytes), lastSerial)) lastSerial = 0;
+  if (!ReadSmallFile(path, kMaxDescriptionBytes, stored) ||
+      !ReadSmallFile(path + ".sig", kMaxSignatureBytes, storedSignature) ||
+      !SignedByPublisher(stored, storedSignature) || !ReleaseSerial(TIniText(stored), lastSerial))
+    lastSerial = 0;
 
-  std::int32_t sigSize = 0;
-  std::string signature;
-  const bool haveSignature = !FetchAsked(url + ".sig", downloadDir, "update.ini.sig", sigSize).empty() &&
-                             ReadSmallFile(path + ".sig", kMaxSignatureBytes, signature);
-  if (Cancelled()) return false;
-  if (!haveSignature) {
-    LastDownloadError = "Bad signature for " + url + " (no update.ini.sig: " + LastDownloadError + ")";
-    size = 0;
-    return false;
-  }
-
-  std::string refusal;
-  const TCopyCheck descriptionCheck = [&](const std::string& tempPath, std::uint32_t) {
-    std::string fetched;
-    refusal = ReadSmallFile(tempPath, kMaxDescriptionBytes, fetched)
-                  ? CheckDescription(fetched, signature, lastSerial, url)
-                  : "Bad signature for " + url + " (too large)";
+  // Both are small and always fetched anew. The signature is held back until
+  // the description it signs has been fetched and checked, so a pair that
+  // fails never replaces the stored one.
+  std::string verified, refusal;
+  bool signatureFetched = false;
+  const TCopyCheck signatureCheck = [&](const std::string& signaturePath, std::uint64_t) {
+    signatureFetched = true;
+    std::string signature;
+    ReadSmallFile(signaturePath, kMaxSignatureBytes, signature);
+    const TCopyCheck descriptionCheck = [&](const std::string& tempPath, std::uint64_t) {
+      std::string fetched;
+      ReadSmallFile(tempPath, kMaxDescriptionBytes, fetched);
+      refusal = CheckDescription(fetched, signature, lastSerial, url);
+      if (refusal.empty()) verified = fetched;
+      return refusal;
+    };
+    std::int64_t size = 0;
+    if (FetchAsked(url, downloadDir, "update.ini", size, kMaxDescriptionBytes, descriptionCheck, true).empty() &&
+        refusal.empty())
+      refusal = LastDownloadError.empty() ? url : LastDownloadError;
     return refusal;
   };
-  currentFile = FetchAsked(url, downloadDir, "update.ini", size, descriptionCheck);
+  std::int64_t size = 0;
+  const bool fetched =
+      !FetchAsked(url + ".sig", downloadDir, "update.ini.sig", size, kMaxSignatureBytes, signatureCheck, true)
+           .empty();
   if (Cancelled()) return false;
-  if (!refusal.empty()) return false;
-  if (size == 0 || currentFile.empty()) return true;  // not fetched: the plain connection message
-  // Checked again as it lies here (a current copy was not fetched), and read
-  // from these bytes from now on.
-  if (!ReadSmallFile(path, kMaxDescriptionBytes, bytes)) bytes.clear();
-  refusal = CheckDescription(bytes, signature, lastSerial, url);
-  if (!refusal.empty()) {
-    LastDownloadError = refusal;
-    return false;
-  }
+  if (!signatureFetched)
+    LastDownloadError = "Bad signature for " + url + " (no update.ini.sig: " + LastDownloadError + ")";
+  if (!fetched) return false;
   description.Signed = true;
-  description.Text = TIniText(bytes);
+  description.Text = TIniText(verified);
+  currentFile = path;
   return true;
 }
 
 bool TUpdateForm::EnsureHashedFile(const std::string& url, const std::string& name, const std::string& downloadDir,
                                    const TDescription& description, std::string& currentFile) {
+  // Its size, like its hash, comes from the signed description.
   std::string digest;
   if (!ExpectedSha256(description.Text, name, digest)) {
     LastDownloadError = "Bad checksum for " + url + " (no Sha256 entry)";
@@ -496,24 +512,16 @@ bool TUpdateForm::EnsureHashedFile(const std::string& url, const std::string& na
     return true;
   }
   currentFile = downloadDir + name;
-  // Same hash, same file: no request, whatever the date says.
+  // Same hash, same file: no request, whatever the date says. Otherwise
+  // fetched anew, whatever the date says: a copy changed in place keeps it.
   if (HashOfFileIs(currentFile, digest, url).empty()) return true;
-  std::int32_t size = 0;
-  const TCopyCheck hashCheck = [&](const std::string& tempPath, std::uint32_t) {
+  std::int64_t size = 0;
+  const TCopyCheck hashCheck = [&](const std::string& tempPath, std::uint64_t) {
     return HashOfFileIs(tempPath, digest, url);
   };
-  currentFile = FetchAsked(url, downloadDir, name, size, hashCheck);
-  if (Cancelled()) return false;
-  // A copy with the server's size and date is not fetched again; it must
-  // still have the hash.
-  if (!currentFile.empty()) {
-    std::string refusal = HashOfFileIs(currentFile, digest, url);
-    if (!refusal.empty()) {
-      LastDownloadError = refusal;
-      currentFile.clear();
-    }
-  }
-  return true;
+  const std::int64_t statedSize = formkit::TextToIntDef(description.Get("FileSize", name, "0"), 0);
+  currentFile = FetchAsked(url, downloadDir, name, size, StatedSize(statedSize), hashCheck, true);
+  return !Cancelled();
 }
 
 // The update run. Returns true when the dialog is to close afterwards.
@@ -553,21 +561,22 @@ bool TUpdateForm::RunUpdate() {
   }
   CopyFileA(ModulePath().c_str(), (downloadDir + "update.exe").c_str(), FALSE);
 
-  std::int32_t size = 0;
+  std::int64_t size = 0;
   TDescription description;
   description.Path = downloadDir + "update.ini";
   std::string currentFile;
-  if (!kSignedSets) {
-    currentFile = FetchAsked(UpdateBaseUrl + "update.ini", downloadDir, "update.ini", size);
-  } else if (!FetchSignedDescription(downloadDir, size, description, currentFile)) {
+  if (kSignedSets) {
+    if (!FetchSignedDescription(downloadDir, description, currentFile)) {
+      if (!Cancelled()) ErrorBox(ConnectFailureText(ConnectErrorText, LastDownloadError), -1);
+      return true;
+    }
+  } else {
+    currentFile = FetchAsked(UpdateBaseUrl + "update.ini", downloadDir, "update.ini", size, kMaxDescriptionBytes);
     if (Cancelled()) return true;
-    ErrorBox(ConnectFailureText(ConnectErrorText, LastDownloadError), -1);
-    return true;
-  }
-  if (Cancelled()) return true;
-  if (size == 0 || currentFile.empty()) {
-    ErrorBox(ConnectErrorText, -1);
-    return true;
+    if (size == 0 || currentFile.empty()) {
+      ErrorBox(ConnectErrorText, -1);
+      return true;
+    }
   }
 
   if (!EnsureCurrentFile("update2.dll", downloadDir, description, currentFile)) return true;
@@ -581,7 +590,7 @@ bool TUpdateForm::RunUpdate() {
     if (!EnsureHashedFile(downloadAddress + "UPDATE.NFO", "UPDATE.NFO", downloadDir, description, currentFile))
       return true;
   } else if (!currentFile.empty()) {
-    currentFile = FetchAsked(downloadAddress + "UPDATE.NFO", downloadDir, "UPDATE.NFO", size);
+    currentFile = FetchAsked(downloadAddress + "UPDATE.NFO", downloadDir, "UPDATE.NFO", size, kMaxUnsignedNfoBytes);
     if (Cancelled()) return true;
     if (size == 0 || currentFile.empty()) {
       LastDownloadError = downloadAddress + "UPDATE.NFO";
@@ -594,18 +603,20 @@ bool TUpdateForm::RunUpdate() {
   }
 
   formkit::CheckInOut(SetCurrentDirectoryA(downloadDir.c_str()) != 0);
-  // Signed sets: the library is hashed once more right before it is loaded,
-  // through a handle that keeps writers out until it is loaded.
+  // Signed sets: the library and UPDATE.NFO are hashed once more right before
+  // the library is loaded, through handles that keep writers out until
+  // MakeUpdate has returned.
   const std::string libraryPath = downloadDir + "update2.dll";
-  const bool hashAgain = kSignedSets && description.Signed;
-  formkit::TScopedFile lock(hashAgain ? CreateFileA(libraryPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)
-                                      : INVALID_HANDLE_VALUE);
-  if (hashAgain) {
+  const std::string hashedAgain[][2] = {{libraryPath, "update2.dll"}, {currentFile, "UPDATE.NFO"}};
+  formkit::TScopedFile locks[2];
+  for (int i = 0; i < 2 && kSignedSets && description.Signed; ++i) {
+    const std::string& path = hashedAgain[i][0];
+    locks[i].Reset(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr));
     std::string digest, actual;
-    if (!lock || !ExpectedSha256(description.Text, "update2.dll", digest) ||
-        !Sha256OfHandle(lock.Get(), actual) || actual != digest) {
-      ErrorBox(ConnectFailureText(ConnectErrorText, "Bad checksum for " + libraryPath), -1);
+    if (!locks[i] || !ExpectedSha256(description.Text, hashedAgain[i][1], digest) ||
+        !Sha256OfHandle(locks[i].Get(), actual) || actual != digest) {
+      ErrorBox(ConnectFailureText(ConnectErrorText, "Bad checksum for " + path), -1);
       return true;
     }
   }

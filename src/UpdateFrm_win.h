@@ -96,9 +96,8 @@ class TUpdateForm : public formkit::TForm {
                          std::string& currentFile);
   // Signed sets: fetches update.ini.sig and update.ini and fills description
   // from the verified bytes. False with the reason in LastDownloadError when
-  // the description is refused; size 0 when update.ini was not fetched.
-  bool FetchSignedDescription(const std::string& downloadDir, std::int32_t& size, TDescription& description,
-                              std::string& currentFile);
+  // the pair was not fetched or is refused.
+  bool FetchSignedDescription(const std::string& downloadDir, TDescription& description, std::string& currentFile);
   // Signed sets: downloadDir holds the copy of url's file whose SHA-256 the
   // description gives; a local copy with that hash is kept without a request.
   bool EnsureHashedFile(const std::string& url, const std::string& name, const std::string& downloadDir,

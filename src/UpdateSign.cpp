@@ -214,7 +214,9 @@ TIniText::TIniText(const std::string& text) {
   std::size_t pos = 0;
   if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) pos = 3;
   std::string section;
+  std::vector<std::string> sections;
   bool inSection = false;
+  std::size_t sectionStart = 0;  // its first entry
   while (pos < text.size()) {
     std::size_t eol = text.find_first_of("\r\n", pos);
     if (eol == std::string::npos) eol = text.size();
@@ -224,16 +226,27 @@ TIniText::TIniText(const std::string& text) {
     if (line[0] == '[') {
       const std::size_t close = line.find(']');
       section = TrimIni(line.substr(1, close == std::string::npos ? std::string::npos : close - 1));
+      if (close != line.size() - 1 || section.empty()) valid_ = false;
+      for (const std::string& seen : sections)
+        if (SameAscii(seen, section)) valid_ = false;
+      sections.push_back(section);
+      sectionStart = entries_.size();
       inSection = true;
       continue;
     }
     const std::size_t eq = line.find('=');
-    if (!inSection || eq == std::string::npos) continue;
+    const std::string key = eq == std::string::npos ? std::string() : TrimIni(line.substr(0, eq));
+    if (!inSection || key.empty()) {
+      valid_ = false;
+      continue;
+    }
+    for (std::size_t i = sectionStart; i < entries_.size(); ++i)
+      if (SameAscii(entries_[i].Key, key)) valid_ = false;
     std::string value = TrimIni(line.substr(eq + 1));
     if (value.size() >= 2 && (value[0] == '"' || value[0] == '\'') && value.back() == value[0])
       value = value.substr(1, value.size() - 2);
     if (value.size() > 2047) value.resize(2047);
-    entries_.push_back({section, TrimIni(line.substr(0, eq)), value});
+    entries_.push_back({section, key, value});
   }
 }
 
@@ -264,6 +277,22 @@ bool ReleaseSerial(const TIniText& ini, std::uint32_t& serial) {
   }
   if (value > UINT32_MAX) return false;
   serial = static_cast<std::uint32_t>(value);
+  return true;
+}
+
+bool ReleaseExpiry(const TIniText& ini, std::uint32_t& day) {
+  day = 0;
+  std::string text;
+  if (!ini.Find("Release", "Expires", text)) return true;
+  if (text.size() != 10 || text[4] != '-' || text[7] != '-') return false;
+  std::uint32_t value = 0;
+  for (std::size_t i : {0, 1, 2, 3, 5, 6, 8, 9}) {
+    if (text[i] < '0' || text[i] > '9') return false;
+    value = value * 10 + static_cast<std::uint32_t>(text[i] - '0');
+  }
+  const std::uint32_t month = value / 100 % 100, dayOfMonth = value % 100;
+  if (month < 1 || month > 12 || dayOfMonth < 1 || dayOfMonth > 31) return false;
+  day = value;
   return true;
 }
 

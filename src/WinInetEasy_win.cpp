@@ -99,6 +99,8 @@ class TTempFile {
 // Missing from some SDK headers.
 constexpr DWORD kErrorSecureFailure = INTERNET_ERROR_BASE + 175;
 
+std::string DowngradeText(const std::string& url) { return "Redirected from https to http " + url; }
+
 // A refused certificate names itself; other send failures keep the old text.
 std::string SendFailureText(DWORD error, const std::string& url) {
   switch (error) {
@@ -115,6 +117,8 @@ std::string SendFailureText(DWORD error, const std::string& url) {
     case ERROR_INTERNET_SEC_INVALID_CERT:
     case kErrorSecureFailure:
       return "Certificate refused (" + formkit::IntToText(static_cast<std::int32_t>(error)) + ") " + url;
+    case ERROR_INTERNET_HTTPS_TO_HTTP_ON_REDIR:
+      return DowngradeText(url);
     default:
       return "OpenFile " + url;
   }
@@ -167,6 +171,16 @@ bool HasTransferEncoding(HINTERNET request) {
   DWORD len = sizeof text;
   return HttpQueryInfoA(request, HTTP_QUERY_TRANSFER_ENCODING, text, &len, nullptr) != FALSE ||
          GetLastError() == ERROR_INSUFFICIENT_BUFFER;
+}
+
+// Whether the answer came over TLS, after whatever redirects WinInet followed.
+bool AnsweredSecurely(HINTERNET request) {
+  char url[INTERNET_MAX_URL_LENGTH + 1] = {};
+  DWORD len = INTERNET_MAX_URL_LENGTH;
+  DWORD flags = 0, flagsLen = sizeof flags;
+  return InternetQueryOptionA(request, INTERNET_OPTION_URL, url, &len) && !IsHttpUrl(url) &&
+         InternetQueryOptionA(request, INTERNET_OPTION_SECURITY_FLAGS, &flags, &flagsLen) &&
+         (flags & SECURITY_FLAG_SECURE) != 0;
 }
 
 bool IsUnwritableTarget(const std::string& path) {
@@ -357,30 +371,42 @@ bool OpenInternetSession() {
   return InternetSession != nullptr;
 }
 
-std::int32_t LocalFileSize(const std::string& path) {
+std::int64_t LocalFileSize(const std::string& path) {
   WIN32_FIND_DATAA data;
   if (!formkit::TScopedFind(FindFirstFileA(path.c_str(), &data))) return -1;
   if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return -1;
-  return static_cast<std::int32_t>(data.nFileSizeLow);
+  return static_cast<std::int64_t>((static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
 }
 
 bool (*DownloadCancelled)() = nullptr;
 void (*DownloadProgress)(std::uint64_t received, std::int64_t total) = nullptr;
 
-std::string DownloadFile(const std::string& url, const std::string& folder, std::int32_t& size,
-                         const TCopyCheck& check) {
+std::string DownloadFile(const std::string& url, const std::string& folder, std::int64_t& size,
+                         std::uint64_t maxBytes, const TCopyCheck& check, bool fetchAnew) {
   LastDownloadError = "No such File!";
   size = 0;
   const std::string trimmed = TrimBlanks(url);
   const bool secure = IsHttpsUrl(trimmed);
+  const std::string tooLarge = "Larger than " + DecimalText(maxBytes) + " bytes " + trimmed;
 
   if (!IsHttpUrl(trimmed) && !secure) {
     if (IsNetworkPath(trimmed)) {
       LastDownloadError = "Network path refused " + trimmed;
       return std::string();
     }
-    std::int32_t local = LocalFileSize(trimmed);
+    const std::int64_t local = LocalFileSize(trimmed);
     if (local == -1 || local == 0) return std::string();
+    if (static_cast<std::uint64_t>(local) > maxBytes) {
+      LastDownloadError = tooLarge;
+      return std::string();
+    }
+    if (check) {
+      const std::string refused = check(trimmed, static_cast<std::uint64_t>(local));
+      if (!refused.empty()) {
+        LastDownloadError = refused;
+        return std::string();
+      }
+    }
     size = local;
     return trimmed;
   }
@@ -434,6 +460,12 @@ std::string DownloadFile(const std::string& url, const std::string& folder, std:
     return std::string();
   }
 
+  // A secure start ends secure, whatever WinInet allows on the way.
+  if (secure && !AnsweredSecurely(request)) {
+    LastDownloadError = DowngradeText(trimmed);
+    return std::string();
+  }
+
   // An error page is no copy of the file: leave the local one alone.
   DWORD status = 0;
   DWORD statusLen = sizeof status;
@@ -452,9 +484,13 @@ std::string DownloadFile(const std::string& url, const std::string& folder, std:
   std::int32_t contentLength = 0;
   const bool haveLength = HeaderText(request, HTTP_QUERY_CONTENT_LENGTH, kLengthTextMax, lengthText) &&
                           ParseContentLength(lengthText, contentLength);
+  if (haveLength && static_cast<std::uint64_t>(contentLength) > maxBytes) {
+    LastDownloadError = tooLarge;
+    return std::string();
+  }
   formkit::DosDateTime remoteDate = haveLength ? RemoteDate(request) : 0;
-  if (haveLength && remoteDate != 0 && formkit::PathExists(target) && LocalFileSize(target) == contentLength &&
-      formkit::FileDosDateTime(target) == remoteDate) {
+  if (!fetchAnew && haveLength && remoteDate != 0 && formkit::PathExists(target) &&
+      LocalFileSize(target) == contentLength && formkit::FileDosDateTime(target) == remoteDate) {
     job->Request.Close();
     job->Connection.Close();
     size = contentLength;
@@ -472,8 +508,8 @@ std::string DownloadFile(const std::string& url, const std::string& folder, std:
   }
   formkit::FileHandleClose(probe);
 
-  std::uint32_t received = 0;
-  bool failed = false;
+  std::uint64_t received = 0;
+  bool failed = false, overBound = false;
   TWaitResult stop = TWaitResult::Done;
   {
     formkit::TFileStream stream(temp.Path(), formkit::fmCreate);
@@ -487,6 +523,10 @@ std::string DownloadFile(const std::string& url, const std::string& folder, std:
       const DWORD count = job->Count;
       if (count == 0) break;
       received += count;
+      if (received > maxBytes) {  // nothing more is read, nothing kept
+        overBound = true;
+        break;
+      }
       if (stream.Write(job->Buffer.get(), static_cast<std::int32_t>(count)) != static_cast<std::int32_t>(count)) {
         failed = true;
         break;
@@ -507,11 +547,15 @@ std::string DownloadFile(const std::string& url, const std::string& folder, std:
     LastDownloadError = stalled;
     return std::string();
   }
-  if (failed || (haveLength && received < static_cast<std::uint32_t>(contentLength))) {
+  if (overBound) {
+    LastDownloadError = tooLarge;
+    return std::string();
+  }
+  if (failed || (haveLength && received < static_cast<std::uint64_t>(contentLength))) {
     LastDownloadError = "Incomplete transfer " + trimmed;
     return std::string();
   }
-  if (haveLength && received > static_cast<std::uint32_t>(contentLength)) {
+  if (haveLength && received > static_cast<std::uint64_t>(contentLength)) {
     LastDownloadError = "Body longer than its Content-Length " + trimmed;
     return std::string();
   }
@@ -533,7 +577,7 @@ std::string DownloadFile(const std::string& url, const std::string& folder, std:
   }
   temp.Keep();
 
-  size = static_cast<std::int32_t>(received);
+  size = static_cast<std::int64_t>(received);
   bool requestClosed = job->Request.Close();
   bool connectionClosed = job->Connection.Close();
   if (!requestClosed || !connectionClosed) {

@@ -15,21 +15,23 @@ void FinishWinInetEasy();
 // Opens the session on first use; true when it is open after the call.
 bool OpenInternetSession();
 
-// Low 32 bits of the size of the file found at path; -1 for nothing or a folder.
-std::int32_t LocalFileSize(const std::string& path);
+// Size of the file found at path; -1 for nothing or a folder.
+std::int64_t LocalFileSize(const std::string& path);
 
 // Called on the complete temporary copy before it replaces the target; a
 // non-empty result is the reason it is refused (the target stays as it was).
-using TCopyCheck = std::function<std::string(const std::string& tempPath, std::uint32_t size)>;
+using TCopyCheck = std::function<std::string(const std::string& tempPath, std::uint64_t size)>;
 
-// Fetches url into folder unless the copy there has the server's size and date.
-// http:// and https:// (TLS with certificate checks) are fetched; anything else
-// is a local path. Returns the local name (the URL itself for a local path) and
-// the byte count in size; an empty name and size 0 mean failure, explained by
-// LastDownloadError. The target is replaced only by a complete copy that check
-// accepts. An unwritable target raises formkit::EStreamError.
-std::string DownloadFile(const std::string& url, const std::string& folder, std::int32_t& size,
-                         const TCopyCheck& check = {});
+// Fetches url into folder unless the copy there has the server's size and date
+// (fetchAnew: always). http:// and https:// (TLS with certificate checks) are
+// fetched; anything else is a local path, only located and checked. Returns
+// the local name (the URL itself for a local path) and the byte count in size; an empty name and size
+// 0 mean failure, explained by LastDownloadError. A file larger than maxBytes
+// fails, its transfer stopped as soon as the body passes the bound. The target
+// is replaced only by a complete copy that check accepts. An unwritable target
+// raises formkit::EStreamError.
+std::string DownloadFile(const std::string& url, const std::string& folder, std::int64_t& size,
+                         std::uint64_t maxBytes, const TCopyCheck& check = {}, bool fetchAnew = false);
 
 // Asked at least every 200 ms during a transfer; when it answers true the
 // transfer stops, the local copy stays as it was and DownloadFile fails with

@@ -94,8 +94,8 @@ int main(int argc, char** argv) {
   if (bare) {
     size = BareDownload(url, folder);
   } else {
-    std::int32_t got = 0;
-    if (!DownloadFile(url, folder, got).empty()) size = got;
+    std::int64_t got = 0;
+    if (!DownloadFile(url, folder, got, UINT64_MAX).empty()) size = got;
   }
   QueryPerformanceCounter(&t1);
   PROCESS_MEMORY_COUNTERS after{};

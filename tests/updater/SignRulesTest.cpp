@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <sstream>
 #include <string>
 
 #include "UpdateSign.h"
@@ -95,53 +96,51 @@ TEST(PublicKeyForm, EveryAcceptedFormGivesTheSameBlob) {
   }
 }
 
-TEST(DescriptionText, ReadsLikeTheProfileReader) {
-  const std::string text =
-      "\xEF\xBB\xBF; comment\r\n"
-      "orphan=before any section\r\n"
-      "[FileSize]\r\n"
-      "  update2.dll = 1234  \r\n"
-      "UPDATE2.DLL=9999\r\n"
-      "[ sha256 ]\n"
-      "update2.dll=" + std::string(64, 'A') + "\n"
-      "UPDATE.NFO=" + std::string(63, 'a') + "\n"
-      "bad=" + std::string(63, 'a') + "g\n"
-      "[Adresses]\r"
-      "1=\"http://quoted/\"\r"
-      "A='http://single/\r"
-      "[Release]\n"
-      "Serial=42";
-  TIniText ini(text);
-  EXPECT_EQ(ini.Get("filesize", "Update2.dll", "0"), "1234");  // first match, any case, trimmed
-  EXPECT_EQ(ini.Get("Adresses", "1", ""), "http://quoted/");
-  EXPECT_EQ(ini.Get("Adresses", "A", ""), "'http://single/");
-  EXPECT_EQ(ini.Get("", "orphan", "none"), "none");
-  EXPECT_EQ(ini.Get("FileDate", "update2.dll", "0"), "0");
-  std::string digest;
-  EXPECT_TRUE(ExpectedSha256(ini, "update2.dll", digest));
-  EXPECT_EQ(digest, std::string(32, '\xAA'));
-  EXPECT_FALSE(ExpectedSha256(ini, "UPDATE.NFO", digest));  // 63 digits
-  EXPECT_FALSE(ExpectedSha256(ini, "bad", digest));
-  EXPECT_FALSE(ExpectedSha256(ini, "missing", digest));
-  EXPECT_EQ(TIniText("[A]\nk=" + std::string(3000, 'v')).Get("A", "k", "").size(), 2047u);
-
-  struct Row {
-    const char* serial;
-    bool valid;
-    std::uint32_t value;
-  } rows[] = {{"42", true, 42},           {nullptr, true, 0},     {"0", true, 0},    {"4294967295", true, 4294967295u},
-              {"4294967296", false, 0},   {"99999999999", false, 0}, {"-1", false, 0}, {"1e3", false, 0},
-              {"", false, 0},             {"0x10", false, 0}};
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.serial ? row.serial : "(none)");
-    std::uint32_t serial = 7;
-    const TIniText release(row.serial ? std::string("[Release]\nSerial=") + row.serial : "");
-    const bool valid = ReleaseSerial(release, serial);
-    EXPECT_EQ(valid, row.valid);
-    if (valid) {
-      EXPECT_EQ(serial, row.value);
+// \r \n \t \\ \xHH and \{N}c, as in description_cases.txt.
+std::string Unescape(const std::string& text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i] == '\\' ? text[++i] : '\0';
+    if (c == 'x') {
+      out += Bytes(text.substr(i + 1, 2)), i += 2;
+    } else if (c == '{') {
+      i = text.find('}', i) + 1;
+      out.append(std::stoul(text.substr(text.rfind('{', i) + 1)), text[i]);
+    } else {
+      out += c == '\0' ? text[i] : c == 'r' ? '\r' : c == 'n' ? '\n' : c == 't' ? '\t' : c;
     }
   }
+  return out;
+}
+
+// The table tools/publish's test reads as well: both readers must agree.
+TEST(DescriptionText, ReadsTheSharedCases) {
+  std::ifstream cases(SIGN_CASES);
+  int count = 0;
+  for (std::string line; std::getline(cases, line);) {
+    if (line.empty() || line[0] == '#') continue;
+    SCOPED_TRACE(line);
+    ++count;
+    const std::size_t arrow = line.find(" => ");
+    const TIniText ini(Unescape(line.substr(0, arrow)));
+    const std::string outcome = line.substr(arrow + 4);
+    EXPECT_EQ(ini.Valid(), outcome != "refused");
+    std::istringstream lookups(ini.Valid() ? outcome : "");
+    for (std::string lookup; lookups >> lookup;) {
+      const std::size_t slash = lookup.find('/'), eq = lookup.find('=');
+      std::string value;
+      std::uint32_t number = 0;
+      if (slash == std::string::npos) {  // Serial:N or Expires:YYYYMMDD, or :bad
+        const bool valid = lookup[0] == 'S' ? ReleaseSerial(ini, number) : ReleaseExpiry(ini, number);
+        EXPECT_EQ(valid ? std::to_string(number) : "bad", lookup.substr(lookup.find(':') + 1));
+        continue;
+      }
+      const std::string key = lookup.substr(slash + 1, (eq == std::string::npos ? lookup.size() - 1 : eq) - slash - 1);
+      const bool found = ini.Find(lookup.substr(0, slash), key, value);
+      EXPECT_EQ(found ? "=" + value : "!", eq != std::string::npos ? "=" + Unescape(lookup.substr(eq + 1)) : "!");
+    }
+  }
+  EXPECT_GT(count, 10);
 }
 
 #if defined(_WIN32)

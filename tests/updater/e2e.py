@@ -14,6 +14,7 @@ import sys
 import tempfile
 import threading
 import time
+from datetime import datetime, timedelta, timezone
 
 SOURCE = os.environ["FK_SOURCE_DIR"]
 sys.path.insert(0, os.path.join(SOURCE, "server"))
@@ -27,6 +28,7 @@ DRIVER = os.environ["FK_DRIVER_EXE"]
 TESTLIB = os.environ["FK_TESTLIB"]
 TESTLIB_NOMAKE = os.environ["FK_TESTLIB_NOMAKE"]
 SIGN_KEY = os.environ.get("FK_SIGN_KEY", "")
+NEXT_KEY = os.path.join(os.path.dirname(SIGN_KEY), "next", "update-key.pem")  # update_signed.exe holds both
 CERTS = os.environ.get("FK_CERTS", "")
 # Found by its title, not by the form class: other toolkit tests may show
 # their own forms on the same display at the same time.
@@ -467,9 +469,9 @@ def unsigned(held=False, library=TESTLIB, **set_args):
     return setup
 
 
-def publish(folder, adresses, key=SIGN_KEY):
+def publish(folder, adresses, key=SIGN_KEY, *options):
     subprocess.run([sys.executable, os.path.join(SOURCE, "tools", "publish"), "make", folder, "--key", key,
-                    "--adresses", "1=" + adresses], check=True, stdout=subprocess.DEVNULL)
+                    "--adresses", "1=" + adresses] + list(options), check=True, stdout=subprocess.DEVNULL)
 
 
 def signed(attack=None, held=1, tls=None):
@@ -481,45 +483,32 @@ def signed(attack=None, held=1, tls=None):
         loader = os.path.join(s.base, "server", "quillon", "loader")
         shutil.copy2(os.path.join(s.base, "server", "quillon", "data", "UPDATE.NFO"), loader)
         releases = {"adresses": adresses}
-        publish(loader, adresses)
-        # Published an hour apart: the client's freshness check compares sizes
-        # and two-second dates, and the two descriptions have the same size.
-        for name in ("update.ini", "update.ini.sig"):
-            os.utime(os.path.join(loader, name), (time.time() - 3600,) * 2)
+        publish(loader, adresses)  # the two descriptions alike in size, maybe in date
         releases[1] = snapshot(loader)
         with open(os.path.join(loader, "update2.dll"), "ab") as f:
             f.write(b"release 2")  # an overlay: the library still loads
         os.utime(os.path.join(loader, "update2.dll"), (sampleset.LIBRARY_TIME + 3600,) * 2)
-        publish(loader, adresses)
+        publish(loader, adresses, NEXT_KEY)  # the key rotated
         releases[2] = snapshot(loader)
         download = os.path.join(s.install(proxy=True), "Download")
         if held:
             restore(download, releases[held])  # what an earlier good run left
+        if tls in (None, "trusted"):  # the genuine release, to be served again after the attack
+            s.genuine = (loader, releases[2])
         if attack:
             attack(s, loader, releases)
         return download
     return setup
 
 
-def flip_library(s, loader, releases):
-    # One byte changed; size and date stay, so only the hash can tell.
-    data, mtime = releases[2]["update2.dll"]
-    data = bytearray(data)
-    data[len(data) // 2] ^= 0x01
-    restore(loader, {"update2.dll": (bytes(data), mtime)})
-
-
-def change_description(s, loader, releases):
+def resign(loader, text):  # a hand-edited description, signed with the publisher's key
     path = os.path.join(loader, "update.ini")
-    open(path, "wb").write(open(path, "rb").read().replace(b"1=http://", b"1=http://evil.invalid/"))
+    open(path, "wb").write(text)
+    subprocess.run(["openssl", "dgst", "-sha256", "-sign", SIGN_KEY, "-out", path + ".sig", path], check=True)
 
 
-def sign_with_other_key(s, loader, releases):
-    keys = os.path.join(s.base, "otherkey")
-    subprocess.run([sys.executable, os.path.join(SOURCE, "tools", "publish"), "keygen", keys], check=True,
-                   stdout=subprocess.DEVNULL)
-    restore(loader, {"update.ini": releases[1]["update.ini"]})  # Serial 1 again, so the next is 2
-    publish(loader, releases["adresses"], key=os.path.join(keys, "update-key.pem"))
+def faults(rules):
+    return lambda s, *_: open(os.path.join(s.base, "server", ".faults.json"), "w").write(json.dumps(rules))
 
 
 def other_processor():
@@ -529,9 +518,22 @@ def other_processor():
     return bytes(data)
 
 
-SET_FILES = ("update.ini", "update2.dll", "UPDATE.NFO")
+def change_library_before_load(s, loader, releases):
+    # While UPDATE.NFO arrives, the library just fetched and checked changes in place, size and date kept.
+    faults({NFO: {"slow": {"chunk": 8, "delay": 0.25}}})(s)
+    threading.Thread(daemon=True, target=lambda: wait_until(lambda: os.path.exists(CHANGED + "/UPDATE.NF~"), NFO, 60)
+                     or restore(CHANGED, {"update2.dll": (RELEASE_2_FLIPPED, sampleset.LIBRARY_TIME + 3600)})).start()
+
+
+SET_FILES = ("update.ini", "update.ini.sig", "update2.dll", "UPDATE.NFO")
 LIBRARY_KEPT = ("update2.dll", "UPDATE.NFO")
 NOT_LIBRARY = "Bad library for " + LOADER + "update2.dll"
+RELEASE_2_FLIPPED = open(TESTLIB, "rb").read() + b"release 3"  # release 2's library, one byte changed
+CHANGED = os.path.join(DRIVE_C, "e2e", "signed_library_changed_before_load", "Varno3", "Download")
+INI, DLL = LOADER + "update.ini", LOADER + "update2.dll"
+HUGE = {"no_content_length": True, "extra_mib": 65}
+NFO = "/quillon/data/UPDATE.NFO"
+CERTIFICATE_URL = "https://127.0.0.1" + NFO
 # A large library sent in many small blocks, each quick to arrive: the dialog
 # stays responsive for seconds.
 SLOW = unsigned(True, library=lambda: open(TESTLIB, "rb").read() + b"\0" * (12 << 20),
@@ -559,19 +561,39 @@ REFUSED = {
                              "http://127.0.0.1/%s/update2.dll/UPDATE.NFO" % LONG_FOLDER, LIBRARY_KEPT),
     "hostile_cut_library": (unsigned(True, faults={LIBRARY: {"no_content_length": True, "cut_after": 1000}}),
                             "Bad size for " + LOADER + "update2.dll", LIBRARY_KEPT),
+    "hostile_huge_nfo": (unsigned(faults={NFO: HUGE}), "http://127.0.0.1" + NFO, ()),
     # Nothing after 100 bytes: Cancel (Escape) still ends the run at once.
     "hostile_stalled_library": (unsigned(True, faults={LIBRARY: {"stall_after": 100, "hold": 40}}),
                                 ["key", DIALOG, "esc"], LIBRARY_KEPT),
-    "signed_flipped_library": (signed(flip_library), "Bad checksum for " + LOADER + "update2.dll", LIBRARY_KEPT),
-    "signed_changed_ini": (signed(change_description), "Bad signature for " + LOADER + "update.ini", SET_FILES),
-    "signed_missing_signature": (signed(lambda s, loader, r: os.remove(os.path.join(loader, "update.ini.sig"))),
-                                 "Bad signature for " + LOADER + "update.ini (no update.ini.sig: HTTP 404 " +
-                                 LOADER + "update.ini.sig)", SET_FILES),
-    "signed_other_key": (signed(sign_with_other_key), "Bad signature for " + LOADER + "update.ini", SET_FILES),
     "signed_older_serial": (signed(lambda s, loader, r: restore(loader, r[1]), held=2),
                             "Older release in " + LOADER + "update.ini (Serial 1, 2 already here)", SET_FILES),
-    "signed_untrusted_certificate": (signed(held=None, tls="untrusted"),
-                                     "Untrusted certificate (12045) https://127.0.0.1/quillon/data/UPDATE.NFO", ()),
+    **{"signed_%s_certificate" % name: (signed(held=None, tls=name), reason + CERTIFICATE_URL, ()) for name, reason in (
+        ("untrusted", "Untrusted certificate (12045) "), ("wrong_name", "Certificate for another name (12038) "),
+        ("expired", "Expired certificate (12037) "))},
+    "signed_https_to_http": (signed(faults({NFO: {"redirect_http": "/quillon/loader/UPDATE.NFO"}}), held=None,
+                                    tls="trusted"), "Redirected from https to http " + CERTIFICATE_URL, ()),
+    # A first [sha256] names release 1's library, which Download holds.
+    "signed_two_hash_sections": (signed(lambda s, loader, r: resign(loader, b"[sha256]\r\n" + re.search(
+        rb"update2.dll=[0-9a-f]{64}", r[1]["update.ini"][0]).group(0) + b"\r\n" + r[2]["update.ini"][0])),
+        "Unreadable lines in " + INI, SET_FILES),
+    # The library's hash right in its first half only: as good as a swapped library.
+    "signed_half_hash": (signed(lambda s, loader, r: resign(loader, re.sub(
+        rb"(update2.dll=[0-9a-f]{32})[0-9a-f]{32}", rb"\g<1>" + b"0" * 32, r[2]["update.ini"][0]))),
+        "Bad checksum for " + DLL, LIBRARY_KEPT),
+    # Well-formed, the genuine one's size and date, one byte of r changed.
+    "signed_swapped_signature": (signed(lambda s, loader, r: restore(loader, {"update.ini.sig": (bytes(
+        b ^ (i == 8) for i, b in enumerate(r[2]["update.ini.sig"][0])), r[2]["update.ini.sig"][1])})),
+        "Bad signature for " + INI, SET_FILES),
+    "signed_huge_signature": (signed(faults({"/quillon/loader/update.ini.sig": HUGE})),
+                              "Bad signature for %s (no update.ini.sig: Larger than 256 bytes %s.sig)" % (INI, INI),
+                              SET_FILES),
+    "signed_huge_library": (signed(faults({LIBRARY: {"content_length": "99999999"}})),
+                            "Larger than %d bytes %s" % (len(RELEASE_2_FLIPPED), DLL), LIBRARY_KEPT),
+    "signed_expired": (signed(lambda s, loader, r: publish(loader, r["adresses"], NEXT_KEY, "--expires", "-1")),
+                       "Expired release in %s (Expires %s)" % (INI, datetime.now(timezone.utc).date() - timedelta(1)),
+                       SET_FILES),
+    "signed_library_changed_before_load": (signed(change_library_before_load, held=None),
+                                           "Bad checksum for " + win(os.path.join(CHANGED, "update2.dll")), ()),
 }
 
 
@@ -593,24 +615,21 @@ def refused(s, name):
     after = snapshot(download)
     for file in kept:  # by content: a good copy may be fetched again
         check(after.get(file, (None,))[0] == before.get(file, (None,))[0], file + " in Download changed")
-    check(not os.path.exists(os.path.join(download, "update2.dl~")), "no partial file left")
+    check(not [n for n in os.listdir(download) if n.endswith("~")], "no partial file left")
+    if getattr(s, "genuine", None):  # no lasting harm: the genuine release runs next (over TLS for https)
+        restore(*s.genuine)
+        faults({})(s)
+        check(s.run_to_end(folder, UPDATE_SIGNED_EXE) is not None, "the genuine release after the attack")
 
 
-def signed_valid(s, tls=None):
-    # Release 2 replaces release 1 and runs.
-    download = signed(held=None if tls else 1, tls=tls)(s)
-    check(s.run_to_end(os.path.dirname(download), UPDATE_SIGNED_EXE) is not None, "MakeUpdate was not called")
-    check_equal(snapshot(download)["update2.dll"][0],
-                open(os.path.join(s.base, "server", "quillon", "loader", "update2.dll"), "rb").read(), "update2.dll")
-    if tls:
-        nfo = [f for f in (line.split() for line in open(s.log)) if f[1] == "/quillon/data/UPDATE.NFO"]
-        check(len(nfo) == 1 and nfo[0][-1] == "tls", "UPDATE.NFO over TLS: %r" % nfo)
-    else:  # the description first; UPDATE.NFO kept by its hash
-        check_equal(s.requests(), ["/quillon/loader/update.ini.sig", "/quillon/loader/update.ini", LIBRARY],
-                    "requests")
-
-
-signed_https = lambda s: signed_valid(s, tls="trusted")  # noqa: E731
+def signed_valid(s):
+    # Release 2 replaces release 1 and runs twice; an unsigned Serial=4294967295 sets no floor.
+    download = signed()(s)
+    restore(download, {"update.ini": (b"[Release]\r\nSerial=4294967295\r\n", 0)})
+    for run in (1, 2):
+        check(s.run_to_end(os.path.dirname(download), UPDATE_SIGNED_EXE) is not None, "MakeUpdate in run %d" % run)
+    pair = ["/quillon/loader/update.ini.sig", "/quillon/loader/update.ini"]  # always; UPDATE.NFO kept by its hash
+    check_equal(s.requests(), pair + [LIBRARY] + pair, "requests")
 
 
 def main():
