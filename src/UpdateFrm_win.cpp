@@ -604,8 +604,8 @@ bool TUpdateForm::RunUpdate() {
 
   formkit::CheckInOut(SetCurrentDirectoryA(downloadDir.c_str()) != 0);
   // Signed sets: the library and UPDATE.NFO are hashed once more right before
-  // the library is loaded, through handles that keep writers out until
-  // MakeUpdate has returned.
+  // the library is loaded, through handles that keep writers out until the
+  // hand-over.
   const std::string libraryPath = downloadDir + "update2.dll";
   const std::string hashedAgain[][2] = {{libraryPath, "update2.dll"}, {currentFile, "UPDATE.NFO"}};
   formkit::TScopedFile locks[2];
@@ -634,6 +634,9 @@ bool TUpdateForm::RunUpdate() {
   // The installer stays loaded: it may leave work of its own running when
   // MakeUpdate returns.
   library.Detach();
+  // The installer may rewrite or remove its own files; the loaded library
+  // stays as it was checked, since a mapped image cannot be written.
+  for (formkit::TScopedFile& lock : locks) lock.Reset();
 
   Hide();
   formkit::ShortString installDir = formkit::MakeShortString(InstallDir);

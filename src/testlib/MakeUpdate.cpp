@@ -52,6 +52,10 @@ extern "C" __declspec(dllexport) void __stdcall MakeUpdate(ShortString* installD
   // The updater's dialog must be hidden while the installer works.
   HWND dialog = FindWindowA(nullptr, " QUILLON - Internet");
   std::fprintf(out, "DialogVisible=%s\n", dialog == nullptr ? "none" : IsWindowVisible(dialog) ? "1" : "0");
+  // An installer may rewrite or remove the files it was handed.
+  HANDLE info = CreateFileA("UPDATE.NFO", GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  std::fprintf(out, "InfoWritable=%d\n", info != INVALID_HANDLE_VALUE ? 1 : 0);
+  if (info != INVALID_HANDLE_VALUE) CloseHandle(info);
   if (plantLoaded != -1) {
     std::fprintf(out, "PlantLoaded=%d\n", plantLoaded);
     std::fprintf(out, "BareNameLoaded=%d\n", LoadLibraryA(kProbe) != nullptr ? 1 : 0);

@@ -340,8 +340,8 @@ def full_run(s):
     check_equal(s.run_to_end(folder), {
         "InstallDir": win(folder) + "\\", "ClientCode": "QLN1", "DownloadAddress": "http://127.0.0.1/quillon/data/",
         "LanguageCode": "GD",  # the English locale's last entry, although the dialog shows EN's texts
-        "ProxySetting": str(s.port), "CurrentFolder": win(download), "DialogVisible": "0", "PlantLoaded": "0",
-        "BareNameLoaded": "1", "ImportedHelper": "42",
+        "ProxySetting": str(s.port), "CurrentFolder": win(download), "DialogVisible": "0", "InfoWritable": "1",
+        "PlantLoaded": "0", "BareNameLoaded": "1", "ImportedHelper": "42",
     }, "MakeUpdate arguments")
     check(os.path.isfile(os.path.join(download, "update.exe")), "update.exe copied to Download")
     check_equal(s.requests(), ["/quillon/loader/update.ini", LIBRARY, "/quillon/data/UPDATE.NFO"], "requests")
@@ -627,7 +627,8 @@ def signed_valid(s):
     download = signed()(s)
     restore(download, {"update.ini": (b"[Release]\r\nSerial=4294967295\r\n", 0)})
     for run in (1, 2):
-        check(s.run_to_end(os.path.dirname(download), UPDATE_SIGNED_EXE) is not None, "MakeUpdate in run %d" % run)
+        record = s.run_to_end(os.path.dirname(download), UPDATE_SIGNED_EXE)
+        check(record is not None and record["InfoWritable"] == "1", "MakeUpdate in run %d: %r" % (run, record))
     pair = ["/quillon/loader/update.ini.sig", "/quillon/loader/update.ini"]  # always; UPDATE.NFO kept by its hash
     check_equal(s.requests(), pair + [LIBRARY] + pair, "requests")
 
