@@ -353,12 +353,17 @@ void TApplication::AdoptMainForm(TComponent* instance) {
 }
 
 void TApplication::CreateForm(const TClassInfo& formClass, TComponent*& reference) {
+  CreateFormInto(formClass, &reference, [](void* to, TComponent* instance) { *static_cast<TComponent**>(to) = instance; });
+}
+
+void TApplication::CreateFormInto(const TClassInfo& formClass, void* reference,
+                                  void (*assign)(void*, TComponent*)) {
   TComponent* instance = NewFormInstance(formClass);
-  reference = instance;
+  assign(reference, instance);
   try {
     PrepareForm(instance);
   } catch (...) {
-    reference = nullptr;
+    assign(reference, nullptr);
     throw;
   }
   AdoptMainForm(instance);

@@ -90,15 +90,8 @@ class TApplication : public TComponent {
   void CreateForm(const TClassInfo& formClass, TComponent*& reference);
   template <class T>
   void CreateForm(T*& reference) {
-    TComponent* instance = NewFormInstance(T::ClassInfo);
-    reference = static_cast<T*>(instance);
-    try {
-      PrepareForm(instance);
-    } catch (...) {
-      reference = nullptr;
-      throw;
-    }
-    AdoptMainForm(instance);
+    CreateFormInto(T::ClassInfo, &reference,
+                   [](void* to, TComponent* instance) { *static_cast<T**>(to) = static_cast<T*>(instance); });
   }
   // Shows the main form and processes messages until the quit message.
   void Run();
@@ -112,6 +105,9 @@ class TApplication : public TComponent {
   bool Terminated = false;
 
  private:
+  // Sets the reference (through assign) before the form is prepared, and back
+  // to nullptr when preparing fails.
+  void CreateFormInto(const TClassInfo& formClass, void* reference, void (*assign)(void*, TComponent*));
   static TComponent* NewFormInstance(const TClassInfo& formClass);
   static void PrepareForm(TComponent* instance);
   void AdoptMainForm(TComponent* instance);

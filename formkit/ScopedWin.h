@@ -8,6 +8,8 @@
 
 #include <utility>
 
+#include "DynCalls_win.h"
+
 namespace formkit {
 
 // A handle of type T that counts as empty when it equals Traits::Invalid(),
@@ -81,6 +83,22 @@ struct CoTaskMem {
   static Type Invalid() { return nullptr; }
   static void Release(Type p) { CoTaskMemFree(p); }
 };
+// bcrypt's handles; they exist only when bcrypt was loaded.
+struct BcryptAlgorithm {
+  using Type = BCRYPT_ALG_HANDLE;
+  static Type Invalid() { return nullptr; }
+  static void Release(Type h) { dyn::BCryptCloseAlgorithmProvider()(h, 0); }
+};
+struct BcryptHash {  // its object's memory is left to bcrypt
+  using Type = BCRYPT_HASH_HANDLE;
+  static Type Invalid() { return nullptr; }
+  static void Release(Type h) { dyn::BCryptDestroyHash()(h); }
+};
+struct BcryptKey {
+  using Type = BCRYPT_KEY_HANDLE;
+  static Type Invalid() { return nullptr; }
+  static void Release(Type h) { dyn::BCryptDestroyKey()(h); }
+};
 }  // namespace scoped_traits
 
 using TScopedHandle = TScoped<scoped_traits::Kernel>;
@@ -90,6 +108,9 @@ using TScopedKey = TScoped<scoped_traits::RegKey>;
 using TScopedModule = TScoped<scoped_traits::Module>;
 using TScopedGdiObject = TScoped<scoped_traits::GdiObject>;
 using TScopedCoTaskMem = TScoped<scoped_traits::CoTaskMem>;
+using TScopedBcryptAlgorithm = TScoped<scoped_traits::BcryptAlgorithm>;
+using TScopedBcryptHash = TScoped<scoped_traits::BcryptHash>;
+using TScopedBcryptKey = TScoped<scoped_traits::BcryptKey>;
 
 // A window's device context from GetDC, given back with ReleaseDC.
 class TWindowDC {

@@ -113,6 +113,12 @@ DosDateTime FileDosDateTime(const std::string& path) {
   return LocalDosDateTime(data.ftLastWriteTime, value) ? value : -1;
 }
 
+std::string ProgramPath() {
+  char buffer[MAX_PATH + 1] = {};
+  const DWORD length = GetModuleFileNameA(nullptr, buffer, MAX_PATH);
+  return std::string(buffer, length < MAX_PATH ? length : MAX_PATH);
+}
+
 DWORD SetFileDosDateTime(const std::string& path, DosDateTime value) {
   TScopedFile file(AsHandle(FileHandleOpen(path, 1)));
   if (!file) return GetLastError();

@@ -33,6 +33,8 @@ std::string FullPathOf(const std::string& path);
 bool LocalDosDateTime(const FILETIME& utc, DosDateTime& value);
 DosDateTime FileDosDateTime(const std::string& path);
 DWORD SetFileDosDateTime(const std::string& path, DosDateTime value);
+// The running program's file. Read once, by whoever owns the path afterwards.
+std::string ProgramPath();
 bool SelectDirectory(HWND owner, const std::string& title, std::string& path);
 
 }  // namespace formkit

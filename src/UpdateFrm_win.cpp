@@ -32,12 +32,6 @@ HWND AsWindow(H handle) {
 const char kInternetSettingsKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
 const char kFallbackFolder[] = "C:\\Program Files\\Varno3\\";
 
-std::string ModulePath() {
-  char buffer[MAX_PATH + 1] = {};
-  DWORD length = GetModuleFileNameA(nullptr, buffer, MAX_PATH);
-  return std::string(buffer, length);
-}
-
 // Marks a handler of the dialog as running. When the outermost one ends and a
 // close was asked for meanwhile, the close is posted to the loop.
 class TBusyGuard {
@@ -92,10 +86,7 @@ bool IsInstallFolder(std::string& path) {
   return PathExists(path + kMarkerFile);
 }
 
-bool HasLocaleInfoEx() {
-  HMODULE kernel = GetModuleHandleA("kernel32");
-  return kernel != nullptr && GetProcAddress(kernel, "GetLocaleInfoEx") != nullptr;
-}
+bool HasLocaleInfoEx() { return formkit::dyn::GetLocaleInfoEx() != nullptr; }
 
 std::string SpecialFolderPath(int csidl) {
   formkit::TScopedCoTaskMem items;  // the shell allocator is the COM task allocator
@@ -149,16 +140,11 @@ bool FolderNotWritable(const std::string& folder) {
 }
 
 namespace {
-// Looked up at run time, so a Windows without it still starts.
-using TSetDefaultDllDirectories = BOOL(WINAPI*)(DWORD);
-TSetDefaultDllDirectories SetDefaultDllDirectoriesFunc() {
-  return reinterpret_cast<TSetDefaultDllDirectories>(
-      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetDefaultDllDirectories")));
-}
+using formkit::dyn::SetDefaultDllDirectories;
 
 // update2.dll by its full path; its own imports come from its folder first.
 HMODULE LoadInstallerLibrary(const std::string& path) {
-  const DWORD flags = SetDefaultDllDirectoriesFunc() != nullptr
+  const DWORD flags = SetDefaultDllDirectories() != nullptr
                           ? LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS
                           : LOAD_WITH_ALTERED_SEARCH_PATH;
   return LoadLibraryExA(path.c_str(), nullptr, flags);
@@ -167,13 +153,13 @@ HMODULE LoadInstallerLibrary(const std::string& path) {
 // The installer finds libraries by bare name as it did when Download was the
 // program's folder: the program's folder, Download, the system folders.
 void InstallerDllSearch(const std::string& downloadDir) {
-  if (auto setDefault = SetDefaultDllDirectoriesFunc()) setDefault(LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
+  if (auto setDefault = SetDefaultDllDirectories()) setDefault(LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
   SetDllDirectoryA(downloadDir.c_str());
 }
 }  // namespace
 
 void RestrictDllSearch() {
-  if (auto setDefault = SetDefaultDllDirectoriesFunc()) setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32);
+  if (auto setDefault = SetDefaultDllDirectories()) setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32);
   SetDllDirectoryA("");  // and the current folder leaves the classic search order
 }
 
@@ -253,7 +239,7 @@ void TUpdateForm::FormShow(formkit::TObject*) {
     return documentsFolder;
   };
 
-  InstallDir = formkit::FolderPart(ModulePath());
+  InstallDir = formkit::FolderPart(formkit::ProgramPath());
   if (!TryInstallFolder(InstallDir)) {
     std::string own = InstallDir;
     if (!own.empty()) own.pop_back();
@@ -559,7 +545,7 @@ bool TUpdateForm::RunUpdate() {
     ErrorBox(InstallDir + "\r\r" + ReadOnlyErrorText, -1);
     return false;
   }
-  CopyFileA(ModulePath().c_str(), (downloadDir + "update.exe").c_str(), FALSE);
+  CopyFileA(formkit::ProgramPath().c_str(), (downloadDir + "update.exe").c_str(), FALSE);
 
   std::int64_t size = 0;
   TDescription description;

@@ -4,150 +4,65 @@
 // verifies neither imports nor loads it.
 #include "UpdateSign_win.h"
 
-#include <bcrypt.h>
-
 #include <memory>
 
 #include "ScopedWin.h"
 
 namespace {
 
-using TOpenAlgorithm = NTSTATUS(WINAPI*)(BCRYPT_ALG_HANDLE*, LPCWSTR, LPCWSTR, ULONG);
-using TCloseAlgorithm = NTSTATUS(WINAPI*)(BCRYPT_ALG_HANDLE, ULONG);
-using TCreateHash = NTSTATUS(WINAPI*)(BCRYPT_ALG_HANDLE, BCRYPT_HASH_HANDLE*, PUCHAR, ULONG, PUCHAR, ULONG, ULONG);
-using THashData = NTSTATUS(WINAPI*)(BCRYPT_HASH_HANDLE, PUCHAR, ULONG, ULONG);
-using TFinishHash = NTSTATUS(WINAPI*)(BCRYPT_HASH_HANDLE, PUCHAR, ULONG, ULONG);
-using TDestroyHash = NTSTATUS(WINAPI*)(BCRYPT_HASH_HANDLE);
-using TImportKeyPair = NTSTATUS(WINAPI*)(BCRYPT_ALG_HANDLE, BCRYPT_KEY_HANDLE, LPCWSTR, BCRYPT_KEY_HANDLE*, PUCHAR,
-                                         ULONG, ULONG);
-using TVerifySignature = NTSTATUS(WINAPI*)(BCRYPT_KEY_HANDLE, VOID*, PUCHAR, ULONG, PUCHAR, ULONG, ULONG);
-using TDestroyKey = NTSTATUS(WINAPI*)(BCRYPT_KEY_HANDLE);
+namespace dyn = formkit::dyn;
 
 constexpr NTSTATUS kSuccess = 0;
 constexpr DWORD kReadBlock = 65536;
 
-struct TBcrypt {
-  bool Loaded = false;
-  TOpenAlgorithm OpenAlgorithm = nullptr;
-  TCloseAlgorithm CloseAlgorithm = nullptr;
-  TCreateHash CreateHash = nullptr;
-  THashData HashData = nullptr;
-  TFinishHash FinishHash = nullptr;
-  TDestroyHash DestroyHash = nullptr;
-  TImportKeyPair ImportKeyPair = nullptr;
-  TVerifySignature VerifySignature = nullptr;
-  TDestroyKey DestroyKey = nullptr;
-};
-
-template <class F>
-bool Resolve(HMODULE module, const char* name, F& f) {
-  f = reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(module, name)));
-  return f != nullptr;
+// bcrypt is usable when every function the checks need was found.
+bool HaveBcrypt() {
+  return dyn::BCryptOpenAlgorithmProvider() && dyn::BCryptCloseAlgorithmProvider() && dyn::BCryptCreateHash() &&
+         dyn::BCryptHashData() && dyn::BCryptFinishHash() && dyn::BCryptDestroyHash() &&
+         dyn::BCryptImportKeyPair() && dyn::BCryptVerifySignature() && dyn::BCryptDestroyKey();
 }
 
-// Loaded once and kept for the life of the process (the UI thread's).
-TBcrypt gBcrypt;
-bool gBcryptTried = false;
-
-const TBcrypt* Bcrypt() {
-  TBcrypt& api = gBcrypt;
-  if (gBcryptTried) return api.Loaded ? &api : nullptr;
-  gBcryptTried = true;
-  char system[MAX_PATH + 1] = {};
-  UINT n = GetSystemDirectoryA(system, MAX_PATH);
-  if (n == 0 || n >= MAX_PATH) return nullptr;
-  HMODULE module = LoadLibraryA((std::string(system, n) + "\\bcrypt.dll").c_str());
-  if (module == nullptr) return nullptr;
-  api.Loaded = Resolve(module, "BCryptOpenAlgorithmProvider", api.OpenAlgorithm) &&
-               Resolve(module, "BCryptCloseAlgorithmProvider", api.CloseAlgorithm) &&
-               Resolve(module, "BCryptCreateHash", api.CreateHash) && Resolve(module, "BCryptHashData", api.HashData) &&
-               Resolve(module, "BCryptFinishHash", api.FinishHash) &&
-               Resolve(module, "BCryptDestroyHash", api.DestroyHash) &&
-               Resolve(module, "BCryptImportKeyPair", api.ImportKeyPair) &&
-               Resolve(module, "BCryptVerifySignature", api.VerifySignature) &&
-               Resolve(module, "BCryptDestroyKey", api.DestroyKey);
-  return api.Loaded ? &api : nullptr;
+formkit::TScopedBcryptAlgorithm OpenAlgorithm(LPCWSTR name) {
+  formkit::TScopedBcryptAlgorithm algorithm;
+  if (dyn::BCryptOpenAlgorithmProvider()(algorithm.Out(), name, nullptr, 0) != kSuccess) algorithm.Detach();
+  return algorithm;
 }
 
-class TAlgorithm {
- public:
-  TAlgorithm(const TBcrypt& api, LPCWSTR name) : api_(api) {
-    if (api_.OpenAlgorithm(&handle_, name, nullptr, 0) != kSuccess) handle_ = nullptr;
-  }
-  ~TAlgorithm() {
-    if (handle_) api_.CloseAlgorithm(handle_, 0);
-  }
-  TAlgorithm(const TAlgorithm&) = delete;
-  TAlgorithm& operator=(const TAlgorithm&) = delete;
-  BCRYPT_ALG_HANDLE Get() const { return handle_; }
-
- private:
-  const TBcrypt& api_;
-  BCRYPT_ALG_HANDLE handle_ = nullptr;
-};
-
-// A running SHA-256; the hash object's memory is left to bcrypt.
+// A running SHA-256.
 class TSha256 {
  public:
-  explicit TSha256(const TBcrypt& api) : api_(api), algorithm_(api, BCRYPT_SHA256_ALGORITHM) {
-    if (algorithm_.Get() && api_.CreateHash(algorithm_.Get(), &hash_, nullptr, 0, nullptr, 0, 0) != kSuccess)
-      hash_ = nullptr;
+  TSha256() : algorithm_(OpenAlgorithm(BCRYPT_SHA256_ALGORITHM)) {
+    if (algorithm_ && dyn::BCryptCreateHash()(algorithm_.Get(), hash_.Out(), nullptr, 0, nullptr, 0, 0) != kSuccess)
+      hash_.Detach();
   }
-  ~TSha256() {
-    if (hash_) api_.DestroyHash(hash_);
-  }
-  TSha256(const TSha256&) = delete;
-  TSha256& operator=(const TSha256&) = delete;
   bool Add(const void* data, ULONG size) {
-    return hash_ && api_.HashData(hash_, static_cast<PUCHAR>(const_cast<void*>(data)), size, 0) == kSuccess;
+    return hash_ && dyn::BCryptHashData()(hash_.Get(), static_cast<PUCHAR>(const_cast<void*>(data)), size, 0) == kSuccess;
   }
   bool Finish(std::string& digest) {
     unsigned char out[kSha256Bytes];
-    if (!hash_ || api_.FinishHash(hash_, out, sizeof out, 0) != kSuccess) return false;
+    if (!hash_ || dyn::BCryptFinishHash()(hash_.Get(), out, sizeof out, 0) != kSuccess) return false;
     digest.assign(reinterpret_cast<char*>(out), sizeof out);
     return true;
   }
 
  private:
-  const TBcrypt& api_;
-  TAlgorithm algorithm_;
-  BCRYPT_HASH_HANDLE hash_ = nullptr;
-};
-
-class TPublicKey {
- public:
-  TPublicKey(const TBcrypt& api, BCRYPT_ALG_HANDLE algorithm, std::string& blob) : api_(api) {
-    if (api_.ImportKeyPair(algorithm, nullptr, BCRYPT_ECCPUBLIC_BLOB, &key_, reinterpret_cast<PUCHAR>(&blob[0]),
-                           static_cast<ULONG>(blob.size()), 0) != kSuccess)
-      key_ = nullptr;
-  }
-  ~TPublicKey() {
-    if (key_) api_.DestroyKey(key_);
-  }
-  TPublicKey(const TPublicKey&) = delete;
-  TPublicKey& operator=(const TPublicKey&) = delete;
-  BCRYPT_KEY_HANDLE Get() const { return key_; }
-
- private:
-  const TBcrypt& api_;
-  BCRYPT_KEY_HANDLE key_ = nullptr;
+  formkit::TScopedBcryptAlgorithm algorithm_;  // outlives the hash
+  formkit::TScopedBcryptHash hash_;
 };
 
 }  // namespace
 
 bool Sha256OfBytes(const std::string& data, std::string& digest) {
-  const TBcrypt* api = Bcrypt();
-  if (api == nullptr || data.size() > static_cast<std::size_t>(MAXLONG)) return false;
-  TSha256 hash(*api);
+  if (!HaveBcrypt() || data.size() > static_cast<std::size_t>(MAXLONG)) return false;
+  TSha256 hash;
   return hash.Add(data.data(), static_cast<ULONG>(data.size())) && hash.Finish(digest);
 }
 
 bool Sha256OfHandle(HANDLE file, std::string& digest) {
-  const TBcrypt* api = Bcrypt();
-  if (api == nullptr) return false;
+  if (!HaveBcrypt()) return false;
   LARGE_INTEGER start = {};
   if (!SetFilePointerEx(file, start, nullptr, FILE_BEGIN)) return false;
-  TSha256 hash(*api);
+  TSha256 hash;
   std::unique_ptr<char[]> buffer(new char[kReadBlock]);
   for (;;) {
     DWORD count = 0;
@@ -165,17 +80,19 @@ bool Sha256OfFile(const std::string& path, std::string& digest) {
 }
 
 bool VerifyP256Sha256(const std::string& keyBlob, const std::string& data, const std::string& rawSignature) {
-  const TBcrypt* api = Bcrypt();
-  if (api == nullptr || rawSignature.size() != 2 * kP256FieldBytes) return false;
+  if (!HaveBcrypt() || rawSignature.size() != 2 * kP256FieldBytes) return false;
   std::string digest;
   if (!Sha256OfBytes(data, digest)) return false;
-  TAlgorithm ecdsa(*api, BCRYPT_ECDSA_P256_ALGORITHM);
-  if (!ecdsa.Get()) return false;
+  const formkit::TScopedBcryptAlgorithm ecdsa = OpenAlgorithm(BCRYPT_ECDSA_P256_ALGORITHM);
+  if (!ecdsa) return false;
   std::string blob = keyBlob;  // bcrypt takes non-const buffers
   std::string signature = rawSignature;
-  TPublicKey key(*api, ecdsa.Get(), blob);
-  return key.Get() != nullptr &&
-         api->VerifySignature(key.Get(), nullptr, reinterpret_cast<PUCHAR>(&digest[0]),
+  formkit::TScopedBcryptKey key;
+  if (dyn::BCryptImportKeyPair()(ecdsa.Get(), nullptr, BCRYPT_ECCPUBLIC_BLOB, key.Out(),
+                                 reinterpret_cast<PUCHAR>(&blob[0]), static_cast<ULONG>(blob.size()), 0) != kSuccess)
+    key.Detach();
+  return key &&
+         dyn::BCryptVerifySignature()(key.Get(), nullptr, reinterpret_cast<PUCHAR>(&digest[0]),
                               static_cast<ULONG>(digest.size()), reinterpret_cast<PUCHAR>(&signature[0]),
                               static_cast<ULONG>(signature.size()), 0) == kSuccess;
 }

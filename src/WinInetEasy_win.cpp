@@ -359,9 +359,7 @@ FlushFileFunc SetFlushFileFunc(FlushFileFunc f) {
 
 bool OpenInternetSession() {
   if (InternetSession) return true;
-  char path[MAX_PATH + 1] = {};
-  DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
-  std::string agent = AgentNameOf(std::string(path, n < MAX_PATH ? n : MAX_PATH));
+  std::string agent = AgentNameOf(formkit::ProgramPath());
   std::string proxyName;
   bool withProxy = ApplyProxyPortRule(ProxySetting, HttpPort, proxyName);
   if (withProxy) HttpPortFromProxy = true;

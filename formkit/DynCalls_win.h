@@ -1,0 +1,38 @@
+// Functions looked up at run time, in one table: each is loaded from its DLL
+// on first use and is nullptr when the DLL or the function is missing, so a
+// program that never calls one neither imports nor loads its DLL, and a
+// Windows without it still starts.
+#pragma once
+
+#include <windows.h>
+#include <bcrypt.h>
+
+// X(dll, name, type): kernel32 is the loaded one; other DLLs come from the
+// system folder only (never by bare name: the update run makes the Download
+// folder current).
+#define FK_DYN_CALLS(X)                                                                                          \
+  X(Kernel32, SetDefaultDllDirectories, BOOL(WINAPI*)(DWORD))                                                    \
+  X(Kernel32, GetLocaleInfoEx, int(WINAPI*)(LPCWSTR, LCTYPE, LPWSTR, int))                                       \
+  X(Bcrypt, BCryptOpenAlgorithmProvider, NTSTATUS(WINAPI*)(BCRYPT_ALG_HANDLE*, LPCWSTR, LPCWSTR, ULONG))         \
+  X(Bcrypt, BCryptCloseAlgorithmProvider, NTSTATUS(WINAPI*)(BCRYPT_ALG_HANDLE, ULONG))                           \
+  X(Bcrypt, BCryptCreateHash,                                                                                    \
+    NTSTATUS(WINAPI*)(BCRYPT_ALG_HANDLE, BCRYPT_HASH_HANDLE*, PUCHAR, ULONG, PUCHAR, ULONG, ULONG))               \
+  X(Bcrypt, BCryptHashData, NTSTATUS(WINAPI*)(BCRYPT_HASH_HANDLE, PUCHAR, ULONG, ULONG))                         \
+  X(Bcrypt, BCryptFinishHash, NTSTATUS(WINAPI*)(BCRYPT_HASH_HANDLE, PUCHAR, ULONG, ULONG))                       \
+  X(Bcrypt, BCryptDestroyHash, NTSTATUS(WINAPI*)(BCRYPT_HASH_HANDLE))                                            \
+  X(Bcrypt, BCryptImportKeyPair,                                                                                 \
+    NTSTATUS(WINAPI*)(BCRYPT_ALG_HANDLE, BCRYPT_KEY_HANDLE, LPCWSTR, BCRYPT_KEY_HANDLE*, PUCHAR, ULONG, ULONG))   \
+  X(Bcrypt, BCryptVerifySignature, NTSTATUS(WINAPI*)(BCRYPT_KEY_HANDLE, VOID*, PUCHAR, ULONG, PUCHAR, ULONG, ULONG)) \
+  X(Bcrypt, BCryptDestroyKey, NTSTATUS(WINAPI*)(BCRYPT_KEY_HANDLE))
+
+namespace formkit::dyn {
+
+enum class TDll { Kernel32, Bcrypt };
+
+#define FK_DYN_DECLARE(dll, name, type) \
+  using T##name = type;                 \
+  T##name name();
+FK_DYN_CALLS(FK_DYN_DECLARE)
+#undef FK_DYN_DECLARE
+
+}  // namespace formkit::dyn
