@@ -28,8 +28,6 @@ std::uint32_t CodeAddress(const void* address) {
 
 // ---------------------------------------------------------------- files and folders
 
-std::int32_t LastFileSize = 0;
-
 namespace {
 
 HANDLE AsHandle(THandle h) { return reinterpret_cast<HANDLE>(h); }
@@ -104,14 +102,17 @@ bool LocalDosDateTime(const FILETIME& utc, DosDateTime& value) {
   return true;
 }
 
-DosDateTime FileDosDateTime(const std::string& path) {
+TFileStamp FileStamp(const std::string& path) {
+  TFileStamp stamp;
   WIN32_FIND_DATAA data;
-  if (!TScopedFind(FindFirstFileA(path.c_str(), &data))) return -1;
-  if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return -1;
-  LastFileSize = static_cast<std::int32_t>(data.nFileSizeLow);
-  DosDateTime value = -1;
-  return LocalDosDateTime(data.ftLastWriteTime, value) ? value : -1;
+  if (!TScopedFind(FindFirstFileA(path.c_str(), &data))) return stamp;
+  if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return stamp;
+  stamp.Size = static_cast<std::int64_t>((static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
+  if (!LocalDosDateTime(data.ftLastWriteTime, stamp.Date)) stamp.Date = -1;
+  return stamp;
 }
+
+DosDateTime FileDosDateTime(const std::string& path) { return FileStamp(path).Date; }
 
 std::string ProgramPath() {
   char buffer[MAX_PATH + 1] = {};

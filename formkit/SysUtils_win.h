@@ -17,9 +17,6 @@ using DosDateTime = std::int32_t;
 using THandle = std::intptr_t;
 constexpr THandle kInvalidHandle = -1;
 
-// Low 32 bits of the size of the last file whose date FileDosDateTime read.
-extern std::int32_t LastFileSize;
-
 THandle FileHandleCreate(const std::string& path);
 THandle FileHandleOpen(const std::string& path, int mode);
 void FileHandleClose(THandle handle);
@@ -31,6 +28,13 @@ bool FolderExists(const std::string& path);
 std::string FullPathOf(const std::string& path);
 // A UTC file time as a local DosDateTime; false outside the DOS range (1980 to 2107).
 bool LocalDosDateTime(const FILETIME& utc, DosDateTime& value);
+// A file's date and size; date -1 and size -1 for nothing or a folder.
+struct TFileStamp {
+  DosDateTime Date = -1;
+  std::int64_t Size = -1;
+};
+TFileStamp FileStamp(const std::string& path);
+// FileStamp's date only.
 DosDateTime FileDosDateTime(const std::string& path);
 DWORD SetFileDosDateTime(const std::string& path, DosDateTime value);
 // The running program's file. Read once, by whoever owns the path afterwards.

@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <exception>
+#include <utility>
 
 #include "LibraryImage.h"
 #include "ScopedWin.h"
@@ -130,13 +131,11 @@ std::string ReadSetting(const std::string& iniPath, const std::string& section, 
   return std::string(buffer, count);
 }
 
-bool FolderNotWritable(const std::string& folder) {
-  DWORD attributes = GetFileAttributesA(folder.c_str());
-  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
-      (attributes & FILE_ATTRIBUTE_READONLY) == 0)
-    return false;
-  ErrorBox(folder, static_cast<std::int32_t>(attributes));
-  return true;
+bool FolderTakesFiles(const std::string& folder, std::int32_t& attributes) {
+  const DWORD found = GetFileAttributesA(folder.c_str());
+  attributes = static_cast<std::int32_t>(found);
+  return found != INVALID_FILE_ATTRIBUTES && (found & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+         (found & FILE_ATTRIBUTE_READONLY) == 0;
 }
 
 namespace {
@@ -239,7 +238,9 @@ void TUpdateForm::FormShow(formkit::TObject*) {
     return documentsFolder;
   };
 
-  InstallDir = formkit::FolderPart(formkit::ProgramPath());
+  ProgramFile = formkit::ProgramPath();
+  Client.Agent = AgentNameOf(ProgramFile);
+  InstallDir = formkit::FolderPart(ProgramFile);
   if (!TryInstallFolder(InstallDir)) {
     std::string own = InstallDir;
     if (!own.empty()) own.pop_back();
@@ -253,14 +254,14 @@ void TUpdateForm::FormShow(formkit::TObject*) {
   }
 
   LanguageIndex = LanguageForLocale(static_cast<std::uint32_t>(GetThreadLocale()));
-  ProxySetting = ReadRegistryString(HKEY_CURRENT_USER, kInternetSettingsKey, "ProxyServer");
+  Client.ProxySetting = ReadRegistryString(HKEY_CURRENT_USER, kInternetSettingsKey, "ProxyServer");
 
   if (TryInstallFolder(InstallDir)) {
     const std::string settings = InstallDir + CurrentUserName() + ".ini";
     std::string code = ReadSetting(settings, "Prefs", "defLangue", std::string());
     if (code.size() > 255) code.resize(255);
     if (!ApplyLanguage(LanguageFromCode(code)) && !ApplyLanguage(LanguageIndex)) UseFallbackTexts();
-    ProxySetting = ReadSetting(settings, "Protect", "Proxy", ProxySetting);
+    Client.ProxySetting = ReadSetting(settings, "Protect", "Proxy", Client.ProxySetting);
     OkBtn->SetCaption(UpdateCaption);
   } else {
     InstallDir = documents().empty() ? std::string(kFallbackFolder) : documents();
@@ -268,7 +269,7 @@ void TUpdateForm::FormShow(formkit::TObject*) {
   }
   PrepareDialog();
   PathEdit->SetText(InstallDir);
-  ProxyEdit->SetText(ProxySetting);
+  ProxyEdit->SetText(Client.ProxySetting);
   ProxyEdit->Hide();
 }
 
@@ -317,20 +318,20 @@ void TUpdateForm::OkBtnClick(formkit::TObject*) {
   if (Running) return;
   TBusyGuard busy(this);
   Running = true;
-  DownloadCancelled = &DialogGaveUp;
-  DownloadProgress = &ShowProgress;
+  Client.Cancelled = &DialogGaveUp;
+  Client.Progress = &ShowProgress;
   bool close;
   try {
     close = RunUpdate();
   } catch (...) {
     Running = false;
-    DownloadCancelled = nullptr;
-    DownloadProgress = nullptr;
+    Client.Cancelled = nullptr;
+    Client.Progress = nullptr;
     throw;
   }
   Running = false;
-  DownloadCancelled = nullptr;
-  DownloadProgress = nullptr;
+  Client.Cancelled = nullptr;
+  Client.Progress = nullptr;
   // The guard posts the close when this is the outermost handler.
   if (close) CloseRequested = true;
 }
@@ -348,14 +349,6 @@ std::string FileHead(const std::string& path, std::size_t maxBytes) {
   return head;
 }
 
-// Fetches url into downloadDir; the result names only the file asked for.
-std::string FetchAsked(const std::string& url, const std::string& downloadDir, const std::string& name,
-                       std::int64_t& size, std::uint64_t maxBytes, const TCopyCheck& check = {},
-                       bool fetchAnew = false) {
-  StartProgress(name);
-  return AskedFileOnly(DownloadFile(url, downloadDir, size, maxBytes, check, fetchAnew), url, downloadDir, name);
-}
-
 // UPDATE.NFO of an unsigned set has no stated size; this is far above any.
 constexpr std::uint64_t kMaxUnsignedNfoBytes = 64 << 20;
 
@@ -364,26 +357,35 @@ std::uint64_t StatedSize(std::int64_t size) { return size > 0 ? static_cast<std:
 
 }  // namespace
 
+// Fetches url into downloadDir; a file of another name counts as none.
+TDownload TUpdateForm::FetchAsked(const std::string& url, const std::string& downloadDir, const std::string& name,
+                                  std::uint64_t maxBytes, const TCopyCheck& check, bool fetchAnew) {
+  StartProgress(name);
+  TDownload got = Client.Fetch(url, downloadDir, maxBytes, check, fetchAnew);
+  if (got.Ok() && AskedFileOnly(got.Path, url, downloadDir, name).empty()) {
+    got.Path.clear();
+    got.Error = TDownloadError::NotFound;
+    got.ErrorText = "No such File!";
+  }
+  return got;
+}
+
 std::string TUpdateForm::TDescription::Get(const std::string& section, const std::string& key,
                                            const std::string& fallback) const {
   return kSignedSets && Signed ? Text.Get(section, key, fallback) : ReadSetting(Path, section, key, fallback);
 }
 
-// Makes sure downloadDir holds the current copy of the library name; on
-// failure empties currentFile and leaves the reason in LastDownloadError. A
-// copy of another size, or no DLL for this processor, never replaces the one
-// in place.
-bool TUpdateForm::EnsureCurrentFile(const std::string& name, const std::string& downloadDir,
-                                    const TDescription& description, std::string& currentFile) {
-  if (currentFile.empty()) return true;
-  if (kSignedSets && description.Signed)
-    return EnsureHashedFile(UpdateBaseUrl + name, name, downloadDir, description, currentFile);
-  currentFile = downloadDir + name;
+// Makes sure downloadDir holds the current copy of the library name. A copy
+// of another size, or no DLL for this processor, never replaces the one in
+// place.
+TDownload TUpdateForm::EnsureCurrentFile(const std::string& name, const std::string& downloadDir,
+                                         const TDescription& description) {
+  if (kSignedSets && description.Signed) return EnsureHashedFile(UpdateBaseUrl + name, name, downloadDir, description);
+  const std::string path = downloadDir + name;
   const std::int32_t expectedDate = formkit::TextToIntDef(description.Get("FileDate", name, "0"), 0);
   const std::int64_t expectedSize = formkit::TextToIntDef(description.Get("FileSize", name, "0"), 0);
-  const formkit::DosDateTime localDate = formkit::FileDosDateTime(currentFile);
-  // A missing file has no size, whatever an earlier call left in LastFileSize.
-  if (localDate != -1 && localDate == expectedDate && formkit::LastFileSize == expectedSize) return true;
+  const formkit::TFileStamp local = formkit::FileStamp(path);
+  if (local.Date != -1 && local.Date == expectedDate && local.Size == expectedSize) return DownloadSuccess(path, local.Size);
   const std::string badSize = "Bad size for " + UpdateBaseUrl + name;
   std::string notLibrary;
   const TCopyCheck copyCheck = [&](const std::string& tempPath, std::uint64_t size) {
@@ -391,14 +393,9 @@ bool TUpdateForm::EnsureCurrentFile(const std::string& name, const std::string& 
     notLibrary = LibraryImageFault(FileHead(tempPath, kLibraryHeadBytes), size, kProgramMachine);
     return notLibrary.empty() ? std::string() : "Bad library for " + UpdateBaseUrl + name + " (" + notLibrary + ")";
   };
-  std::int64_t size = 0;
-  currentFile = FetchAsked(UpdateBaseUrl + name, downloadDir, name, size, StatedSize(expectedSize), copyCheck);
-  if (Cancelled()) return false;
-  if (size != expectedSize) {
-    if (notLibrary.empty()) LastDownloadError = badSize;
-    currentFile.clear();
-  }
-  return true;
+  const TDownload got = FetchAsked(UpdateBaseUrl + name, downloadDir, name, StatedSize(expectedSize), copyCheck);
+  if (got.Size == expectedSize) return got;
+  return DownloadFailure(TDownloadError::CheckRefused, notLibrary.empty() ? badSize : got.ErrorText);
 }
 
 namespace {
@@ -439,8 +436,7 @@ std::string HashOfFileIs(const std::string& path, const std::string& digest, con
 
 }  // namespace
 
-bool TUpdateForm::FetchSignedDescription(const std::string& downloadDir, TDescription& description,
-                                         std::string& currentFile) {
+TDownload TUpdateForm::FetchSignedDescription(const std::string& downloadDir, TDescription& description) {
   const std::string url = UpdateBaseUrl + "update.ini";
   const std::string path = downloadDir + "update.ini";
   // The release already here sets the floor only when its stored signature
@@ -468,56 +464,78 @@ bool TUpdateForm::FetchSignedDescription(const std::string& downloadDir, TDescri
       if (refusal.empty()) verified = fetched;
       return refusal;
     };
-    std::int64_t size = 0;
-    if (FetchAsked(url, downloadDir, "update.ini", size, kMaxDescriptionBytes, descriptionCheck, true).empty() &&
-        refusal.empty())
-      refusal = LastDownloadError.empty() ? url : LastDownloadError;
+    const TDownload got = FetchAsked(url, downloadDir, "update.ini", kMaxDescriptionBytes, descriptionCheck, true);
+    if (!got.Ok() && refusal.empty()) refusal = got.ErrorText.empty() ? url : got.ErrorText;
     return refusal;
   };
-  std::int64_t size = 0;
-  const bool fetched =
-      !FetchAsked(url + ".sig", downloadDir, "update.ini.sig", size, kMaxSignatureBytes, signatureCheck, true)
-           .empty();
-  if (Cancelled()) return false;
-  if (!signatureFetched)
-    LastDownloadError = "Bad signature for " + url + " (no update.ini.sig: " + LastDownloadError + ")";
-  if (!fetched) return false;
+  TDownload got = FetchAsked(url + ".sig", downloadDir, "update.ini.sig", kMaxSignatureBytes, signatureCheck, true);
+  if (!signatureFetched) got.ErrorText = "Bad signature for " + url + " (no update.ini.sig: " + got.ErrorText + ")";
+  if (!got.Ok()) return got;
   description.Signed = true;
   description.Text = TIniText(verified);
-  currentFile = path;
-  return true;
+  return DownloadSuccess(path, static_cast<std::int64_t>(verified.size()));
 }
 
-bool TUpdateForm::EnsureHashedFile(const std::string& url, const std::string& name, const std::string& downloadDir,
-                                   const TDescription& description, std::string& currentFile) {
+TDownload TUpdateForm::EnsureHashedFile(const std::string& url, const std::string& name,
+                                        const std::string& downloadDir, const TDescription& description) {
   // Its size, like its hash, comes from the signed description.
   std::string digest;
-  if (!ExpectedSha256(description.Text, name, digest)) {
-    LastDownloadError = "Bad checksum for " + url + " (no Sha256 entry)";
-    currentFile.clear();
-    return true;
-  }
-  currentFile = downloadDir + name;
+  if (!ExpectedSha256(description.Text, name, digest))
+    return DownloadFailure(TDownloadError::CheckRefused, "Bad checksum for " + url + " (no Sha256 entry)");
+  const std::string path = downloadDir + name;
   // Same hash, same file: no request, whatever the date says. Otherwise
   // fetched anew, whatever the date says: a copy changed in place keeps it.
-  if (HashOfFileIs(currentFile, digest, url).empty()) return true;
-  std::int64_t size = 0;
+  if (HashOfFileIs(path, digest, url).empty()) return DownloadSuccess(path, LocalFileSize(path));
   const TCopyCheck hashCheck = [&](const std::string& tempPath, std::uint64_t) {
     return HashOfFileIs(tempPath, digest, url);
   };
   const std::int64_t statedSize = formkit::TextToIntDef(description.Get("FileSize", name, "0"), 0);
-  currentFile = FetchAsked(url, downloadDir, name, size, StatedSize(statedSize), hashCheck, true);
-  return !Cancelled();
+  return FetchAsked(url, downloadDir, name, StatedSize(statedSize), hashCheck, true);
 }
 
-// The update run. Returns true when the dialog is to close afterwards.
+namespace {
+TUpdateForm::TRunEnd Ended(TUpdateForm::TRunFailure failure, std::string detail = std::string()) {
+  TUpdateForm::TRunEnd end;
+  end.Failure = failure;
+  end.Detail = std::move(detail);
+  return end;
+}
+}  // namespace
+
+// The one place where a run that ended short is shown to the user.
 bool TUpdateForm::RunUpdate() {
+  const TRunEnd end = RunSteps();
+  switch (end.Failure) {
+    case TRunFailure::None:
+    case TRunFailure::Cancelled:
+      break;
+    case TRunFailure::ReadOnly:
+      ErrorBox(end.Detail, end.Attributes);
+      ErrorBox(InstallDir + "\r\r" + ReadOnlyErrorText, -1);
+      break;
+    case TRunFailure::NoDescription:
+      ErrorBox(ConnectErrorText, -1);
+      break;
+    case TRunFailure::Download:
+      ErrorBox(ConnectFailureText(ConnectErrorText, end.Detail), -1);
+      break;
+    case TRunFailure::NoInstaller:
+      ErrorBox("update2.dll", -1);
+      break;
+  }
+  return end.CloseDialog;
+}
+
+TUpdateForm::TRunEnd TUpdateForm::RunSteps() {
   InstallDir = formkit::FullPathOf(formkit::TrimBlanks(PathEdit->GetText()));
   if (!IsInstallFolder(InstallDir)) {
     const std::string question = PathLabel->GetCaption() + "\r\r " + InstallDir;
     if (formkit::ShowMessageBox(AsWindow(Handle), question, Caption.c_str(), MB_YESNOCANCEL | MB_ICONQUESTION) !=
-        IDYES)
-      return false;
+        IDYES) {
+      TRunEnd stay;
+      stay.CloseDialog = false;
+      return stay;
+    }
   }
 
   PathEdit->Hide();
@@ -532,68 +550,67 @@ bool TUpdateForm::RunUpdate() {
   GetClientRect(AsWindow(Handle), &area);
   PathLabel->Width = area.right - PathLabel->Left;
   Reshow();
-  if (Cancelled()) return true;
+  const TRunEnd cancelled = Ended(TRunFailure::Cancelled);
+  if (Cancelled()) return cancelled;
   // Only Cancel is left: Enter and Space reach it too.
   CancelBtn->SetFocus();
 
-  ProxySetting = formkit::TrimBlanks(ProxyEdit->GetText());
+  Client.ProxySetting = formkit::TrimBlanks(ProxyEdit->GetText());
 
   if (!FolderExists(InstallDir)) formkit::CheckInOut(CreateDirectoryA(InstallDir.c_str(), nullptr) != 0);
   const std::string downloadDir = InstallDir + "Download\\";
   if (!FolderExists(downloadDir)) formkit::CheckInOut(CreateDirectoryA(downloadDir.c_str(), nullptr) != 0);
-  if (FolderNotWritable(InstallDir) || FolderNotWritable(downloadDir)) {
-    ErrorBox(InstallDir + "\r\r" + ReadOnlyErrorText, -1);
-    return false;
+  for (const std::string* folder : {&std::as_const(InstallDir), &downloadDir}) {
+    std::int32_t attributes = 0;
+    if (!FolderTakesFiles(*folder, attributes)) {
+      TRunEnd readOnly = Ended(TRunFailure::ReadOnly, *folder);
+      readOnly.Attributes = attributes;
+      readOnly.CloseDialog = false;
+      return readOnly;
+    }
   }
-  CopyFileA(formkit::ProgramPath().c_str(), (downloadDir + "update.exe").c_str(), FALSE);
+  CopyFileA(ProgramFile.c_str(), (downloadDir + "update.exe").c_str(), FALSE);
 
-  std::int64_t size = 0;
+  // Each step leaves the file it was about in got.
   TDescription description;
   description.Path = downloadDir + "update.ini";
-  std::string currentFile;
+  TDownload got;
   if (kSignedSets) {
-    if (!FetchSignedDescription(downloadDir, description, currentFile)) {
-      if (!Cancelled()) ErrorBox(ConnectFailureText(ConnectErrorText, LastDownloadError), -1);
-      return true;
-    }
+    got = FetchSignedDescription(downloadDir, description);
+    if (Cancelled()) return cancelled;
+    if (!got.Ok()) return Ended(TRunFailure::Download, got.ErrorText);
   } else {
-    currentFile = FetchAsked(UpdateBaseUrl + "update.ini", downloadDir, "update.ini", size, kMaxDescriptionBytes);
-    if (Cancelled()) return true;
-    if (size == 0 || currentFile.empty()) {
-      ErrorBox(ConnectErrorText, -1);
-      return true;
-    }
+    got = FetchAsked(UpdateBaseUrl + "update.ini", downloadDir, "update.ini", kMaxDescriptionBytes);
+    if (Cancelled()) return cancelled;
+    if (got.Size == 0 || !got.Ok()) return Ended(TRunFailure::NoDescription);
   }
 
-  if (!EnsureCurrentFile("update2.dll", downloadDir, description, currentFile)) return true;
+  got = EnsureCurrentFile("update2.dll", downloadDir, description);
+  if (Cancelled()) return cancelled;
+  if (!got.Ok()) return Ended(TRunFailure::Download, got.ErrorText);
 
   const std::string clientCode = formkit::ShortStringText(ClientCode());
   const std::string downloadAddress =
       ChooseDownloadAddress(description.Get("Adresses", AdressesKey(clientCode), std::string()),
                             description.Get("Adresses", "A", std::string()), UpdateBaseUrl);
 
-  if (kSignedSets && !currentFile.empty() && description.Signed) {
-    if (!EnsureHashedFile(downloadAddress + "UPDATE.NFO", "UPDATE.NFO", downloadDir, description, currentFile))
-      return true;
-  } else if (!currentFile.empty()) {
-    currentFile = FetchAsked(downloadAddress + "UPDATE.NFO", downloadDir, "UPDATE.NFO", size, kMaxUnsignedNfoBytes);
-    if (Cancelled()) return true;
-    if (size == 0 || currentFile.empty()) {
-      LastDownloadError = downloadAddress + "UPDATE.NFO";
-      currentFile.clear();
-    }
+  const std::string nfoUrl = downloadAddress + "UPDATE.NFO";
+  if (kSignedSets && description.Signed) {
+    got = EnsureHashedFile(nfoUrl, "UPDATE.NFO", downloadDir, description);
+    if (Cancelled()) return cancelled;
+  } else {
+    got = FetchAsked(nfoUrl, downloadDir, "UPDATE.NFO", kMaxUnsignedNfoBytes);
+    if (Cancelled()) return cancelled;
+    if (got.Size == 0 || !got.Ok()) got = DownloadFailure(TDownloadError::NotFound, nfoUrl);
   }
-  if (currentFile.empty()) {
-    ErrorBox(ConnectFailureText(ConnectErrorText, LastDownloadError), -1);
-    return true;
-  }
+  if (!got.Ok()) return Ended(TRunFailure::Download, got.ErrorText);
 
   formkit::CheckInOut(SetCurrentDirectoryA(downloadDir.c_str()) != 0);
   // Signed sets: the library and UPDATE.NFO are hashed once more right before
   // the library is loaded, through handles that keep writers out until the
   // hand-over.
   const std::string libraryPath = downloadDir + "update2.dll";
-  const std::string hashedAgain[][2] = {{libraryPath, "update2.dll"}, {currentFile, "UPDATE.NFO"}};
+  const std::string hashedAgain[][2] = {{libraryPath, "update2.dll"}, {got.Path, "UPDATE.NFO"}};
   formkit::TScopedFile locks[2];
   for (int i = 0; i < 2 && kSignedSets && description.Signed; ++i) {
     const std::string& path = hashedAgain[i][0];
@@ -601,10 +618,8 @@ bool TUpdateForm::RunUpdate() {
                                FILE_ATTRIBUTE_NORMAL, nullptr));
     std::string digest, actual;
     if (!locks[i] || !ExpectedSha256(description.Text, hashedAgain[i][1], digest) ||
-        !Sha256OfHandle(locks[i].Get(), actual) || actual != digest) {
-      ErrorBox(ConnectFailureText(ConnectErrorText, "Bad checksum for " + path), -1);
-      return true;
-    }
+        !Sha256OfHandle(locks[i].Get(), actual) || actual != digest)
+      return Ended(TRunFailure::Download, "Bad checksum for " + path);
   }
   // The copy that was just checked, not whatever the search path finds first.
   formkit::TScopedModule library(LoadInstallerLibrary(libraryPath));
@@ -613,10 +628,7 @@ bool TUpdateForm::RunUpdate() {
   auto makeUpdate = library ? reinterpret_cast<TMakeUpdate>(
                                   reinterpret_cast<void*>(GetProcAddress(library.Get(), "MakeUpdate")))
                             : nullptr;
-  if (makeUpdate == nullptr) {
-    ErrorBox("update2.dll", -1);
-    return true;
-  }
+  if (makeUpdate == nullptr) return Ended(TRunFailure::NoInstaller);
   // The installer stays loaded: it may leave work of its own running when
   // MakeUpdate returns.
   library.Detach();
@@ -628,9 +640,9 @@ bool TUpdateForm::RunUpdate() {
   formkit::ShortString installDir = formkit::MakeShortString(InstallDir);
   formkit::ShortString client = ClientCode();
   formkit::ShortString address = formkit::MakeShortString(downloadAddress);
-  formkit::ShortString proxy = formkit::MakeShortString(ProxySetting);
+  formkit::ShortString proxy = formkit::MakeShortString(Client.ProxySetting);
   InstallerDllSearch(downloadDir);
   makeUpdate(&installDir, &client, &address, LanguageCode(LanguageIndex), &proxy);
   RestrictDllSearch();
-  return true;
+  return TRunEnd();
 }

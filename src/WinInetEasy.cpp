@@ -1,6 +1,7 @@
 #include "WinInetEasy.h"
 
 #include <cstring>
+#include <utility>
 
 #include "SysUtils.h"
 
@@ -11,11 +12,19 @@ using formkit::TrimBlanks;
 using formkit::TryTextToInt;
 using formkit::UpperAscii;
 
-void* InternetSession = nullptr;
-std::string ProxySetting;
-std::int32_t HttpPort = 80;
-bool HttpPortFromProxy = false;
-std::string LastDownloadError;
+TDownload DownloadSuccess(std::string path, std::int64_t size) {
+  TDownload result;
+  result.Path = std::move(path);
+  result.Size = size;
+  return result;
+}
+
+TDownload DownloadFailure(TDownloadError error, std::string text) {
+  TDownload result;
+  result.Error = error;
+  result.ErrorText = std::move(text);
+  return result;
+}
 
 namespace {
 constexpr std::size_t kMaxUrlRemainder = 260;

@@ -1,25 +1,38 @@
-// The download client: the process-wide WinInet session, the proxy-port rule
-// and DownloadFile, which fetches one file unless the local copy is current.
-// This header is free of Win32 and builds natively; WinInetEasy_win.h has
-// the session and DownloadFile.
+// The download client's rules: the proxy-port rule, the URL and header rules
+// and the result of a download. This header is free of Win32 and builds
+// natively; WinInetEasy_win.h has the client with its session.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
-// ---------------------------------------------------------------- module state
+// ---------------------------------------------------------------- results
 
-// The session handle (a HINTERNET); nullptr while closed.
-extern void* InternetSession;
-// host:port as typed by the user; OpenInternetSession keeps only the text
-// behind the first ':'.
-extern std::string ProxySetting;
-// Port of every HTTP connection; only the low 16 bits reach WinInet.
-extern std::int32_t HttpPort;
-// The proxy-port rule set HttpPort; HTTPS then uses it too instead of 443.
-extern bool HttpPortFromProxy;
-// Reason of the last failed download.
-extern std::string LastDownloadError;
+// Why a download failed; the text that goes with it names the file.
+enum class TDownloadError : std::uint8_t {
+  None,
+  NotFound,     // nothing usable at a local path, a scheme that is not fetched, or not the file asked for
+  Refused,      // a network path, a URL too long, a file over its bound, a downgrade to http
+  NoSession,    // the Internet session did not open
+  Connection,   // no connection, no request or no answer
+  Server,       // an error status or a form of answer that is refused
+  Stalled,      // no data for the limit in force
+  Cancelled,    // the owner gave up during the transfer
+  Transfer,     // a cut, too long, unwritten or unclosed transfer
+  CheckRefused, // the copy check refused the complete copy
+};
+
+struct TDownload {
+  std::string Path;       // the local name (a local path itself); empty on failure
+  std::int64_t Size = 0;  // 0 on failure
+  TDownloadError Error = TDownloadError::None;
+  std::string ErrorText;  // why, for the user; empty when it worked (and for some silent servers)
+  bool Ok() const { return Error == TDownloadError::None; }
+};
+
+// A download that worked, and one that failed (no name, no size).
+TDownload DownloadSuccess(std::string path, std::int64_t size);
+TDownload DownloadFailure(TDownloadError error, std::string text);
 
 // ---------------------------------------------------------------- pure rules
 

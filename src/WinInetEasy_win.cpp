@@ -14,17 +14,6 @@
 using formkit::FileNamePart;
 using formkit::TrimBlanks;
 
-// Empties the module's state; the session opens on first use.
-void StartWinInetEasy() {
-  InternetSession = nullptr;
-  ProxySetting.clear();
-  HttpPort = 80;
-  HttpPortFromProxy = false;
-  LastDownloadError.clear();
-}
-
-std::uint32_t NoDataTimeoutMs = kNoDataTimeoutMs;
-
 namespace {
 
 // A read step hands over up to this much. Under Wine smaller blocks cost most
@@ -48,16 +37,13 @@ constexpr DWORD kFillMs = 50;
 // Wine); such a thread is left to end with the connection, on its own.
 constexpr DWORD kThreadStopWaitMs = 200;
 
-InternetOpenFunc openFunc = nullptr;
-FlushFileFunc flushFunc = nullptr;
-
 // The copy's data and date on disk before the rename makes it the target:
 // after a power cut the rename could survive without them, leaving a file
 // that looks current and is not the copy.
-bool FlushToDisk(const std::string& path) {
+bool FlushToDisk(const std::string& path, FlushFileFunc flush) {
   formkit::TScopedFile file(
       CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  return file && (flushFunc ? flushFunc : FlushFileBuffers)(file.Get()) != FALSE;
+  return file && flush(file.Get()) != FALSE;
 }
 
 // Closes its handle on every way out; Close() reports the result where it
@@ -297,7 +283,7 @@ enum class TWaitResult { Done, Cancelled, Stalled };
 // handles are closed first, which ends a call that is waiting for the server.
 class TNetThread {
  public:
-  explicit TNetThread(std::shared_ptr<TNetJob> job) : job_(std::move(job)) {
+  TNetThread(std::shared_ptr<TNetJob> job, const TDownloadClient& client) : job_(std::move(job)), client_(client) {
     auto* reference = new std::shared_ptr<TNetJob>(job_);
     thread_.Reset(CreateThread(nullptr, 0, NetThread, reference, 0, nullptr));
     if (!thread_) delete reference;
@@ -309,7 +295,7 @@ class TNetThread {
 
   // Hands a step to the thread and waits for it on the dialog's thread,
   // processing messages meanwhile. Cancelled when the dialog gave up; stalled
-  // when the step took NoDataTimeoutMs.
+  // when the step took the client's no-data limit.
   TWaitResult Run(TNetJob::TStep step) {
     job_->Step.store(step);
     SetEvent(job_->Wake.Get());
@@ -319,11 +305,11 @@ class TNetThread {
       if (MsgWaitForMultipleObjects(1, &done, FALSE, kPumpIntervalMs, QS_ALLINPUT) == WAIT_OBJECT_0)
         return TWaitResult::Done;
       if (formkit::Application) formkit::Application->ProcessMessages();
-      if (DownloadCancelled != nullptr && DownloadCancelled()) return TWaitResult::Cancelled;
+      if (client_.Cancelled != nullptr && client_.Cancelled()) return TWaitResult::Cancelled;
       const DWORD now = GetTickCount();
       const DWORD lastData = job_->LastData.load();
       const DWORD quietSince = lastData - start < now - start ? lastData : start;  // the later of the two
-      if (now - quietSince >= NoDataTimeoutMs) return TWaitResult::Stalled;
+      if (now - quietSince >= client_.NoDataTimeoutMs) return TWaitResult::Stalled;
     }
   }
 
@@ -340,33 +326,24 @@ class TNetThread {
   }
 
   std::shared_ptr<TNetJob> job_;
+  const TDownloadClient& client_;
   formkit::TScopedHandle thread_;
 };
 
 }  // namespace
 
-InternetOpenFunc SetInternetOpenFunc(InternetOpenFunc f) {
-  InternetOpenFunc previous = openFunc ? openFunc : InternetOpenA;
-  openFunc = f;
-  return previous;
-}
-
-FlushFileFunc SetFlushFileFunc(FlushFileFunc f) {
-  FlushFileFunc previous = flushFunc ? flushFunc : FlushFileBuffers;
-  flushFunc = f;
-  return previous;
-}
-
-bool OpenInternetSession() {
-  if (InternetSession) return true;
-  std::string agent = AgentNameOf(formkit::ProgramPath());
+bool TDownloadClient::OpenSession() {
+  if (session_) return true;
   std::string proxyName;
   bool withProxy = ApplyProxyPortRule(ProxySetting, HttpPort, proxyName);
   if (withProxy) HttpPortFromProxy = true;
-  InternetOpenFunc open = openFunc ? openFunc : InternetOpenA;
-  InternetSession = open(agent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, withProxy ? proxyName.c_str() : nullptr,
-                         nullptr, 0);
-  return InternetSession != nullptr;
+  session_ = Open(Agent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, withProxy ? proxyName.c_str() : nullptr, nullptr, 0);
+  return session_ != nullptr;
+}
+
+void TDownloadClient::Close() {
+  if (session_) InternetCloseHandle(session_);
+  session_ = nullptr;
 }
 
 std::int64_t LocalFileSize(const std::string& path) {
@@ -376,92 +353,77 @@ std::int64_t LocalFileSize(const std::string& path) {
   return static_cast<std::int64_t>((static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
 }
 
-bool (*DownloadCancelled)() = nullptr;
-void (*DownloadProgress)(std::uint64_t received, std::int64_t total) = nullptr;
-
-std::string DownloadFile(const std::string& url, const std::string& folder, std::int64_t& size,
-                         std::uint64_t maxBytes, const TCopyCheck& check, bool fetchAnew) {
-  LastDownloadError = "No such File!";
-  size = 0;
+TDownload TDownloadClient::Fetch(const std::string& url, const std::string& folder, std::uint64_t maxBytes,
+                                 const TCopyCheck& check, bool fetchAnew) {
+  using E = TDownloadError;
+  const std::string noFile = "No such File!";
   const std::string trimmed = TrimBlanks(url);
   const bool secure = IsHttpsUrl(trimmed);
   const std::string tooLarge = "Larger than " + DecimalText(maxBytes) + " bytes " + trimmed;
 
   if (!IsHttpUrl(trimmed) && !secure) {
     if (IsNetworkPath(trimmed)) {
-      LastDownloadError = "Network path refused " + trimmed;
-      return std::string();
+      return DownloadFailure(E::Refused, "Network path refused " + trimmed);
     }
     const std::int64_t local = LocalFileSize(trimmed);
-    if (local == -1 || local == 0) return std::string();
+    if (local == -1 || local == 0) return DownloadFailure(E::NotFound, noFile);
     if (static_cast<std::uint64_t>(local) > maxBytes) {
-      LastDownloadError = tooLarge;
-      return std::string();
+      return DownloadFailure(E::Refused, tooLarge);
     }
     if (check) {
       const std::string refused = check(trimmed, static_cast<std::uint64_t>(local));
       if (!refused.empty()) {
-        LastDownloadError = refused;
-        return std::string();
+        return DownloadFailure(E::CheckRefused, refused);
       }
     }
-    size = local;
-    return trimmed;
+    return DownloadSuccess(trimmed, local);
   }
 
   const TUrlParts parts = SplitUrl(trimmed);
   if (parts.TooLong) {
-    LastDownloadError = "URL too long " + trimmed;
-    return std::string();
+    return DownloadFailure(E::Refused, "URL too long " + trimmed);
   }
 
-  if (!OpenInternetSession()) {
-    LastDownloadError = "No Internet Connection available";
-    return std::string();
+  if (!OpenSession()) {
+    return DownloadFailure(E::NoSession, "No Internet Connection available");
   }
 
   const std::string target = FolderWithBackslash(folder) + parts.RemoteName;
   auto job = std::make_shared<TNetJob>();
-  job->Session = static_cast<HINTERNET>(InternetSession);
+  job->Session = session_;
   job->Host = parts.Host;
   job->ObjectPath = parts.ObjectPath;
   job->Secure = secure;
   // Only the low 16 bits of HttpPort reach WinInet.
   job->Port = secure && !HttpPortFromProxy ? INTERNET_DEFAULT_HTTPS_PORT : static_cast<INTERNET_PORT>(HttpPort);
   job->ReceiveTimeoutMs = NoDataTimeoutMs + 10000;
-  TNetThread net(job);
+  TNetThread net(job, *this);
   if (!net.Started()) {
-    LastDownloadError = "OpenFile " + trimmed;
-    return std::string();
+    return DownloadFailure(E::Connection, "OpenFile " + trimmed);
   }
   const std::string stalled = "No data for " + formkit::IntToText(static_cast<std::int32_t>(NoDataTimeoutMs / 1000)) +
                               " seconds " + trimmed;
 
   switch (net.Run(TNetJob::TStep::Send)) {
     case TWaitResult::Cancelled:
-      LastDownloadError = "Cancelled " + trimmed;
-      return std::string();
+      return DownloadFailure(E::Cancelled, "Cancelled " + trimmed);
     case TWaitResult::Stalled:
-      LastDownloadError = stalled;
-      return std::string();
+      return DownloadFailure(E::Stalled, stalled);
     case TWaitResult::Done:
       break;
   }
   if (!job->Ok) {
-    LastDownloadError = job->ResponseText;
-    return std::string();
+    return DownloadFailure(E::Connection, job->ResponseText);
   }
   HINTERNET request = job->Request.Get();
   if (!request) {
     job->Connection.Close();
-    LastDownloadError = SendFailureText(job->SendError, trimmed);
-    return std::string();
+    return DownloadFailure(E::Connection, SendFailureText(job->SendError, trimmed));
   }
 
   // A secure start ends secure, whatever WinInet allows on the way.
   if (secure && !AnsweredSecurely(request)) {
-    LastDownloadError = DowngradeText(trimmed);
-    return std::string();
+    return DownloadFailure(E::Refused, DowngradeText(trimmed));
   }
 
   // An error page is no copy of the file: leave the local one alone.
@@ -469,13 +431,11 @@ std::string DownloadFile(const std::string& url, const std::string& folder, std:
   DWORD statusLen = sizeof status;
   if (!HttpQueryInfoA(request, kQueryStatus, &status, &statusLen, nullptr)) status = 0;
   if (status < 200 || status > 299) {
-    LastDownloadError = "HTTP " + formkit::IntToText(static_cast<std::int32_t>(status)) + " " + trimmed;
-    return std::string();
+    return DownloadFailure(E::Server, "HTTP " + formkit::IntToText(static_cast<std::int32_t>(status)) + " " + trimmed);
   }
 
   if (HasTransferEncoding(request)) {
-    LastDownloadError = "Transfer-Encoding in an HTTP/1.0 answer " + trimmed;
-    return std::string();
+    return DownloadFailure(E::Server, "Transfer-Encoding in an HTTP/1.0 answer " + trimmed);
   }
 
   std::string lengthText;
@@ -483,16 +443,14 @@ std::string DownloadFile(const std::string& url, const std::string& folder, std:
   const bool haveLength = HeaderText(request, HTTP_QUERY_CONTENT_LENGTH, kLengthTextMax, lengthText) &&
                           ParseContentLength(lengthText, contentLength);
   if (haveLength && static_cast<std::uint64_t>(contentLength) > maxBytes) {
-    LastDownloadError = tooLarge;
-    return std::string();
+    return DownloadFailure(E::Refused, tooLarge);
   }
   formkit::DosDateTime remoteDate = haveLength ? RemoteDate(request) : 0;
   if (!fetchAnew && haveLength && remoteDate != 0 && formkit::PathExists(target) &&
       LocalFileSize(target) == contentLength && formkit::FileDosDateTime(target) == remoteDate) {
     job->Request.Close();
     job->Connection.Close();
-    size = contentLength;
-    return target;
+    return DownloadSuccess(target, contentLength);
   }
 
   // The body goes to a file beside the target, which is replaced only by a
@@ -529,65 +487,49 @@ std::string DownloadFile(const std::string& url, const std::string& folder, std:
         failed = true;
         break;
       }
-      if (DownloadProgress != nullptr) DownloadProgress(received, haveLength ? contentLength : -1);
+      if (Progress != nullptr) Progress(received, haveLength ? contentLength : -1);
       if (formkit::Application) formkit::Application->ProcessMessages();
-      if (DownloadCancelled != nullptr && DownloadCancelled()) {
+      if (Cancelled != nullptr && Cancelled()) {
         stop = TWaitResult::Cancelled;
         break;
       }
     }
   }
   if (stop == TWaitResult::Cancelled) {
-    LastDownloadError = "Cancelled " + trimmed;
-    return std::string();
+    return DownloadFailure(E::Cancelled, "Cancelled " + trimmed);
   }
   if (stop == TWaitResult::Stalled) {
-    LastDownloadError = stalled;
-    return std::string();
+    return DownloadFailure(E::Stalled, stalled);
   }
   if (overBound) {
-    LastDownloadError = tooLarge;
-    return std::string();
+    return DownloadFailure(E::Refused, tooLarge);
   }
   if (failed || (haveLength && received < static_cast<std::uint64_t>(contentLength))) {
-    LastDownloadError = "Incomplete transfer " + trimmed;
-    return std::string();
+    return DownloadFailure(E::Transfer, "Incomplete transfer " + trimmed);
   }
   if (haveLength && received > static_cast<std::uint64_t>(contentLength)) {
-    LastDownloadError = "Body longer than its Content-Length " + trimmed;
-    return std::string();
+    return DownloadFailure(E::Transfer, "Body longer than its Content-Length " + trimmed);
   }
   if (check) {
     std::string refused = check(temp.Path(), received);
     if (!refused.empty()) {
-      LastDownloadError = refused;
-      return std::string();
+      return DownloadFailure(E::CheckRefused, refused);
     }
   }
 
   if (remoteDate != 0) formkit::SetFileDosDateTime(temp.Path(), remoteDate);
-  if (!FlushToDisk(temp.Path())) {
-    LastDownloadError = "Not written to disk " + target;
-    return std::string();
+  if (!FlushToDisk(temp.Path(), Flush)) {
+    return DownloadFailure(E::Transfer, "Not written to disk " + target);
   }
   if (!MoveFileExA(temp.Path().c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
     throw formkit::EStreamError(target);
   }
   temp.Keep();
 
-  size = static_cast<std::int64_t>(received);
   bool requestClosed = job->Request.Close();
   bool connectionClosed = job->Connection.Close();
   if (!requestClosed || !connectionClosed) {
-    LastDownloadError = "InternetCloseHandle " + parts.ObjectPath;
-    return std::string();
+    return DownloadFailure(E::Transfer, "InternetCloseHandle " + parts.ObjectPath);
   }
-  return target;
-}
-
-void FinishWinInetEasy() {
-  if (InternetSession) InternetCloseHandle(static_cast<HINTERNET>(InternetSession));
-  InternetSession = nullptr;
-  ProxySetting.clear();
-  LastDownloadError.clear();
+  return DownloadSuccess(target, static_cast<std::int64_t>(received));
 }

@@ -8,13 +8,6 @@
 
 #include "WinInetEasy.h"
 
-void StartWinInetEasy();
-// Closes the session if it is open and empties ProxySetting and LastDownloadError.
-void FinishWinInetEasy();
-
-// Opens the session on first use; true when it is open after the call.
-bool OpenInternetSession();
-
 // Size of the file found at path; -1 for nothing or a folder.
 std::int64_t LocalFileSize(const std::string& path);
 
@@ -22,41 +15,65 @@ std::int64_t LocalFileSize(const std::string& path);
 // non-empty result is the reason it is refused (the target stays as it was).
 using TCopyCheck = std::function<std::string(const std::string& tempPath, std::uint64_t size)>;
 
-// Fetches url into folder unless the copy there has the server's size and date
-// (fetchAnew: always). http:// and https:// (TLS with certificate checks) are
-// fetched; anything else is a local path, only located and checked. Returns
-// the local name (the URL itself for a local path) and the byte count in size; an empty name and size
-// 0 mean failure, explained by LastDownloadError. A file larger than maxBytes
-// fails, its transfer stopped as soon as the body passes the bound. The target
-// is replaced only by a complete copy that check accepts. An unwritable target
-// raises formkit::EStreamError.
-std::string DownloadFile(const std::string& url, const std::string& folder, std::int64_t& size,
-                         std::uint64_t maxBytes, const TCopyCheck& check = {}, bool fetchAnew = false);
-
-// Asked at least every 200 ms during a transfer; when it answers true the
-// transfer stops, the local copy stays as it was and DownloadFile fails with
-// "Cancelled <url>". Set by the dialog so that Cancel works during a download;
-// nullptr: never cancelled.
-extern bool (*DownloadCancelled)();
-
-// Called after every block written with the bytes received so far and the
-// expected total (-1 when the server sent no length), for a progress display;
-// nullptr: nobody watches.
-extern void (*DownloadProgress)(std::uint64_t received, std::int64_t total);
-
 // A transfer that receives nothing for this long fails with
 // "No data for 30 seconds <url>".
 constexpr std::uint32_t kNoDataTimeoutMs = 30000;
-// The limit in force; tests shorten it.
-extern std::uint32_t NoDataTimeoutMs;
 
 // The session opener, replaceable so tests can watch the agent name and make
-// opening fail. Returns the previous one.
+// opening fail.
 using InternetOpenFunc = HINTERNET(WINAPI*)(LPCSTR agent, DWORD accessType, LPCSTR proxy,
                                             LPCSTR proxyBypass, DWORD flags);
-InternetOpenFunc SetInternetOpenFunc(InternetOpenFunc f);
-
 // Flushes a complete copy to disk before it replaces the target; replaceable
-// so tests can make it fail. Returns the previous one.
+// so tests can make it fail.
 using FlushFileFunc = BOOL(WINAPI*)(HANDLE file);
-FlushFileFunc SetFlushFileFunc(FlushFileFunc f);
+
+// The download client: one WinInet session, opened on first use and kept
+// until the client goes, and the settings that go with it. Its owner (the
+// update run) sets them; tests hand it their opener.
+class TDownloadClient {
+ public:
+  TDownloadClient() = default;
+  ~TDownloadClient() { Close(); }
+  TDownloadClient(const TDownloadClient&) = delete;
+  TDownloadClient& operator=(const TDownloadClient&) = delete;
+
+  // Fetches url into folder unless the copy there has the server's size and
+  // date (fetchAnew: always). http:// and https:// (TLS with certificate
+  // checks) are fetched; anything else is a local path, only located and
+  // checked. A file larger than maxBytes fails, its transfer stopped as soon
+  // as the body passes the bound. The target is replaced only by a complete
+  // copy that check accepts. An unwritable target raises
+  // formkit::EStreamError.
+  TDownload Fetch(const std::string& url, const std::string& folder, std::uint64_t maxBytes,
+                  const TCopyCheck& check = {}, bool fetchAnew = false);
+
+  // Opens the session on first use; true when it is open after the call.
+  bool OpenSession();
+  // Closes the session if it is open; the next download opens another.
+  void Close();
+
+  // The session's agent name (AgentNameOf the program's path).
+  std::string Agent;
+  // host:port as typed by the user; OpenSession keeps only the text behind
+  // the first ':'.
+  std::string ProxySetting;
+  // Port of every HTTP connection; only the low 16 bits reach WinInet.
+  std::int32_t HttpPort = 80;
+  // The proxy-port rule set HttpPort; HTTPS then uses it too instead of 443.
+  bool HttpPortFromProxy = false;
+  // The no-data limit in force; tests shorten it.
+  std::uint32_t NoDataTimeoutMs = kNoDataTimeoutMs;
+  InternetOpenFunc Open = InternetOpenA;
+  FlushFileFunc Flush = FlushFileBuffers;
+  // Asked at least every 200 ms during a transfer; when it answers true the
+  // transfer stops, the local copy stays as it was and the download fails
+  // with "Cancelled <url>". nullptr: never cancelled.
+  bool (*Cancelled)() = nullptr;
+  // Called after every block written with the bytes received so far and the
+  // expected total (-1 when the server sent no length); nullptr: nobody
+  // watches.
+  void (*Progress)(std::uint64_t received, std::int64_t total) = nullptr;
+
+ private:
+  HINTERNET session_ = nullptr;
+};

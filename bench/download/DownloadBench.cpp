@@ -40,14 +40,15 @@ struct TFileCloser {
 using TFile = std::unique_ptr<void, TFileCloser>;
 
 // The loop a caller would write with no toolkit: bytes received, -1 on failure.
-long long BareDownload(const std::string& url, const std::string& folder) {
+long long BareDownload(std::string proxySetting, const std::string& url, const std::string& folder) {
   std::string proxyName;
-  bool withProxy = ApplyProxyPortRule(ProxySetting, HttpPort, proxyName);
+  std::int32_t httpPort = 80;
+  bool withProxy = ApplyProxyPortRule(proxySetting, httpPort, proxyName);
   TInternet session(InternetOpenA("DownloadBench", INTERNET_OPEN_TYPE_PRECONFIG,
                                   withProxy ? proxyName.c_str() : nullptr, nullptr, 0));
   if (!session) return -1;
   TUrlParts parts = SplitUrl(url);
-  TInternet connection(InternetConnectA(session.get(), parts.Host.c_str(), static_cast<INTERNET_PORT>(HttpPort),
+  TInternet connection(InternetConnectA(session.get(), parts.Host.c_str(), static_cast<INTERNET_PORT>(httpPort),
                                         nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0));
   if (!connection) return -1;
   TInternet request(HttpOpenRequestA(connection.get(), "GET", parts.ObjectPath.c_str(), "HTTP/1.0", nullptr,
@@ -83,7 +84,9 @@ int main(int argc, char** argv) {
   StartModules();
   formkit::SetMessageBoxFunc(PrintBox);
   const char* port = std::getenv("FK_SERVER_PORT");
-  if (port) ProxySetting = std::string("127.0.0.1:") + port;
+  TDownloadClient client;
+  client.Agent = AgentNameOf(formkit::ProgramPath());
+  if (port) client.ProxySetting = std::string("127.0.0.1:") + port;
 
   PROCESS_MEMORY_COUNTERS idle{};
   GetProcessMemoryInfo(GetCurrentProcess(), &idle, sizeof idle);
@@ -91,18 +94,19 @@ int main(int argc, char** argv) {
   QueryPerformanceFrequency(&freq);
   QueryPerformanceCounter(&t0);
   long long size = -1;
+  TDownload got;
   if (bare) {
-    size = BareDownload(url, folder);
+    size = BareDownload(client.ProxySetting, url, folder);
   } else {
-    std::int64_t got = 0;
-    if (!DownloadFile(url, folder, got, UINT64_MAX).empty()) size = got;
+    got = client.Fetch(url, folder, UINT64_MAX);
+    if (got.Ok()) size = got.Size;
   }
   QueryPerformanceCounter(&t1);
   PROCESS_MEMORY_COUNTERS after{};
   GetProcessMemoryInfo(GetCurrentProcess(), &after, sizeof after);
   double seconds = double(t1.QuadPart - t0.QuadPart) / double(freq.QuadPart);
   int rc = size < 0 ? 1 : 0;
-  if (rc) std::fprintf(stderr, "failed: %s\n", bare ? "bare loop" : LastDownloadError.c_str());
+  if (rc) std::fprintf(stderr, "failed: %s\n", bare ? "bare loop" : got.ErrorText.c_str());
   std::printf("%lld %.6f %lu %lu\n", size, seconds, static_cast<unsigned long>(idle.WorkingSetSize),
               static_cast<unsigned long>(after.PeakWorkingSetSize));
 

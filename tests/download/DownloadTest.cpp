@@ -1,4 +1,4 @@
-// DownloadFile and the WinInet session against the local update server
+// The download client and its WinInet session against the local update server
 // (server/run-with-server.sh provides FK_SERVER_PORT and the served folder).
 #include <gtest/gtest.h>
 
@@ -115,9 +115,8 @@ class Download : public testing::Test {
  protected:
   void SetUp() override {
     ASSERT_FALSE(kPort.empty()) << "run under server/run-with-server.sh";
-    FinishWinInetEasy();
-    StartWinInetEasy();
-    ProxySetting = "127.0.0.1:" + kPort;
+    client_.Agent = AgentNameOf(formkit::ProgramPath());
+    client_.ProxySetting = "127.0.0.1:" + kPort;
     WriteBytes(kRoot + "\\.faults.json", "{}");
     char temp[MAX_PATH];
     GetTempPathA(MAX_PATH, temp);
@@ -126,22 +125,18 @@ class Download : public testing::Test {
     ASSERT_TRUE(CreateDirectoryA(folder_.c_str(), nullptr)) << folder_;
   }
   void TearDown() override {
-    SetInternetOpenFunc(nullptr);
-    SetFlushFileFunc(nullptr);
-    DownloadCancelled = nullptr;
-    NoDataTimeoutMs = kNoDataTimeoutMs;
-    FinishWinInetEasy();
+    client_.Close();
     Clear(folder_);
   }
 
   static std::string Url(const std::string& path) { return "http://127.0.0.1/" + path; }
   std::string Local(const std::string& name) const { return folder_ + "\\" + name; }
-  std::string Fetch(const std::string& url, std::int64_t& size, const TCopyCheck& check = {}) {
-    size = -1;
-    return DownloadFile(url, folder_, size, 300000, check);
+  TDownload Fetch(const std::string& url, const TCopyCheck& check = {}) {
+    return client_.Fetch(url, folder_, 300000, check);
   }
 
   fktest::BoxCapture boxes_;
+  TDownloadClient client_;
   std::string folder_;
 };
 
@@ -196,8 +191,8 @@ TEST_F(Download, TheLocalCopyUnderEveryServerBehaviour) {
     return size == served.size() ? std::string() : "Bad size " + formkit::IntToText(static_cast<std::int32_t>(size));
   };
   Serve("update2.dll", served, kMarch2009);
-  NoDataTimeoutMs = 2000;
-  DownloadCancelled = CancelWhenDue;
+  client_.NoDataTimeoutMs = 2000;
+  client_.Cancelled = CancelWhenDue;
   const UINT_PTR timer = SetTimer(nullptr, 0, 20, TimeTick);
   for (const auto& row : rows) {
     SCOPED_TRACE("row " + std::to_string(&row - rows));
@@ -205,18 +200,19 @@ TEST_F(Download, TheLocalCopyUnderEveryServerBehaviour) {
     WriteBytes(Local("update2.dll"), local, row.date);
     const formkit::DosDateTime before = formkit::FileDosDateTime(Local("update2.dll"));
     SetFaults("update2.dll", row.rule);
-    SetFlushFileFunc(row.flushFails ? FailFlush : nullptr);
+    client_.Flush = row.flushFails ? FailFlush : FlushFileBuffers;
     lastTick = longestGap = 0;
     stop = row.stopAfterASecond;
     const DWORD start = GetTickCount();
     stopAt = start + 1000;
-    std::int64_t size = -1;
     if (stop == Stop::Raise) {
-      EXPECT_THROW(DownloadFile(url, folder_, size, 300000), std::runtime_error);
+      EXPECT_THROW(client_.Fetch(url, folder_, 300000), std::runtime_error);
     } else {
-      EXPECT_EQ(Fetch(row.url.empty() ? url : row.url, size, check), row.error.empty() ? Local("update2.dll") : "");
-      EXPECT_EQ(size, row.error.empty() ? 300000 : 0);
-      EXPECT_EQ(LastDownloadError, row.error.empty() ? "No such File!" : row.error);
+      const TDownload got = Fetch(row.url.empty() ? url : row.url, check);
+      EXPECT_EQ(got.Path, row.error.empty() ? Local("update2.dll") : "");
+      EXPECT_EQ(got.Size, row.error.empty() ? 300000 : 0);
+      EXPECT_EQ(got.Ok(), row.error.empty());
+      EXPECT_EQ(got.ErrorText, row.error);
     }
     const DWORD took = GetTickCount() - start;
     EXPECT_LT(took, stop == Stop::None ? 6000u : 2000u);  // a stop takes effect within a second
@@ -253,10 +249,11 @@ TEST_F(Download, ABodyLongerThanItsContentLengthIsNeverStoredWhole) {
   SetFaults("update2.dll", R"({"content_length": "1000"})");
   for (int round = 0; round < 3; ++round) {
     WriteBytes(Local("update2.dll"), good);
-    std::int64_t size;
-    const bool refused = Fetch(Url("update2.dll"), size).empty();
+    const TDownload got = Fetch(Url("update2.dll"));
+    const bool refused = got.Path.empty();
     const std::string longer = "Body longer than its Content-Length " + Url("update2.dll");
-    EXPECT_EQ(LastDownloadError, refused ? longer : "No such File!");
+    EXPECT_EQ(got.Ok(), !refused);
+    EXPECT_EQ(got.ErrorText, refused ? longer : "");
     EXPECT_TRUE(ReadBytes(Local("update2.dll")) == (refused ? good : served.substr(0, 1000)));
     EXPECT_EQ(Entries(folder_).size(), 1u);
   }
@@ -272,15 +269,14 @@ TEST_F(Download, UnwritableTargetsRaiseAndALongOneIsFetched) {
   // No such folder, no file name, a read-only copy.
   const std::pair<std::string, std::string> rows[] = {
       {Url("update.ini"), Local("no\\such")}, {Url("dir/"), folder_}, {Url("update.ini"), folder_}};
-  std::int64_t size;
   for (const auto& [url, folder] : rows) {
-    EXPECT_THROW(DownloadFile(url, folder, size, 16), formkit::EStreamError) << url << " to " << folder;
+    EXPECT_THROW(client_.Fetch(url, folder, 16), formkit::EStreamError) << url << " to " << folder;
     EXPECT_EQ(Entries(folder_).size(), 1u);
   }
   EXPECT_EQ(ReadBytes(Local("update.ini")), "older");
   const std::string deep = folder_ + "\\" + std::string(247 - folder_.size() - 1, 'd');
   ASSERT_TRUE(CreateDirectoryA(deep.c_str(), nullptr));
-  EXPECT_EQ(DownloadFile(Url("update.ini"), deep, size, 3), deep + "\\update.ini");
+  EXPECT_EQ(client_.Fetch(Url("update.ini"), deep, 3).Path, deep + "\\update.ini");
   EXPECT_EQ(ReadBytes(deep + "\\update.ini"), "abc");
 }
 
@@ -291,13 +287,13 @@ TEST_F(Download, LocalPathsNetworkPathsAndUnreachableServers) {
   CreateDirectoryA(src.c_str(), nullptr);
   WriteBytes(src + "\\data.bin", Pattern(1000, 1));
   WriteBytes(src + "\\empty.bin", "");
-  std::int64_t size;
-  EXPECT_EQ(Fetch("  " + src + "\\data.bin ", size), src + "\\data.bin");
-  EXPECT_EQ(size, 1000);
+  const TDownload local = Fetch("  " + src + "\\data.bin ");
+  EXPECT_EQ(local.Path, src + "\\data.bin");
+  EXPECT_EQ(local.Size, 1000);
   const std::string none = "No such File!", refused = "Network path refused ";
-  ProxySetting = "127.0.0.1:1";  // nothing listens there
+  client_.ProxySetting = "127.0.0.1:1";  // nothing listens there
   openCalls = 0;
-  SetInternetOpenFunc(FailFirstOpen);
+  client_.Open = FailFirstOpen;
   const std::pair<std::string, std::string> rows[] = {
       {src + "\\missing.bin", none}, {src, none}, {src + "\\empty.bin", none}, {"ftp://127.0.0.1/a.bin", none},
       {"", none},
@@ -309,9 +305,11 @@ TEST_F(Download, LocalPathsNetworkPathsAndUnreachableServers) {
       {"http://127.0.0.1", ""},  // no '/' after the host: an empty host name, never answered
   };
   for (const auto& [path, error] : rows) {
-    EXPECT_EQ(Fetch(path, size), "") << path;
-    EXPECT_EQ(size, 0) << path;
-    EXPECT_EQ(LastDownloadError, error) << path;
+    const TDownload got = Fetch(path);
+    EXPECT_EQ(got.Path, "") << path;
+    EXPECT_EQ(got.Size, 0) << path;
+    EXPECT_FALSE(got.Ok()) << path;
+    EXPECT_EQ(got.ErrorText, error) << path;
     EXPECT_EQ(Entries(folder_).size(), 1u) << path;  // src only
   }
   EXPECT_EQ(openCalls, 2);  // none for local paths, then one session for the rest

@@ -85,14 +85,14 @@ TEST_F(Files, DosDateTimes) {
     ASSERT_TRUE(SetFileTime(f.Get(), nullptr, nullptr, &utc));
   }
   EXPECT_EQ(FileDosDateTime(path), kMarch2009);
-  EXPECT_EQ(LastFileSize, 1234);
+  EXPECT_EQ(FileStamp(path).Size, 1234);
   EXPECT_EQ(SetFileDosDateTime(path, 0), 0u);  // zero changes nothing
   EXPECT_EQ(FileDosDateTime(path), kMarch2009);
   ASSERT_EQ(SetFileDosDateTime(path, 0x5A2B6C21), 0u);
   EXPECT_EQ(FileDosDateTime(path), 0x5A2B6C21);
   EXPECT_EQ(FileDosDateTime(dir_), -1);
   EXPECT_EQ(FileDosDateTime(dir_ + "missing.bin"), -1);
-  EXPECT_EQ(LastFileSize, 1234);  // failures leave the previous size
+  EXPECT_EQ(FileStamp(dir_ + "missing.bin").Size, -1);  // no file, no size
   EXPECT_EQ(SetFileDosDateTime(dir_ + "missing.bin", kMarch2009), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
   THandle holder = FileHandleOpen(path, 0x20);  // others may read but not write
   EXPECT_EQ(SetFileDosDateTime(path, kMarch2009), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
