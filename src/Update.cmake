@@ -33,10 +33,10 @@ foreach(key IN LISTS UPDATE_PUBLIC_KEY)
   endif()
 endforeach()
 
-# update_add_frm(target key_include_dir [generated key header]): the dialog
-# module with the public key from key_include_dir/UpdateKey.h. Without a key
-# the verifying code is compiled out.
-function(update_add_frm target key_dir)
+# update_add_frm(target key_include_dir signed [generated key header]): the
+# dialog module with the public key from key_include_dir/UpdateKey.h. Only a
+# module with a key (signed true) compiles the signed-set verifier.
+function(update_add_frm target key_dir signed)
   add_library(${target} STATIC ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/UpdateFrm.cpp
               ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/LibraryImage.cpp ${ARGN})
   target_include_directories(${target} PUBLIC ${CMAKE_CURRENT_FUNCTION_LIST_DIR}
@@ -46,11 +46,22 @@ function(update_add_frm target key_dir)
   target_link_libraries(${target} PUBLIC formkit wininet_easy update_sign)
   if(WIN32)
     target_sources(${target} PRIVATE ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/UpdateFrm_win.cpp
+                                      ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/UpdateDiscovery_win.cpp
+                                      ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/UpdateRun_win.cpp
+                                      ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/UpdateVerifier_win.cpp
                                       ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/UpdateModules_win.cpp)
+    if(signed)
+      target_sources(${target} PRIVATE ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/SignedVerifier_win.cpp)
+    endif()
     target_link_libraries(${target} PUBLIC shell32 advapi32 ole32)
   endif()
 endfunction()
-update_add_frm(updatefrm ${CMAKE_CURRENT_BINARY_DIR}/key)
+if(UPDATE_PUBLIC_KEY STREQUAL "")
+  set(update_signed_sets OFF)
+else()
+  set(update_signed_sets ON)
+endif()
+update_add_frm(updatefrm ${CMAKE_CURRENT_BINARY_DIR}/key ${update_signed_sets})
 
 if(WIN32)
 
@@ -85,7 +96,7 @@ if(WIN32)
               -DOUT=${test_keys}/include/UpdateKey.h -P ${CMAKE_CURRENT_LIST_DIR}/EmbedKey.cmake
       DEPENDS ${test_keys}/update-key.pub.pem ${test_keys}/next/update-key.pub.pem
               ${CMAKE_CURRENT_LIST_DIR}/EmbedKey.cmake VERBATIM)
-    update_add_frm(updatefrm_signed ${test_keys}/include ${test_keys}/include/UpdateKey.h)
+    update_add_frm(updatefrm_signed ${test_keys}/include ON ${test_keys}/include/UpdateKey.h)
     update_add_program(update_signed updatefrm_signed)
   endif()
 

@@ -1,0 +1,112 @@
+// Signed update sets. Compiled only into a program built with a key.
+#include "UpdateFrm.h"
+#include "UpdateSign_win.h"
+#include "UpdateVerifier_win.h"
+
+namespace {
+
+// Signed by any of the publisher's keys.
+bool SignedByPublisher(const std::string& bytes, const std::string& signatureDer) {
+  std::string signature, key;
+  if (!EcdsaDerToRaw(signatureDer, signature)) return false;
+  for (unsigned which = 0; which < kUpdatePublicKeyCount; ++which)
+    if (P256PublicKeyBlob(UpdatePublicKey(which), key) && VerifyP256Sha256(key, bytes, signature)) return true;
+  return false;
+}
+
+// The description's signature, form and release, checked against the bytes
+// it came in. Returns the refusal, or an empty text.
+std::string CheckDescription(const std::string& bytes, const std::string& signatureDer, std::uint32_t lastSerial,
+                             const std::string& url) {
+  if (!SignedByPublisher(bytes, signatureDer)) return "Bad signature for " + url;
+  const TIniText ini(bytes);
+  if (!ini.Valid()) return "Unreadable lines in " + url;
+  std::uint32_t serial = 0, expires = 0;
+  if (!ReleaseSerial(ini, serial)) return "Bad Serial in " + url;
+  if (!ReleaseExpiry(ini, expires)) return "Bad Expires in " + url;
+  if (serial < lastSerial)
+    return "Older release in " + url + " (Serial " + DecimalText(serial) + ", " + DecimalText(lastSerial) +
+           " already here)";
+  SYSTEMTIME now;
+  GetSystemTime(&now);
+  if (expires != 0 && now.wYear * 10000u + now.wMonth * 100u + now.wDay > expires)
+    return "Expired release in " + url + " (Expires " + ini.Get("Release", "Expires", "") + ")";
+  return std::string();
+}
+
+std::string HashOfFileIs(const std::string& path, const std::string& digest, const std::string& url) {
+  std::string actual;
+  return Sha256OfFile(path, actual) && actual == digest ? std::string() : "Bad checksum for " + url;
+}
+
+}  // namespace
+
+TDownload TSignedVerifier::FetchDescription(TRunFiles& files) {
+  const std::string url = UpdateBaseUrl + "update.ini";
+  const std::string path = files.Dir() + "update.ini";
+  // The release already here sets the floor only when its stored signature
+  // verifies: an unsigned run may have left any Serial there.
+  std::string stored, storedSignature;
+  std::uint32_t lastSerial = 0;
+  if (!ReadSmallFile(path, kMaxDescriptionBytes, stored) ||
+      !ReadSmallFile(path + ".sig", kMaxSignatureBytes, storedSignature) ||
+      !SignedByPublisher(stored, storedSignature) || !ReleaseSerial(TIniText(stored), lastSerial))
+    lastSerial = 0;
+
+  // Both are small and always fetched anew. The signature is held back until
+  // the description it signs has been fetched and checked, so a pair that
+  // fails never replaces the stored one.
+  std::string verified, refusal;
+  bool signatureFetched = false;
+  const TCopyCheck signatureCheck = [&](const std::string& signaturePath, std::uint64_t) {
+    signatureFetched = true;
+    std::string signature;
+    ReadSmallFile(signaturePath, kMaxSignatureBytes, signature);
+    const TCopyCheck descriptionCheck = [&](const std::string& tempPath, std::uint64_t) {
+      std::string fetched;
+      ReadSmallFile(tempPath, kMaxDescriptionBytes, fetched);
+      refusal = CheckDescription(fetched, signature, lastSerial, url);
+      if (refusal.empty()) verified = fetched;
+      return refusal;
+    };
+    const TDownload got = files.Fetch(url, "update.ini", kMaxDescriptionBytes, descriptionCheck, true);
+    if (!got.Ok() && refusal.empty()) refusal = got.ErrorText.empty() ? url : got.ErrorText;
+    return refusal;
+  };
+  TDownload got = files.Fetch(url + ".sig", "update.ini.sig", kMaxSignatureBytes, signatureCheck, true);
+  if (!signatureFetched) got.ErrorText = "Bad signature for " + url + " (no update.ini.sig: " + got.ErrorText + ")";
+  if (!got.Ok()) return got;
+  text_ = TIniText(verified);
+  return DownloadSuccess(path, static_cast<std::int64_t>(verified.size()));
+}
+
+TDownload TSignedVerifier::AcceptFile(TRunFiles& files, const std::string& url, const std::string& name) {
+  // Its size, like its hash, comes from the signed description.
+  std::string digest;
+  if (!ExpectedSha256(text_, name, digest))
+    return DownloadFailure(TDownloadError::CheckRefused, "Bad checksum for " + url + " (no Sha256 entry)");
+  const std::string path = files.Dir() + name;
+  // Same hash, same file: no request, whatever the date says. Otherwise
+  // fetched anew, whatever the date says: a copy changed in place keeps it.
+  if (HashOfFileIs(path, digest, url).empty()) return DownloadSuccess(path, LocalFileSize(path));
+  const TCopyCheck hashCheck = [&](const std::string& tempPath, std::uint64_t) {
+    return HashOfFileIs(tempPath, digest, url);
+  };
+  const std::int64_t statedSize = formkit::TextToIntDef(Setting("FileSize", name, "0"), 0);
+  return files.Fetch(url, name, statedSize > 0 ? static_cast<std::uint64_t>(statedSize) : 0, hashCheck, true);
+}
+
+std::string TSignedVerifier::CheckBeforeLoading(const std::string& library, const std::string& info,
+                                                formkit::TScopedFile (&locks)[2]) const {
+  const std::string hashedAgain[][2] = {{library, "update2.dll"}, {info, "UPDATE.NFO"}};
+  for (int i = 0; i < 2; ++i) {
+    const std::string& path = hashedAgain[i][0];
+    locks[i].Reset(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr));
+    std::string digest, actual;
+    if (!locks[i] || !ExpectedSha256(text_, hashedAgain[i][1], digest) || !Sha256OfHandle(locks[i].Get(), actual) ||
+        actual != digest)
+      return "Bad checksum for " + path;
+  }
+  return std::string();
+}

@@ -1,0 +1,64 @@
+// Unsigned update sets.
+#include "UpdateVerifier_win.h"
+
+#include "LibraryImage.h"
+#include "SysUtils.h"
+#include "UpdateDiscovery_win.h"
+#include "UpdateFrm.h"
+
+namespace {
+
+// UPDATE.NFO of an unsigned set has no stated size; this is far above any.
+constexpr std::uint64_t kMaxUnsignedNfoBytes = 64 << 20;
+
+// The first bytes of a file, up to maxBytes; empty when it cannot be read.
+std::string FileHead(const std::string& path, std::size_t maxBytes) {
+  formkit::TScopedFile file(
+      CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  std::string head(maxBytes, '\0');
+  DWORD count = 0;
+  if (!file || !ReadFile(file.Get(), &head[0], static_cast<DWORD>(maxBytes), &count, nullptr)) count = 0;
+  head.resize(count);
+  return head;
+}
+
+}  // namespace
+
+TDownload TPlainVerifier::FetchDescription(TRunFiles& files) {
+  path_ = files.Dir() + "update.ini";
+  TDownload got = files.Fetch(UpdateBaseUrl + "update.ini", "update.ini", kMaxDescriptionBytes);
+  if (got.Ok() && got.Size == 0) got = DownloadFailure(TDownloadError::NotFound, "No such File!");
+  return got;
+}
+
+std::string TPlainVerifier::Setting(const std::string& section, const std::string& key,
+                                    const std::string& fallback) const {
+  return ReadSetting(path_, section, key, fallback);
+}
+
+TDownload TPlainVerifier::AcceptLibrary(TRunFiles& files, const std::string& url, const std::string& name) {
+  const std::string path = files.Dir() + name;
+  const std::int32_t expectedDate = formkit::TextToIntDef(Setting("FileDate", name, "0"), 0);
+  const std::int64_t expectedSize = formkit::TextToIntDef(Setting("FileSize", name, "0"), 0);
+  const formkit::TFileStamp local = formkit::FileStamp(path);
+  if (local.Date != -1 && local.Date == expectedDate && local.Size == expectedSize)
+    return DownloadSuccess(path, local.Size);
+  const std::string badSize = "Bad size for " + url;
+  std::string notLibrary;
+  const TCopyCheck copyCheck = [&](const std::string& tempPath, std::uint64_t size) {
+    if (static_cast<std::int64_t>(size) != expectedSize) return badSize;
+    notLibrary = LibraryImageFault(FileHead(tempPath, kLibraryHeadBytes), size, kProgramMachine);
+    return notLibrary.empty() ? std::string() : "Bad library for " + url + " (" + notLibrary + ")";
+  };
+  // The stated size is the bound of the download.
+  const TDownload got =
+      files.Fetch(url, name, expectedSize > 0 ? static_cast<std::uint64_t>(expectedSize) : 0, copyCheck);
+  if (got.Size == expectedSize) return got;
+  return DownloadFailure(TDownloadError::CheckRefused, notLibrary.empty() ? badSize : got.ErrorText);
+}
+
+TDownload TPlainVerifier::AcceptFile(TRunFiles& files, const std::string& url, const std::string& name) {
+  const TDownload got = files.Fetch(url, name, kMaxUnsignedNfoBytes);
+  if (got.Size == 0 || !got.Ok()) return DownloadFailure(TDownloadError::NotFound, url);
+  return got;
+}

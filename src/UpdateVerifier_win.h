@@ -1,0 +1,61 @@
+// How a run takes an update set: the description, the files it names, and a
+// last check before the installer loads. The choice between plain and signed
+// sets is made once, when the program is compiled (TVerifier), so the run
+// reads the same for both and a build without a key has none of the
+// verifying code.
+#pragma once
+
+#include <string>
+#include <type_traits>
+
+#include "ScopedWin.h"
+#include "UpdateKey.h"
+#include "UpdateRun_win.h"
+#include "UpdateSign.h"
+
+// Unsigned sets: update.ini through the profile reader; the library is
+// current by the date and size it gives.
+class TPlainVerifier {
+ public:
+  // A missing description shows the connection text alone.
+  static constexpr TRunFailure kDescriptionFailure = TRunFailure::NoDescription;
+  TDownload FetchDescription(TRunFiles& files);
+  std::string Setting(const std::string& section, const std::string& key, const std::string& fallback) const;
+  // A copy of another size, or no DLL for this processor, never replaces the
+  // one in place.
+  TDownload AcceptLibrary(TRunFiles& files, const std::string& url, const std::string& name);
+  TDownload AcceptFile(TRunFiles& files, const std::string& url, const std::string& name);
+  // Nothing is checked again; no file is locked. Empty: no refusal.
+  std::string CheckBeforeLoading(const std::string&, const std::string&, formkit::TScopedFile (&)[2]) const {
+    return std::string();
+  }
+
+ private:
+  std::string path_;
+};
+
+// Signed sets: update.ini.sig and update.ini are checked together; every
+// file is taken by the SHA-256 the verified description gives.
+class TSignedVerifier {
+ public:
+  static constexpr TRunFailure kDescriptionFailure = TRunFailure::Download;
+  TDownload FetchDescription(TRunFiles& files);
+  // From the very bytes whose signature was checked.
+  std::string Setting(const std::string& section, const std::string& key, const std::string& fallback) const {
+    return text_.Get(section, key, fallback);
+  }
+  TDownload AcceptLibrary(TRunFiles& files, const std::string& url, const std::string& name) {
+    return AcceptFile(files, url, name);
+  }
+  // A local copy with the stated hash is kept without a request.
+  TDownload AcceptFile(TRunFiles& files, const std::string& url, const std::string& name);
+  // The library and UPDATE.NFO hashed once more through handles that keep
+  // writers out until the owner releases them. Returns the refusal.
+  std::string CheckBeforeLoading(const std::string& library, const std::string& info,
+                                 formkit::TScopedFile (&locks)[2]) const;
+
+ private:
+  TIniText text_;
+};
+
+using TVerifier = std::conditional_t<kUpdatePublicKeySize != 0, TSignedVerifier, TPlainVerifier>;
