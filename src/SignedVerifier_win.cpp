@@ -58,11 +58,11 @@ TDownload TSignedVerifier::FetchDescription(TRunFiles& files) {
   // fails never replaces the stored one.
   std::string verified, refusal;
   bool signatureFetched = false;
-  const TCopyCheck signatureCheck = [&](const std::string& signaturePath, std::uint64_t) {
+  const auto signatureCheck = [&](const std::string& signaturePath, std::uint64_t) {
     signatureFetched = true;
     std::string signature;
     ReadSmallFile(signaturePath, kMaxSignatureBytes, signature);
-    const TCopyCheck descriptionCheck = [&](const std::string& tempPath, std::uint64_t) {
+    const auto descriptionCheck = [&](const std::string& tempPath, std::uint64_t) {
       std::string fetched;
       ReadSmallFile(tempPath, kMaxDescriptionBytes, fetched);
       refusal = CheckDescription(fetched, signature, lastSerial, url);
@@ -89,7 +89,7 @@ TDownload TSignedVerifier::AcceptFile(TRunFiles& files, const std::string& url, 
   // Same hash, same file: no request, whatever the date says. Otherwise
   // fetched anew, whatever the date says: a copy changed in place keeps it.
   if (HashOfFileIs(path, digest, url).empty()) return DownloadSuccess(path, LocalFileSize(path));
-  const TCopyCheck hashCheck = [&](const std::string& tempPath, std::uint64_t) {
+  const auto hashCheck = [&](const std::string& tempPath, std::uint64_t) {
     return HashOfFileIs(tempPath, digest, url);
   };
   const std::int64_t statedSize = formkit::TextToIntDef(Setting("FileSize", name, "0"), 0);

@@ -101,11 +101,4 @@ bool FindInstallFolder(const std::string& programFile, TDocumentsFolder& documen
 
 std::string SystemProxySetting() { return ReadRegistryString(HKEY_CURRENT_USER, kInternetSettingsKey, "ProxyServer"); }
 
-TUserSettings ReadUserSettings(const std::string& installDir, const std::string& proxyFallback) {
-  const std::string path = installDir + CurrentUserName() + ".ini";
-  TUserSettings settings;
-  settings.LanguageCode = ReadSetting(path, "Prefs", "defLangue", std::string());
-  if (settings.LanguageCode.size() > 255) settings.LanguageCode.resize(255);
-  settings.Proxy = ReadSetting(path, "Protect", "Proxy", proxyFallback);
-  return settings;
-}
+std::string UserSettingsPath(const std::string& installDir) { return installDir + CurrentUserName() + ".ini"; }

@@ -38,9 +38,5 @@ bool FindInstallFolder(const std::string& programFile, TDocumentsFolder& documen
 // The proxy of the current user's Internet settings, as host:port.
 std::string SystemProxySetting();
 
-// What the installation's settings file of the current user holds.
-struct TUserSettings {
-  std::string LanguageCode;  // up to 255 characters
-  std::string Proxy;         // the given fallback when none is set
-};
-TUserSettings ReadUserSettings(const std::string& installDir, const std::string& proxyFallback);
+// The installation's settings file of the current user.
+std::string UserSettingsPath(const std::string& installDir);

@@ -123,9 +123,11 @@ void TUpdateForm::FormShow(formkit::TObject*) {
   Client.ProxySetting = SystemProxySetting();
 
   if (found) {
-    const TUserSettings settings = ReadUserSettings(InstallDir, Client.ProxySetting);
-    if (!ApplyLanguage(LanguageFromCode(settings.LanguageCode)) && !ApplyLanguage(LanguageIndex)) UseFallbackTexts();
-    Client.ProxySetting = settings.Proxy;
+    const std::string settings = UserSettingsPath(InstallDir);
+    std::string code = ReadSetting(settings, "Prefs", "defLangue", std::string());
+    if (code.size() > 255) code.resize(255);
+    if (!ApplyLanguage(LanguageFromCode(code)) && !ApplyLanguage(LanguageIndex)) UseFallbackTexts();
+    Client.ProxySetting = ReadSetting(settings, "Protect", "Proxy", Client.ProxySetting);
     OkBtn->SetCaption(UpdateCaption);
   } else {
     InstallDir = documents.Get().empty() ? std::string(kFallbackFolder) : documents.Get();

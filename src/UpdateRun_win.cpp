@@ -44,12 +44,7 @@ void RestrictDllSearch() {
 }
 
 namespace {
-TRunEnd Ended(TRunFailure failure, std::string detail = std::string()) {
-  TRunEnd end;
-  end.Failure = failure;
-  end.Detail = std::move(detail);
-  return end;
-}
+TRunEnd Ended(TRunFailure failure, std::string detail = std::string()) { return {failure, std::move(detail)}; }
 }  // namespace
 
 // The one place where a run that ended short is shown to the user.
@@ -100,8 +95,7 @@ TRunEnd TUpdateForm::RunSteps() {
   GetClientRect(AsWindow(Handle), &area);
   PathLabel->Width = area.right - PathLabel->Left;
   Reshow();
-  const TRunEnd cancelled = Ended(TRunFailure::Cancelled);
-  if (Cancelled()) return cancelled;
+  if (Cancelled()) return Ended(TRunFailure::Cancelled);
   // Only Cancel is left: Enter and Space reach it too.
   CancelBtn->SetFocus();
 
@@ -125,12 +119,12 @@ TRunEnd TUpdateForm::RunSteps() {
   TRunFiles files(Client, downloadDir, &StartProgress);
   TVerifier verifier;
   TDownload got = verifier.FetchDescription(files);
-  if (Cancelled()) return cancelled;
-  if (!got.Ok()) return Ended(TVerifier::kDescriptionFailure, got.ErrorText);
+  if (Cancelled()) return Ended(TRunFailure::Cancelled);
+  if (!got.Ok()) return Ended(TVerifier::kDescriptionFailure, std::move(got.ErrorText));
 
   got = verifier.AcceptLibrary(files, UpdateBaseUrl + "update2.dll", "update2.dll");
-  if (Cancelled()) return cancelled;
-  if (!got.Ok()) return Ended(TRunFailure::Download, got.ErrorText);
+  if (Cancelled()) return Ended(TRunFailure::Cancelled);
+  if (!got.Ok()) return Ended(TRunFailure::Download, std::move(got.ErrorText));
 
   const std::string clientCode = formkit::ShortStringText(ClientCode());
   const std::string downloadAddress =
@@ -138,8 +132,8 @@ TRunEnd TUpdateForm::RunSteps() {
                             verifier.Setting("Adresses", "A", std::string()), UpdateBaseUrl);
 
   got = verifier.AcceptFile(files, downloadAddress + "UPDATE.NFO", "UPDATE.NFO");
-  if (Cancelled()) return cancelled;
-  if (!got.Ok()) return Ended(TRunFailure::Download, got.ErrorText);
+  if (Cancelled()) return Ended(TRunFailure::Cancelled);
+  if (!got.Ok()) return Ended(TRunFailure::Download, std::move(got.ErrorText));
 
   formkit::CheckInOut(SetCurrentDirectoryA(downloadDir.c_str()) != 0);
   // Signed sets lock the checked files until the hand-over.

@@ -27,7 +27,8 @@ std::string FileHead(const std::string& path, std::size_t maxBytes) {
 TDownload TPlainVerifier::FetchDescription(TRunFiles& files) {
   path_ = files.Dir() + "update.ini";
   TDownload got = files.Fetch(UpdateBaseUrl + "update.ini", "update.ini", kMaxDescriptionBytes);
-  if (got.Ok() && got.Size == 0) got = DownloadFailure(TDownloadError::NotFound, "No such File!");
+  // An empty description is none; its box has no detail.
+  if (got.Ok() && got.Size == 0) got = DownloadFailure(TDownloadError::NotFound, std::string());
   return got;
 }
 
@@ -45,20 +46,19 @@ TDownload TPlainVerifier::AcceptLibrary(TRunFiles& files, const std::string& url
     return DownloadSuccess(path, local.Size);
   const std::string badSize = "Bad size for " + url;
   std::string notLibrary;
-  const TCopyCheck copyCheck = [&](const std::string& tempPath, std::uint64_t size) {
+  const auto copyCheck = [&](const std::string& tempPath, std::uint64_t size) {
     if (static_cast<std::int64_t>(size) != expectedSize) return badSize;
     notLibrary = LibraryImageFault(FileHead(tempPath, kLibraryHeadBytes), size, kProgramMachine);
     return notLibrary.empty() ? std::string() : "Bad library for " + url + " (" + notLibrary + ")";
   };
   // The stated size is the bound of the download.
-  const TDownload got =
-      files.Fetch(url, name, expectedSize > 0 ? static_cast<std::uint64_t>(expectedSize) : 0, copyCheck);
+  TDownload got = files.Fetch(url, name, expectedSize > 0 ? static_cast<std::uint64_t>(expectedSize) : 0, copyCheck);
   if (got.Size == expectedSize) return got;
   return DownloadFailure(TDownloadError::CheckRefused, notLibrary.empty() ? badSize : got.ErrorText);
 }
 
 TDownload TPlainVerifier::AcceptFile(TRunFiles& files, const std::string& url, const std::string& name) {
-  const TDownload got = files.Fetch(url, name, kMaxUnsignedNfoBytes);
+  TDownload got = files.Fetch(url, name, kMaxUnsignedNfoBytes);
   if (got.Size == 0 || !got.Ok()) return DownloadFailure(TDownloadError::NotFound, url);
   return got;
 }

@@ -356,7 +356,6 @@ std::int64_t LocalFileSize(const std::string& path) {
 TDownload TDownloadClient::Fetch(const std::string& url, const std::string& folder, std::uint64_t maxBytes,
                                  const TCopyCheck& check, bool fetchAnew) {
   using E = TDownloadError;
-  const std::string noFile = "No such File!";
   const std::string trimmed = TrimBlanks(url);
   const bool secure = IsHttpsUrl(trimmed);
   const std::string tooLarge = "Larger than " + DecimalText(maxBytes) + " bytes " + trimmed;
@@ -366,7 +365,7 @@ TDownload TDownloadClient::Fetch(const std::string& url, const std::string& fold
       return DownloadFailure(E::Refused, "Network path refused " + trimmed);
     }
     const std::int64_t local = LocalFileSize(trimmed);
-    if (local == -1 || local == 0) return DownloadFailure(E::NotFound, noFile);
+    if (local == -1 || local == 0) return DownloadFailure(E::NotFound, "No such File!");
     if (static_cast<std::uint64_t>(local) > maxBytes) {
       return DownloadFailure(E::Refused, tooLarge);
     }

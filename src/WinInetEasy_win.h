@@ -4,7 +4,6 @@
 #include <windows.h>
 #include <wininet.h>
 
-#include <functional>
 
 #include "WinInetEasy.h"
 
@@ -13,7 +12,25 @@ std::int64_t LocalFileSize(const std::string& path);
 
 // Called on the complete temporary copy before it replaces the target; a
 // non-empty result is the reason it is refused (the target stays as it was).
-using TCopyCheck = std::function<std::string(const std::string& tempPath, std::uint64_t size)>;
+// It refers to the caller's function object, which must outlive the call:
+// no copy, no allocation (std::function would cost the program both).
+class TCopyCheck {
+ public:
+  TCopyCheck() = default;
+  template <class F>
+  TCopyCheck(const F& check)  // converts like a function
+      : object_(&check), call_([](const void* object, const std::string& tempPath, std::uint64_t size) {
+          return (*static_cast<const F*>(object))(tempPath, size);
+        }) {}
+  explicit operator bool() const { return call_ != nullptr; }
+  std::string operator()(const std::string& tempPath, std::uint64_t size) const {
+    return call_(object_, tempPath, size);
+  }
+
+ private:
+  const void* object_ = nullptr;
+  std::string (*call_)(const void*, const std::string&, std::uint64_t) = nullptr;
+};
 
 // A transfer that receives nothing for this long fails with
 // "No data for 30 seconds <url>".

@@ -185,7 +185,7 @@ TEST_F(Download, TheLocalCopyUnderEveryServerBehaviour) {
       {stall, false, 0, After::Kept, "", Stop::Raise},
   };
   // The copy check sees the complete partial copy, named no longer than the target.
-  const TCopyCheck check = [&](const std::string& temp, std::uint64_t size) {
+  const auto check = [&](const std::string& temp, std::uint64_t size) {
     EXPECT_EQ(formkit::FileNamePart(temp).size(), std::string("update2.dll").size()) << temp;
     EXPECT_EQ(ReadBytes(temp).size(), size);
     return size == served.size() ? std::string() : "Bad size " + formkit::IntToText(static_cast<std::int32_t>(size));
