@@ -120,25 +120,25 @@ struct RegistryNode {
   const TClassInfo* Class;
   RegistryNode* Next;
 };
-RegistryNode* registryHead = nullptr;
+RegistryNode* gRegistryHead = nullptr;
 
 }  // namespace
 
 void RegisterComponentClasses(std::initializer_list<const TClassInfo*> classes) {
-  for (const TClassInfo* c : classes) registryHead = new RegistryNode{c, registryHead};
+  for (const TClassInfo* c : classes) gRegistryHead = new RegistryNode{c, gRegistryHead};
 }
 
 void UnregisterAllComponentClasses() {
-  while (registryHead != nullptr) {
-    RegistryNode* next = registryHead->Next;
-    delete registryHead;
-    registryHead = next;
+  while (gRegistryHead != nullptr) {
+    RegistryNode* next = gRegistryHead->Next;
+    delete gRegistryHead;
+    gRegistryHead = next;
   }
 }
 
 TComponent* CreateRegisteredComponent(const std::string& className, TComponent* owner) {
   const TClassInfo* found = nullptr;
-  for (RegistryNode* n = registryHead; n != nullptr; n = n->Next) {
+  for (RegistryNode* n = gRegistryHead; n != nullptr; n = n->Next) {
     if (className == n->Class->ClassName) {
       found = n->Class;
       break;

@@ -6,37 +6,43 @@ namespace formkit::dyn {
 
 namespace {
 
-// Each DLL is looked for once; the loaded ones stay for the process's life.
+#define FK_DYN_INDEX(dll, name, type) k##name,
+enum TCall { FK_DYN_CALLS(FK_DYN_INDEX) kCallCount };
+#undef FK_DYN_INDEX
+
+// What was looked up so far: each DLL and each function once, for the
+// process's life.
+struct TTable {
+  HMODULE Dlls[2];
+  bool DllTried[2];
+  void* Calls[kCallCount];
+  bool CallTried[kCallCount];
+} gTable;
+
 HMODULE Dll(TDll dll) {
-  static HMODULE modules[2];
-  static bool tried[2];
   const int which = static_cast<int>(dll);
-  if (tried[which]) return modules[which];
-  tried[which] = true;
-  if (dll == TDll::Kernel32) return modules[which] = GetModuleHandleA("kernel32.dll");
+  if (gTable.DllTried[which]) return gTable.Dlls[which];
+  gTable.DllTried[which] = true;
+  if (dll == TDll::Kernel32) return gTable.Dlls[which] = GetModuleHandleA("kernel32.dll");
   char system[MAX_PATH + 1] = {};
   const UINT n = GetSystemDirectoryA(system, MAX_PATH);
   if (n == 0 || n >= MAX_PATH) return nullptr;
-  return modules[which] = LoadLibraryA((std::string(system, n) + "\\bcrypt.dll").c_str());
+  return gTable.Dlls[which] = LoadLibraryA((std::string(system, n) + "\\bcrypt.dll").c_str());
 }
 
-void* Lookup(TDll dll, const char* name, void*& slot, bool& tried) {
-  if (!tried) {
-    tried = true;
+void* Lookup(TDll dll, const char* name, TCall call) {
+  if (!gTable.CallTried[call]) {
+    gTable.CallTried[call] = true;
     HMODULE module = Dll(dll);
-    slot = module != nullptr ? reinterpret_cast<void*>(GetProcAddress(module, name)) : nullptr;
+    gTable.Calls[call] = module != nullptr ? reinterpret_cast<void*>(GetProcAddress(module, name)) : nullptr;
   }
-  return slot;
+  return gTable.Calls[call];
 }
 
 }  // namespace
 
-#define FK_DYN_DEFINE(dll, name, type)                                   \
-  T##name name() {                                                       \
-    static void* slot;                                                   \
-    static bool tried;                                                   \
-    return reinterpret_cast<T##name>(Lookup(TDll::dll, #name, slot, tried)); \
-  }
+#define FK_DYN_DEFINE(dll, name, type) \
+  T##name name() { return reinterpret_cast<T##name>(Lookup(TDll::dll, #name, k##name)); }
 FK_DYN_CALLS(FK_DYN_DEFINE)
 #undef FK_DYN_DEFINE
 

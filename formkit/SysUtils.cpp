@@ -305,7 +305,7 @@ const ColorEntry kColors[42] = {
     {"clInfoBk", kSys + 24},        {"clNone", 0x1FFFFFFF},
 };
 
-SysColorFunc g_sysColor = &DefaultSysColor;
+SysColorFunc gSysColor = &DefaultSysColor;
 
 }  // namespace
 
@@ -318,12 +318,12 @@ std::int32_t ColorTableValue(const std::string& name) {
 
 std::int32_t ColorFromIdent(const std::string& name) {
   std::int32_t v = ColorTableValue(name);
-  return v < 0 ? g_sysColor(v & 0xFF) : v;
+  return v < 0 ? gSysColor(v & 0xFF) : v;
 }
 
 SysColorFunc SetSysColorFunc(SysColorFunc f) {
-  SysColorFunc old = g_sysColor;
-  g_sysColor = f != nullptr ? f : &DefaultSysColor;
+  SysColorFunc old = gSysColor;
+  gSysColor = f != nullptr ? f : &DefaultSysColor;
   return old;
 }
 
@@ -331,18 +331,18 @@ SysColorFunc SetSysColorFunc(SysColorFunc f) {
 
 namespace {
 
-MessageBoxFunc g_messageBox = &DefaultMessageBox;
+MessageBoxFunc gMessageBox = &DefaultMessageBox;
 
 }  // namespace
 
 MessageBoxFunc SetMessageBoxFunc(MessageBoxFunc f) {
-  MessageBoxFunc old = g_messageBox;
-  g_messageBox = f != nullptr ? f : &DefaultMessageBox;
+  MessageBoxFunc old = gMessageBox;
+  gMessageBox = f != nullptr ? f : &DefaultMessageBox;
   return old;
 }
 
 int ShowMessageBox(void* owner, const std::string& text, const char* caption, unsigned style) {
-  const int answer = g_messageBox(owner, text.c_str(), caption, style);
+  const int answer = gMessageBox(owner, text.c_str(), caption, style);
   // The box's own message loop may have run a handler that failed.
   RaisePendingException();
   return answer;
@@ -359,7 +359,7 @@ void NoticeBox(const std::string& text) { ShowMessageBox(nullptr, text, nullptr,
 // The boxes of the error reports themselves leave a pending error for later:
 // they are shown while an exception is made or while the program stops.
 Exception::Exception(const std::string& message) : Message(message) {
-  g_messageBox(nullptr, Message.c_str(), nullptr, kNoticeBoxStyle);
+  gMessageBox(nullptr, Message.c_str(), nullptr, kNoticeBoxStyle);
 }
 
 Exception::Exception(const std::string& format, const std::vector<TFormatArg>& args)
@@ -369,10 +369,10 @@ Exception::~Exception() = default;
 
 namespace {
 
-bool g_hooksInstalled = false;
-std::exception_ptr g_pending;
+bool gHooksInstalled = false;
+std::exception_ptr gPending;
 
-ExitFunc g_exit = &DefaultExit;
+ExitFunc gExit = &DefaultExit;
 
 // Exit code for a runtime error outside the hooks' span; kind 0 must not
 // end the process with the success code.
@@ -390,34 +390,34 @@ std::string RuntimeErrorText(int exitCode, std::uint32_t address) {
 }
 
 ExitFunc SetExitFunc(ExitFunc f) {
-  ExitFunc old = g_exit;
-  g_exit = f != nullptr ? f : &DefaultExit;
+  ExitFunc old = gExit;
+  gExit = f != nullptr ? f : &DefaultExit;
   return old;
 }
 
 void Halt(int exitCode, std::uint32_t errorAddress) {
-  if (errorAddress != 0) g_messageBox(nullptr, RuntimeErrorText(exitCode, errorAddress).c_str(), "Error", 0);
-  g_exit(exitCode);
+  if (errorAddress != 0) gMessageBox(nullptr, RuntimeErrorText(exitCode, errorAddress).c_str(), "Error", 0);
+  gExit(exitCode);
   std::abort();  // an exit function must not return
 }
 
 void RunError(int kind, std::uint32_t address) {
-  if (!g_hooksInstalled) Halt(kind != 0 ? kind : kUnhookedIoExitCode, address);
+  if (!gHooksInstalled) Halt(kind != 0 ? kind : kUnhookedIoExitCode, address);
   throw Exception("Error %d at %x", {kind, address});
 }
 
 void AssertionFailed(const char* message, const char* file, int line, std::uint32_t address) {
-  if (!g_hooksInstalled) Halt(kUnhookedAssertExitCode, address);
+  if (!gHooksInstalled) Halt(kUnhookedAssertExitCode, address);
   throw EAssertionFailed("%s in %s (%d) at %x", {message, file, line, address});
 }
 
 void UncaughtException(std::exception_ptr error, std::uint32_t address) {
-  if (g_hooksInstalled && error) {
+  if (gHooksInstalled && error) {
     try {
       std::rethrow_exception(error);
     } catch (const Exception& e) {
       if (e.Message.empty()) Halt(230, address);
-      g_messageBox(nullptr, e.Message.c_str(), nullptr, kUncaughtBoxStyle);
+      gMessageBox(nullptr, e.Message.c_str(), nullptr, kUncaughtBoxStyle);
     } catch (...) {
       // Not one of ours: only the final report.
     }
@@ -430,23 +430,23 @@ void CheckInOut(bool succeeded) {
 }
 
 void StashException() {
-  if (!g_pending) g_pending = std::current_exception();
+  if (!gPending) gPending = std::current_exception();
 }
 
-bool ExceptionPending() { return static_cast<bool>(g_pending); }
+bool ExceptionPending() { return static_cast<bool>(gPending); }
 
 void RaisePendingException() {
-  if (!g_pending) return;
-  std::exception_ptr e = g_pending;
-  g_pending = nullptr;
+  if (!gPending) return;
+  std::exception_ptr e = gPending;
+  gPending = nullptr;
   std::rethrow_exception(e);
 }
 
-void StartSysUtils() { g_hooksInstalled = true; }
+void StartSysUtils() { gHooksInstalled = true; }
 
 void FinishSysUtils() {
-  g_hooksInstalled = false;
-  g_pending = nullptr;
+  gHooksInstalled = false;
+  gPending = nullptr;
 }
 
 }  // namespace formkit

@@ -89,12 +89,12 @@ enum class TOnce : LONG { NotRun = 0, Running = 1, Done = 2 };
 // its own callback that knows its destructor. The runtime creates one key.
 using TKeyDestructor = void (*)(void*);
 constexpr int kMaxKeys = 4;
-TKeyDestructor keyDestructors[kMaxKeys];
-LONG keysUsed = 0;
+TKeyDestructor gKeyDestructors[kMaxKeys];
+LONG gKeysUsed = 0;
 
 template <int N>
 void NTAPI KeyExit(void* value) {
-  if (value && keyDestructors[N]) keyDestructors[N](value);
+  if (value && gKeyDestructors[N]) gKeyDestructors[N](value);
 }
 constexpr PFLS_CALLBACK_FUNCTION kKeyExits[kMaxKeys] = {KeyExit<0>, KeyExit<1>, KeyExit<2>, KeyExit<3>};
 
@@ -130,9 +130,9 @@ int Once(pthread_once_t* once, void (*init)()) {
 }
 
 int KeyCreate(pthread_key_t* key, TKeyDestructor destructor) {
-  const LONG n = InterlockedIncrement(&keysUsed) - 1;
+  const LONG n = InterlockedIncrement(&gKeysUsed) - 1;
   if (n >= kMaxKeys) return EAGAIN;
-  keyDestructors[n] = destructor;
+  gKeyDestructors[n] = destructor;
   const DWORD slot = FlsAlloc(kKeyExits[n]);
   if (slot == FLS_OUT_OF_INDEXES) return EAGAIN;
   *key = slot;

@@ -34,22 +34,22 @@ bool DialogGaveUp() { return UpdateForm != nullptr && UpdateForm->Running && Upd
 // The path label, emptied for the run, shows the file on its way; redrawn at
 // most every kProgressMs, and always when a file is complete.
 constexpr DWORD kProgressMs = 250;
-std::string progressName;
-DWORD progressShownAt = 0;
+std::string gProgressName;
+DWORD gProgressShownAt = 0;
 
 void ShowProgress(std::uint64_t received, std::int64_t total) {
   const DWORD now = GetTickCount();
   const bool complete = total >= 0 && received >= static_cast<std::uint64_t>(total);
-  if (UpdateForm == nullptr || !UpdateForm->Running || (!complete && now - progressShownAt < kProgressMs)) return;
-  progressShownAt = now;
-  UpdateForm->PathLabel->SetCaption(ProgressText(progressName, received, total));
+  if (UpdateForm == nullptr || !UpdateForm->Running || (!complete && now - gProgressShownAt < kProgressMs)) return;
+  gProgressShownAt = now;
+  UpdateForm->PathLabel->SetCaption(ProgressText(gProgressName, received, total));
 }
 
 }  // namespace
 
 void StartProgress(const std::string& name) {
-  progressName = name;
-  progressShownAt = GetTickCount() - kProgressMs;  // the first block shows at once
+  gProgressName = name;
+  gProgressShownAt = GetTickCount() - kProgressMs;  // the first block shows at once
   if (UpdateForm != nullptr && UpdateForm->Running) UpdateForm->PathLabel->SetCaption(name);
 }
 
