@@ -67,7 +67,7 @@ std::string AdressesKey(const std::string& clientCode);
 // base URL; always ends in '/'.
 std::string ChooseDownloadAddress(const std::string& clientValue, const std::string& fallbackValue,
                                   const std::string& baseUrl);
-// The name DownloadFile returned when it is the file the run asked for (name
+// The name a download returned when it is the file the run asked for (name
 // in downloadDir, or the local path itself), else empty: the run never takes
 // a file of another name for the one it wanted.
 std::string AskedFileOnly(const std::string& got, const std::string& url, const std::string& downloadDir,

@@ -1,5 +1,5 @@
-// The download client's Win32 part: the session, the network thread and
-// DownloadFile.
+// The download client's Win32 part: the session, the network thread and a
+// download (TDownloadClient::Fetch).
 #include "WinInetEasy_win.h"
 
 #include <atomic>

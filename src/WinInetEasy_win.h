@@ -1,4 +1,4 @@
-// The download client's Win32 part: the WinInet session and DownloadFile.
+// The download client's Win32 part: the client object with its WinInet session.
 #pragma once
 
 #include <windows.h>

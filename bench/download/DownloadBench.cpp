@@ -1,5 +1,5 @@
 // One timed download for bench/download/run:
-//   DownloadBench URL FOLDER          through DownloadFile
+//   DownloadBench URL FOLDER          through the download client
 //   DownloadBench --bare URL FOLDER   through a bare WinInet loop: the same
 //                                     session and request flags, 1 MiB reads,
 //                                     no message processing (the ceiling)
@@ -26,7 +26,7 @@ int PrintBox(void*, const char* text, const char*, unsigned) {
   return IDOK;
 }
 
-// What DownloadFile asks of WinInet (kRequestFlags in WinInetEasy.cpp).
+// What the download client asks of WinInet (kRequestFlags in WinInetEasy.cpp).
 constexpr DWORD kRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE;
 constexpr DWORD kBareReadSize = 1 << 20;
 
