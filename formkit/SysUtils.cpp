@@ -72,6 +72,15 @@ std::string IntToText(std::int32_t value) {
   return out;
 }
 
+std::string DecimalText(std::uint64_t value, char group) {
+  std::string text;
+  for (int digits = 0; digits == 0 || value != 0; ++digits, value /= 10) {
+    if (group != '\0' && digits > 0 && digits % 3 == 0) text.insert(text.begin(), group);
+    text.insert(text.begin(), static_cast<char>('0' + value % 10));
+  }
+  return text;
+}
+
 std::string IntToHexText(std::uint32_t value) {
   static const char kHex[] = "0123456789ABCDEF";
   int digits = 1;

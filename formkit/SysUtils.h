@@ -32,6 +32,9 @@ std::string ShortStringText(const ShortString& s);
 
 std::string IntToText(std::int32_t value);
 std::string IntToHexText(std::uint32_t value);
+// A byte count or a serial in decimal; a non-zero group puts that character
+// between groups of three digits.
+std::string DecimalText(std::uint64_t value, char group = '\0');
 bool TryTextToInt(const std::string& text, std::int32_t& value);
 std::int32_t TextToIntDef(const std::string& text, std::int32_t fallback);
 void AppendChar(std::string& text, char c);

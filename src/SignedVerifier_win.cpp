@@ -25,8 +25,8 @@ std::string CheckDescription(const std::string& bytes, const std::string& signat
   if (!ReleaseSerial(ini, serial)) return "Bad Serial in " + url;
   if (!ReleaseExpiry(ini, expires)) return "Bad Expires in " + url;
   if (serial < lastSerial)
-    return "Older release in " + url + " (Serial " + DecimalText(serial) + ", " + DecimalText(lastSerial) +
-           " already here)";
+    return "Older release in " + url + " (Serial " + formkit::DecimalText(serial) + ", " +
+           formkit::DecimalText(lastSerial) + " already here)";
   SYSTEMTIME now;
   GetSystemTime(&now);
   if (expires != 0 && now.wYear * 10000u + now.wMonth * 100u + now.wDay > expires)

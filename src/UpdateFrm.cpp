@@ -157,29 +157,16 @@ std::string ConnectFailureText(std::string& connectErrorText, const std::string&
   return connectErrorText + "\r\r " + detail;
 }
 
-namespace {
-
-// Digits in groups of three split by blanks, the same in every language.
-std::string GroupedDigits(std::uint64_t n) {
-  std::string text;
-  for (int digits = 0; digits == 0 || n != 0; ++digits, n /= 10) {
-    if (digits > 0 && digits % 3 == 0) text.insert(text.begin(), ' ');
-    text.insert(text.begin(), static_cast<char>('0' + n % 10));
-  }
-  return text;
-}
-
-}  // namespace
-
 std::string ProgressText(const std::string& name, std::uint64_t received, std::int64_t total) {
-  std::string text = name + ": " + GroupedDigits(received);
+  using formkit::DecimalText;  // digits grouped by blanks, the same in every language
+  std::string text = name + ": " + DecimalText(received, ' ');
   if (total < 0) return text;
   const auto whole = static_cast<std::uint64_t>(total);
   // Rounded down: 100% only once the whole file is there.
   const std::uint64_t percent = received >= whole           ? 100
                                 : whole <= UINT64_MAX / 100 ? received * 100 / whole
                                                             : received / (whole / 100);
-  return text + " / " + GroupedDigits(whole) + " (" + GroupedDigits(percent) + "%)";
+  return text + " / " + DecimalText(whole, ' ') + " (" + DecimalText(percent, ' ') + "%)";
 }
 
 std::string DriveCandidate(char letter, int which) {

@@ -182,12 +182,3 @@ std::string FolderWithBackslash(const std::string& folder) {
   if (folder.empty() || folder.back() == '\\') return folder;
   return folder + '\\';
 }
-
-std::string DecimalText(std::uint64_t value) {
-  std::string text;
-  do {
-    text.insert(text.begin(), static_cast<char>('0' + value % 10));
-    value /= 10;
-  } while (value != 0);
-  return text;
-}

@@ -82,6 +82,3 @@ bool ParseHttpDate(const std::string& text, THttpDate& date, int thisYear);
 
 // The folder with a trailing '\' unless it is empty or already has one.
 std::string FolderWithBackslash(const std::string& folder);
-
-// A byte count or a serial in decimal.
-std::string DecimalText(std::uint64_t value);

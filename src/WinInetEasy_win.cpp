@@ -358,7 +358,7 @@ TDownload TDownloadClient::Fetch(const std::string& url, const std::string& fold
   using E = TDownloadError;
   const std::string trimmed = TrimBlanks(url);
   const bool secure = IsHttpsUrl(trimmed);
-  const std::string tooLarge = "Larger than " + DecimalText(maxBytes) + " bytes " + trimmed;
+  const std::string tooLarge = "Larger than " + formkit::DecimalText(maxBytes) + " bytes " + trimmed;
 
   if (!IsHttpUrl(trimmed) && !secure) {
     if (IsNetworkPath(trimmed)) {

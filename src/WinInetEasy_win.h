@@ -4,7 +4,6 @@
 #include <windows.h>
 #include <wininet.h>
 
-
 #include "WinInetEasy.h"
 
 // Size of the file found at path; -1 for nothing or a folder.
