@@ -93,7 +93,7 @@ TDownload TSignedVerifier::AcceptFile(TRunFiles& files, const std::string& url, 
     return HashOfFileIs(tempPath, digest, url);
   };
   const std::int64_t statedSize = formkit::TextToIntDef(Setting("FileSize", name, "0"), 0);
-  return files.Fetch(url, name, statedSize > 0 ? static_cast<std::uint64_t>(statedSize) : 0, hashCheck, true);
+  return files.Fetch(url, name, SizeBound(statedSize), hashCheck, true);
 }
 
 std::string TSignedVerifier::CheckBeforeLoading(const std::string& library, const std::string& info,

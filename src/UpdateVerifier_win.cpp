@@ -51,8 +51,7 @@ TDownload TPlainVerifier::AcceptLibrary(TRunFiles& files, const std::string& url
     notLibrary = LibraryImageFault(FileHead(tempPath, kLibraryHeadBytes), size, kProgramMachine);
     return notLibrary.empty() ? std::string() : "Bad library for " + url + " (" + notLibrary + ")";
   };
-  // The stated size is the bound of the download.
-  TDownload got = files.Fetch(url, name, expectedSize > 0 ? static_cast<std::uint64_t>(expectedSize) : 0, copyCheck);
+  TDownload got = files.Fetch(url, name, SizeBound(expectedSize), copyCheck);
   if (got.Size == expectedSize) return got;
   return DownloadFailure(TDownloadError::CheckRefused, notLibrary.empty() ? badSize : got.ErrorText);
 }

@@ -13,6 +13,12 @@
 #include "UpdateRun_win.h"
 #include "UpdateSign.h"
 
+// The size update.ini states for a file bounds its download; without one
+// nothing may arrive.
+inline std::uint64_t SizeBound(std::int64_t statedSize) {
+  return statedSize > 0 ? static_cast<std::uint64_t>(statedSize) : 0;
+}
+
 // Unsigned sets: update.ini through the profile reader; the library is
 // current by the date and size it gives.
 class TPlainVerifier {
