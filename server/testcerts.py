@@ -3,7 +3,7 @@
 
     server/testcerts.py DIR [--trust]
 
-Writes into DIR (once; an existing set is kept):
+Writes into DIR (once; an existing set is kept if Wine can check it):
     trusted.pem, trusted.key      self-signed for 127.0.0.1
     untrusted.pem, untrusted.key  the same name, a key nobody trusts
     wrong_name.pem, .key          trusted, for another name
@@ -41,11 +41,42 @@ commonName = supplied
 """
 
 
+def der_items(data, pos, end):
+    """(tag, start, length) of each DER element in data[pos:end]."""
+    items = []
+    while pos < end:
+        tag, length = data[pos], data[pos + 1]
+        pos += 2
+        if length & 0x80:
+            count = length & 0x7F
+            length = int.from_bytes(data[pos:pos + count], "big")
+            pos += count
+        items.append((tag, pos, length))
+        pos += length
+    return items
+
+
+def full_width_signature(cert):
+    """Whether both scalars of the certificate's ECDSA signature take all 32
+    bytes. Wine 8's crypt32 checks a signature without padding a shorter r or
+    s, so about one certificate in 128 fails its own self-signature there and
+    reads as untrusted (12045), trusted or not."""
+    der = ssl.PEM_cert_to_DER_cert(open(cert).read())
+    (_, start, length), = der_items(der, 0, len(der))
+    _, signature, size = der_items(der, start, start + length)[2]
+    (_, start, length), = der_items(der, signature + 1, signature + size)  # after the unused-bits byte
+    return all(len(der[at:at + n].lstrip(b"\0")) == 32 for _, at, n in der_items(der, start, start + length))
+
+
 def make_pair(folder, name, host="127.0.0.1", dates=None):
     cert = os.path.join(folder, name + ".pem")
     key = os.path.join(folder, name + ".key")
-    if os.path.exists(cert) and os.path.exists(key):
-        return cert
+    while not (os.path.exists(cert) and os.path.exists(key) and full_width_signature(cert)):
+        make_one(cert, key, host, dates)
+    return cert
+
+
+def make_one(cert, key, host, dates):
     run = lambda *args, **kw: subprocess.run(args, check=True, stdout=subprocess.DEVNULL,  # noqa: E731
                                              stderr=subprocess.DEVNULL, **kw)
     new_key, new_cert = os.path.abspath(key + ".tmp"), os.path.abspath(cert + ".tmp")
@@ -64,7 +95,6 @@ def make_pair(folder, name, host="127.0.0.1", dates=None):
                 "-in", "req.csr", "-out", new_cert, "-startdate", dates[0], "-enddate", dates[1], cwd=ca)
     os.replace(key + ".tmp", key)
     os.replace(cert + ".tmp", cert)
-    return cert
 
 
 def trust(cert):
