@@ -215,10 +215,13 @@ TEST_F(Download, TheLocalCopyUnderEveryServerBehaviour) {
       EXPECT_EQ(got.ErrorText, row.error);
     }
     const DWORD took = GetTickCount() - start;
-    EXPECT_LT(took, stop == Stop::None ? 6000u : 2000u);  // a stop takes effect within a second
-    if (took >= 1000) {  // messages flow at least every 200 ms
+    // Liveness, not speed: the bounds leave room for a loaded machine, yet a
+    // stop that waits for the stall to end, or a transfer that keeps the
+    // messages back (the stalls last seconds), still fails them.
+    EXPECT_LT(took, stop == Stop::None ? 6000u : 3000u);  // a stop takes effect within 2 s
+    if (took >= 1000) {  // messages keep flowing (every 200 ms when idle)
       EXPECT_NE(lastTick, 0u);
-      EXPECT_LE(longestGap, 350u);
+      EXPECT_LE(longestGap, 1000u);
     }
     EXPECT_TRUE(ReadBytes(Local("update2.dll")) == (row.after == After::Kept ? local : served));
     if (row.after == After::ServedDatedNow) {
