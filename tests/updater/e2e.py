@@ -61,13 +61,17 @@ def win(unix_path):
     return "C:\\" + os.path.relpath(unix_path, DRIVE_C).replace("/", "\\")
 
 
-def wine(*args, timeout=60):
+def wine(*args, timeout=60, errors=None):
     """Runs a Wine program; returns (exit code, output). The output goes through
-    a file: a wineserver started on the way would keep a pipe open."""
-    with tempfile.TemporaryFile() as out:
-        code = subprocess.run([WINE] + list(args), stdout=out, stderr=subprocess.DEVNULL,
+    a file: a wineserver started on the way would keep a pipe open. errors, a
+    list, gets what went to stderr (Wine's own complaints)."""
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+        code = subprocess.run([WINE] + list(args), stdout=out, stderr=err,
                               stdin=subprocess.DEVNULL, timeout=timeout).returncode
         out.seek(0)
+        err.seek(0)
+        if errors is not None:
+            errors.append(err.read().decode("utf-8", "replace"))
         return code, out.read()
 
 
@@ -75,11 +79,13 @@ def drive(*commands):
     """Runs fkdrive with the commands (lists of words); returns its output lines,
     with the driver's '\\', CR and LF escapes undone."""
     args = [w for c in commands for w in [";"] + list(c)][1:]
-    code, raw = wine(DRIVER, *args)
+    errors = []
+    code, raw = wine(DRIVER, *args, errors=errors)
     out = [re.sub(r"\\(.)", lambda m: {"r": "\r", "n": "\n"}.get(m.group(1), m.group(1)), line)
            for line in raw.decode("cp1252", "replace").splitlines()]
     if code != 0:
-        raise Failure("driver failed: %s\n%s" % (" ".join(args), "\n".join(out)))
+        raise Failure("driver failed (exit %d): %s\n%s\nstderr: %s" % (code, " ".join(args), "\n".join(out),
+                                                                      errors[0][-2000:]))
     return out
 
 
