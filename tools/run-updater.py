@@ -40,7 +40,7 @@ def driver(*words):
         text = out.read().decode("cp1252", "replace")
     if code != 0:
         sys.exit("run-updater: driver step failed: %s\n%s" % (" ".join(words), text))
-    return text
+    return text.split("\n", 1)[1] if text.startswith("STARTED") else text
 
 
 def shot(name):

@@ -79,10 +79,15 @@ def drive(*commands):
     """Runs fkdrive with the commands (lists of words); returns its output lines,
     with the driver's '\\', CR and LF escapes undone."""
     args = [w for c in commands for w in [";"] + list(c)][1:]
-    errors = []
-    code, raw = wine(DRIVER, *args, errors=errors)
-    out = [re.sub(r"\\(.)", lambda m: {"r": "\r", "n": "\n"}.get(m.group(1), m.group(1)), line)
-           for line in raw.decode("cp1252", "replace").splitlines()]
+    for attempt in (1, 2):
+        errors = []
+        code, raw = wine(DRIVER, *args, errors=errors)
+        out = [re.sub(r"\\(.)", lambda m: {"r": "\r", "n": "\n"}.get(m.group(1), m.group(1)), line)
+               for line in raw.decode("cp1252", "replace").splitlines()]
+        if code == 0 or "STARTED" in out or attempt == 2:
+            break
+        # Wine never ran the driver, so no command was carried out: once more.
+        print("the driver did not start (exit %d); again. stderr: %s" % (code, errors[0][-2000:]), file=sys.stderr)
     if code != 0:
         raise Failure("driver failed (exit %d): %s\n%s\nstderr: %s" % (code, " ".join(args), "\n".join(out),
                                                                       errors[0][-2000:]))
@@ -193,7 +198,10 @@ class Scenario:
 
     def start_dialog(self, program, env=None):
         p = self.start(program, env)
-        drive(["wait", DIALOG, "30000"])
+        try:
+            drive(["wait", DIALOG, "30000"])
+        except Failure as e:
+            raise Failure("%s\nupdate.exe %s" % (e, "still runs" if p.poll() is None else "ended with %d" % p.returncode))
         time.sleep(0.5)  # FormShow finishes its repaint
         return p
 

@@ -17,6 +17,8 @@
 //   sleep <ms>
 //
 // A child is text=CAPTION, or CLASS#N (N-th child of that class, from 0).
+// The first line is STARTED, so that a caller can tell a driver that never ran
+// (Wine failed to start it) from a command that failed.
 // Exit code 0 when every command succeeded, 1 otherwise. FKDRIVE_DESKTOP names
 // the desktop to work on (a Wine virtual desktop started with /desktop=NAME).
 #include <windows.h>
@@ -211,6 +213,8 @@ bool RunCommand(const std::vector<std::string>& a) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  std::printf("STARTED\n");
+  std::fflush(stdout);
   // Windows inside a Wine virtual desktop live on a desktop of that name.
   const char* desktopName = std::getenv("FKDRIVE_DESKTOP");
   if (desktopName != nullptr && *desktopName != '\0') {
