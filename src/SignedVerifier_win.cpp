@@ -88,7 +88,7 @@ TDownload TSignedVerifier::AcceptFile(TRunFiles& files, const std::string& url, 
   const std::string path = files.Dir() + name;
   // Same hash, same file: no request, whatever the date says. Otherwise
   // fetched anew, whatever the date says: a copy changed in place keeps it.
-  if (HashOfFileIs(path, digest, url).empty()) return DownloadSuccess(path, LocalFileSize(path));
+  if (HashOfFileIs(path, digest, url).empty()) return DownloadSuccess(path, formkit::FileStamp(path).Size);
   const auto hashCheck = [&](const std::string& tempPath, std::uint64_t) {
     return HashOfFileIs(tempPath, digest, url);
   };

@@ -346,13 +346,6 @@ void TDownloadClient::Close() {
   session_ = nullptr;
 }
 
-std::int64_t LocalFileSize(const std::string& path) {
-  WIN32_FIND_DATAA data;
-  if (!formkit::TScopedFind(FindFirstFileA(path.c_str(), &data))) return -1;
-  if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return -1;
-  return static_cast<std::int64_t>((static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
-}
-
 TDownload TDownloadClient::Fetch(const std::string& url, const std::string& folder, std::uint64_t maxBytes,
                                  const TCopyCheck& check, bool fetchAnew) {
   using E = TDownloadError;
@@ -364,7 +357,7 @@ TDownload TDownloadClient::Fetch(const std::string& url, const std::string& fold
     if (IsNetworkPath(trimmed)) {
       return DownloadFailure(E::Refused, "Network path refused " + trimmed);
     }
-    const std::int64_t local = LocalFileSize(trimmed);
+    const std::int64_t local = formkit::FileStamp(trimmed).Size;
     if (local == -1 || local == 0) return DownloadFailure(E::NotFound, "No such File!");
     if (static_cast<std::uint64_t>(local) > maxBytes) {
       return DownloadFailure(E::Refused, tooLarge);
@@ -445,11 +438,13 @@ TDownload TDownloadClient::Fetch(const std::string& url, const std::string& fold
     return DownloadFailure(E::Refused, tooLarge);
   }
   formkit::DosDateTime remoteDate = haveLength ? RemoteDate(request) : 0;
-  if (!fetchAnew && haveLength && remoteDate != 0 && formkit::PathExists(target) &&
-      LocalFileSize(target) == contentLength && formkit::FileDosDateTime(target) == remoteDate) {
-    job->Request.Close();
-    job->Connection.Close();
-    return DownloadSuccess(target, contentLength);
+  if (!fetchAnew && haveLength && remoteDate != 0) {
+    const formkit::TFileStamp local = formkit::FileStamp(target);  // none: size -1
+    if (local.Size == contentLength && local.Date == remoteDate) {
+      job->Request.Close();
+      job->Connection.Close();
+      return DownloadSuccess(target, contentLength);
+    }
   }
 
   // The body goes to a file beside the target, which is replaced only by a

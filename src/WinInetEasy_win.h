@@ -6,9 +6,6 @@
 
 #include "WinInetEasy.h"
 
-// Size of the file found at path; -1 for nothing or a folder.
-std::int64_t LocalFileSize(const std::string& path);
-
 // Called on the complete temporary copy before it replaces the target; a
 // non-empty result is the reason it is refused (the target stays as it was).
 // It refers to the caller's function object, which must outlive the call:
