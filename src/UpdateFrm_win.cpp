@@ -183,21 +183,18 @@ void TUpdateForm::Dispatch(formkit::TMessage& message) {
 void TUpdateForm::OkBtnClick(formkit::TObject*) {
   if (Running) return;
   TBusyGuard busy(this);
+  // The run's flag and the client's hooks end with the run, however it ends.
+  struct TRunning {
+    TUpdateForm* form;
+    ~TRunning() {
+      form->Running = false;
+      form->Client.Cancelled = nullptr;
+      form->Client.Progress = nullptr;
+    }
+  } running{this};
   Running = true;
   Client.Cancelled = &DialogGaveUp;
   Client.Progress = &ShowProgress;
-  bool close;
-  try {
-    close = RunUpdate();
-  } catch (...) {
-    Running = false;
-    Client.Cancelled = nullptr;
-    Client.Progress = nullptr;
-    throw;
-  }
-  Running = false;
-  Client.Cancelled = nullptr;
-  Client.Progress = nullptr;
   // The guard posts the close when this is the outermost handler.
-  if (close) CloseRequested = true;
+  if (RunUpdate()) CloseRequested = true;
 }
