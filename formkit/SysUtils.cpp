@@ -21,24 +21,6 @@ std::string ShortStringText(const ShortString& s) { return std::string(s.Chars, 
 
 namespace {
 
-const char kDigitPairs[] =
-    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
-    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
-    "8081828384858687888990919293949596979899";
-
-int DecimalDigits(std::uint32_t v) {
-  if (v < 10) return 1;
-  if (v < 100) return 2;
-  if (v < 1000) return 3;
-  if (v < 10000) return 4;
-  if (v < 100000) return 5;
-  if (v < 1000000) return 6;
-  if (v < 10000000) return 7;
-  if (v < 100000000) return 8;
-  if (v < 1000000000) return 9;
-  return 10;
-}
-
 int HexDigitValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -52,24 +34,9 @@ bool IsBlank(unsigned char c) { return c <= 0x20; }
 
 std::string IntToText(std::int32_t value) {
   // Unsigned magnitude, so that -2147483648 works.
-  std::uint32_t magnitude = value < 0 ? 0u - static_cast<std::uint32_t>(value) : static_cast<std::uint32_t>(value);
-  int digits = DecimalDigits(magnitude);
-  int sign = value < 0 ? 1 : 0;
-  std::string out(static_cast<std::size_t>(digits + sign), '-');
-  std::size_t pos = out.size();
-  while (magnitude >= 100) {
-    std::uint32_t pair = magnitude % 100;
-    magnitude /= 100;
-    out[--pos] = kDigitPairs[pair * 2 + 1];
-    out[--pos] = kDigitPairs[pair * 2];
-  }
-  if (magnitude >= 10) {
-    out[--pos] = kDigitPairs[magnitude * 2 + 1];
-    out[--pos] = kDigitPairs[magnitude * 2];
-  } else {
-    out[--pos] = static_cast<char>('0' + magnitude);
-  }
-  return out;
+  const std::uint32_t magnitude =
+      value < 0 ? 0u - static_cast<std::uint32_t>(value) : static_cast<std::uint32_t>(value);
+  return value < 0 ? "-" + DecimalText(magnitude) : DecimalText(magnitude);
 }
 
 std::string DecimalText(std::uint64_t value, char group) {
