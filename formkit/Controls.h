@@ -112,6 +112,16 @@ class TWinControl : public TCustomControl {
   void AttachWindow(HWND window);
   void SetCaption(const std::string& text);
   void SetFocus();
+  // Calls visit on every windowed control below this one, each before its own
+  // children, until visit returns true; true when it did.
+  template <class F>
+  bool AnyWindowedBelow(F&& visit) const {
+    for (std::int32_t i = 0; i < WindowedChildren.Count; ++i) {
+      auto* child = static_cast<TWinControl*>(WindowedChildren.Get(i));
+      if (visit(child) || child->AnyWindowedBelow(visit)) return true;
+    }
+    return false;
+  }
 
   TList GraphicChildren;
   HWND Handle = nullptr;

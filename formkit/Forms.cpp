@@ -68,17 +68,18 @@ void FillTrayRecord(NOTIFYICONDATAA& data, HWND window) {
 }
 
 // The controls Tab stops at, in TabOrder, creation order among equals.
-void CollectTabStops(const TWinControl* parent, std::vector<TWinControl*>& stops) {
-  for (std::int32_t i = 0; i < parent->WindowedChildren.Count; ++i) {
-    auto* child = static_cast<TWinControl*>(parent->WindowedChildren.Get(i));
+std::vector<TWinControl*> TabStops(const TWinControl* parent) {
+  std::vector<TWinControl*> stops;
+  parent->AnyWindowedBelow([&stops](TWinControl* child) {
     HWND w = child->Handle;
     if (w != nullptr && IsWindowVisible(w) && IsWindowEnabled(w) && (GetWindowLongPtrA(w, GWL_STYLE) & WS_TABSTOP)) {
       auto at = stops.end();
       while (at != stops.begin() && (*(at - 1))->TabOrder > child->TabOrder) --at;
       stops.insert(at, child);
     }
-    CollectTabStops(child, stops);
-  }
+    return false;
+  });
+  return stops;
 }
 
 bool Pressable(const TWinControl* control) {
@@ -88,12 +89,12 @@ bool Pressable(const TWinControl* control) {
 
 // The first pressable button below parent whose flag is set.
 TButton* FindButton(const TWinControl* parent, bool TButton::*flag) {
-  for (std::int32_t i = 0; i < parent->WindowedChildren.Count; ++i) {
-    auto* child = static_cast<TWinControl*>(parent->WindowedChildren.Get(i));
-    if (Pressable(child) && static_cast<TButton*>(child)->*flag) return static_cast<TButton*>(child);
-    if (TButton* found = FindButton(child, flag)) return found;
-  }
-  return nullptr;
+  TButton* found = nullptr;
+  parent->AnyWindowedBelow([&found, flag](TWinControl* child) {
+    if (Pressable(child) && static_cast<TButton*>(child)->*flag) found = static_cast<TButton*>(child);
+    return found != nullptr;
+  });
+  return found;
 }
 
 // Tab, Enter and Escape go to the form that holds the window they were sent
@@ -236,8 +237,7 @@ void TCustomForm::LoadFormResource() {
 bool TCustomForm::DialogKey(WPARAM key, HWND window) {
   auto* from = static_cast<TWinControl*>(GetPropA(window, kControlProperty));
   if (key == VK_TAB) {
-    std::vector<TWinControl*> stops;
-    CollectTabStops(this, stops);
+    const std::vector<TWinControl*> stops = TabStops(this);
     if (stops.empty()) return true;
     const std::size_t n = stops.size();
     std::size_t at = n;

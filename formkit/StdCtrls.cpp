@@ -38,14 +38,13 @@ bool IsButton(const TWinControl* control) { return control != nullptr && control
 // The default frame, which tells what Enter presses: on the focused button,
 // else on the Default one (focus: a button's window or nullptr).
 void FrameDefaultButton(const TWinControl* parent, HWND focus) {
-  for (std::int32_t i = 0; i < parent->WindowedChildren.Count; ++i) {
-    auto* child = static_cast<TWinControl*>(parent->WindowedChildren.Get(i));
-    FrameDefaultButton(child, focus);
-    if (!IsButton(child) || child->Handle == nullptr) continue;
+  parent->AnyWindowedBelow([focus](TWinControl* child) {
+    if (!IsButton(child) || child->Handle == nullptr) return false;
     const bool framed = focus != nullptr ? child->Handle == focus : static_cast<TButton*>(child)->Default;
     if (((GetWindowLongPtrA(child->Handle, GWL_STYLE) & BS_DEFPUSHBUTTON) != 0) != framed)
       SendToWindow(child->Handle, BM_SETSTYLE, framed ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON, TRUE);
-  }
+    return false;
+  });
 }
 
 }  // namespace
