@@ -1,52 +1,89 @@
-# cmake "-DKEY=<key>[;<key>]" -DOUT=<header> -P EmbedKey.cmake
-# Writes the publisher's public keys (one, or two while the signing key is
-# rotated; any of them may sign) into a header for the program entry. Each
-# key is a file (PEM "PUBLIC KEY", its DER, or the raw point 04||X||Y or X||Y)
-# or the raw point as hex text; empty gives no key (unsigned sets). The
-# program parses the keys when it runs; a broken one verifies nothing.
-list(LENGTH KEY key_count)
-if(key_count GREATER 2)
-  message(FATAL_ERROR "UPDATE_PUBLIC_KEY: at most two keys (got ${key_count})")
-endif()
-set(hex "")
-set(ends "")
-foreach(one IN LISTS KEY)
-  if(EXISTS "${one}" AND NOT IS_DIRECTORY "${one}")
-    file(SIZE "${one}" key_size)
-    if(key_size EQUAL 0 OR key_size GREATER 4096)
-      message(FATAL_ERROR "UPDATE_PUBLIC_KEY: ${one} is not a public key (${key_size} bytes)")
-    endif()
-    file(READ "${one}" text)
-    if(text MATCHES "PRIVATE KEY")
-      message(FATAL_ERROR "UPDATE_PUBLIC_KEY: ${one} is a private key; give the public one (update-key.pub.pem)")
-    endif()
-    if(text MATCHES "-----BEGIN" AND NOT text MATCHES "-----BEGIN PUBLIC KEY-----")
-      message(FATAL_ERROR "UPDATE_PUBLIC_KEY: ${one} holds no PEM PUBLIC KEY")
-    endif()
-    file(READ "${one}" key_hex HEX)
-  elseif(one MATCHES "^(04)?[0-9A-Fa-f]+$")
-    string(LENGTH "${one}" key_length)
-    if(NOT key_length EQUAL 128 AND NOT key_length EQUAL 130)
-      message(FATAL_ERROR "UPDATE_PUBLIC_KEY: a raw P-256 point has 128 or 130 hex digits (got ${key_length})")
-    endif()
-    string(HEX "${one}" key_hex)
-  else()
-    message(FATAL_ERROR "UPDATE_PUBLIC_KEY: ${one} is neither a key file nor a raw P-256 point in hex")
+# cmake "-DKEY=<key>[;<key>]" -DOUT=<header> -P EmbedKey.cmake, or included
+# for update_embed_keys(). Writes the publisher's public keys (one, or two
+# while the signing key is rotated; any of them may sign) into a header for
+# the program entry. Each key is a file (PEM "PUBLIC KEY", its DER, or the
+# raw point 04||X||Y or X||Y, as bytes or hex text) or the raw point as hex
+# text; empty gives no key (unsigned sets). Only an uncompressed ECDSA P-256
+# point passes: with any other key the program would refuse every set.
+function(update_embed_keys keys out)
+  list(LENGTH keys key_count)
+  if(key_count GREATER 2)
+    message(FATAL_ERROR "UPDATE_PUBLIC_KEY: at most two keys (got ${key_count})")
   endif()
-  string(APPEND hex "${key_hex}")
+  # The DER and base64 openings of a P-256 SubjectPublicKeyInfo, up to the point's form byte.
+  set(der_p256 "3059301306072a8648ce3d020106082a8648ce3d03010703420004")
+  set(der_compressed "3039301306072a8648ce3d020106082a8648ce3d030107032200")
+  set(pem_p256 "MFkwEwYHKoZIzj0CAQYIKoZIzj0DAQcDQgAE")
+  set(pem_compressed "MDkwEwYHKoZIzj0CAQYIKoZIzj0DAQcDIgA")
+  set(hex "")
+  set(ends "")
+  foreach(one IN LISTS keys)
+    set(text "${one}")
+    set(key_hex "")
+    if(EXISTS "${one}" AND NOT IS_DIRECTORY "${one}")
+      file(SIZE "${one}" key_size)
+      if(key_size EQUAL 0 OR key_size GREATER 4096)
+        message(FATAL_ERROR "UPDATE_PUBLIC_KEY: ${one} is not a public key (${key_size} bytes)")
+      endif()
+      file(READ "${one}" text)
+      file(READ "${one}" key_hex HEX)
+      if(text MATCHES "PRIVATE KEY")
+        message(FATAL_ERROR "UPDATE_PUBLIC_KEY: ${one} is a private key; give the public one (update-key.pub.pem)")
+      endif()
+    elseif(NOT one MATCHES "^[0-9A-Fa-f]+$")
+      message(FATAL_ERROR "UPDATE_PUBLIC_KEY: ${one} is neither a key file nor a raw P-256 point in hex")
+    endif()
+    # What the key is: "" an uncompressed P-256 point, else the refusal.
+    set(form "is not an ECDSA P-256 public key; the program checks P-256 signatures only (RSA, P-384, Ed25519 and others are refused): make a pair with tools/publish keygen")
+    string(STRIP "${text}" digits)
+    string(LENGTH "${digits}" digit_count)
+    string(LENGTH "${key_hex}" byte_digits)
+    if(text MATCHES "-----BEGIN PUBLIC KEY-----([^-]*)-----END PUBLIC KEY-----")
+      string(REGEX REPLACE "[ \t\r\n]" "" body "${CMAKE_MATCH_1}")
+      string(LENGTH "${body}" body_length)
+      if(body_length EQUAL 124 AND body MATCHES "^${pem_p256}[A-Za-z0-9+/]+[AQgw]==$")
+        set(form "")
+      elseif(body MATCHES "^${pem_compressed}")
+        set(form "compressed")
+      endif()
+    elseif(text MATCHES "-----BEGIN")
+      set(form "holds no PEM PUBLIC KEY")
+    elseif(digits MATCHES "^[0-9A-Fa-f]+$" AND (digit_count EQUAL 128 OR (digits MATCHES "^04" AND digit_count EQUAL 130)))
+      string(HEX "${digits}" key_hex)
+      set(form "")
+    elseif(digits MATCHES "^0[23][0-9A-Fa-f]+$" AND digit_count EQUAL 66)
+      set(form "compressed")
+    elseif(byte_digits EQUAL 128 OR (key_hex MATCHES "^04" AND byte_digits EQUAL 130)
+           OR (key_hex MATCHES "^${der_p256}" AND byte_digits EQUAL 182))
+      set(form "")
+    elseif(key_hex MATCHES "^${der_compressed}" OR (key_hex MATCHES "^0[23]" AND byte_digits EQUAL 66))
+      set(form "compressed")
+    endif()
+    if(form STREQUAL "compressed")
+      message(FATAL_ERROR "UPDATE_PUBLIC_KEY: ${one} is a compressed P-256 point; give the uncompressed one: "
+                          "openssl ec -pubin -in <key> -pubout -conv_form uncompressed")
+    elseif(form)
+      message(FATAL_ERROR "UPDATE_PUBLIC_KEY: ${one} ${form}")
+    endif()
+    string(APPEND hex "${key_hex}")
+    string(LENGTH "${hex}" hex_length)
+    math(EXPR end "${hex_length} / 2")
+    string(APPEND ends "${end},")
+  endforeach()
   string(LENGTH "${hex}" hex_length)
-  math(EXPR end "${hex_length} / 2")
-  string(APPEND ends "${end},")
-endforeach()
-string(LENGTH "${hex}" hex_length)
-math(EXPR size "${hex_length} / 2")
-string(REGEX REPLACE "([0-9a-fA-F][0-9a-fA-F])" "0x\\1," bytes "${hex}")
-file(WRITE "${OUT}.tmp"
-  "// Generated by the build from UPDATE_PUBLIC_KEY.\n#pragma once\n"
-  "static const unsigned char kUpdatePublicKeyBytes[] = {${bytes}0};\n"
-  "constexpr unsigned kUpdatePublicKeySize = ${size};\n"
-  "// Where each key ends in kUpdatePublicKeyBytes.\n"
-  "static const unsigned kUpdatePublicKeyEnds[] = {${ends}0};\n"
-  "constexpr unsigned kUpdatePublicKeyCount = ${key_count};\n")
-configure_file("${OUT}.tmp" "${OUT}" COPYONLY)
-file(REMOVE "${OUT}.tmp")
+  math(EXPR size "${hex_length} / 2")
+  string(REGEX REPLACE "([0-9a-fA-F][0-9a-fA-F])" "0x\\1," bytes "${hex}")
+  file(WRITE "${out}.tmp"
+    "// Generated by the build from UPDATE_PUBLIC_KEY.\n#pragma once\n"
+    "static const unsigned char kUpdatePublicKeyBytes[] = {${bytes}0};\n"
+    "constexpr unsigned kUpdatePublicKeySize = ${size};\n"
+    "// Where each key ends in kUpdatePublicKeyBytes.\n"
+    "static const unsigned kUpdatePublicKeyEnds[] = {${ends}0};\n"
+    "constexpr unsigned kUpdatePublicKeyCount = ${key_count};\n")
+  configure_file("${out}.tmp" "${out}" COPYONLY)
+  file(REMOVE "${out}.tmp")
+endfunction()
+
+if(CMAKE_SCRIPT_MODE_FILE)
+  update_embed_keys("${KEY}" "${OUT}")
+endif()

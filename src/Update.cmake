@@ -21,12 +21,8 @@ configure_file(${CMAKE_CURRENT_LIST_DIR}/UpdateConfig.h.in ${CMAKE_CURRENT_BINAR
 
 set(UPDATE_PUBLIC_KEY "" CACHE STRING
     "Publisher's ECDSA P-256 public key, or a list of two while the key is rotated: PEM files (tools/publish keygen) or raw points (file or hex). Empty: update sets are not signed")
-execute_process(COMMAND ${CMAKE_COMMAND} "-DKEY=${UPDATE_PUBLIC_KEY}" -DOUT=${CMAKE_CURRENT_BINARY_DIR}/key/UpdateKey.h
-                        -P ${CMAKE_CURRENT_LIST_DIR}/EmbedKey.cmake
-                RESULT_VARIABLE update_key_result)
-if(update_key_result)
-  message(FATAL_ERROR "UPDATE_PUBLIC_KEY could not be used")
-endif()
+include(${CMAKE_CURRENT_LIST_DIR}/EmbedKey.cmake)  # a key the program cannot use stops here
+update_embed_keys("${UPDATE_PUBLIC_KEY}" ${CMAKE_CURRENT_BINARY_DIR}/key/UpdateKey.h)
 foreach(key IN LISTS UPDATE_PUBLIC_KEY)
   if(EXISTS "${key}")
     set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${key}")
