@@ -81,19 +81,22 @@ TDownload TSignedVerifier::FetchDescription(TRunFiles& files) {
 }
 
 TDownload TSignedVerifier::AcceptFile(TRunFiles& files, const std::string& url, const std::string& name) {
-  // Its size, like its hash, comes from the signed description.
+  // Its size and its hash come from the signed description; both must hold.
   std::string digest;
   if (!ExpectedSha256(text_, name, digest))
     return DownloadFailure(TDownloadError::CheckRefused, "Bad checksum for " + url + " (no Sha256 entry)");
+  std::uint64_t statedSize = 0;
+  if (!StatedFileSize(text_, name, statedSize))
+    return DownloadFailure(TDownloadError::CheckRefused, "Bad size for " + url + " (no FileSize in plain digits)");
+  const auto asStated = [&](const std::string& copy, std::uint64_t size) {
+    return size == statedSize ? HashOfFileIs(copy, digest, url) : "Bad size for " + url;
+  };
   const std::string path = files.Dir() + name;
   // Same hash, same file: no request, whatever the date says. Otherwise
   // fetched anew, whatever the date says: a copy changed in place keeps it.
-  if (HashOfFileIs(path, digest, url).empty()) return DownloadSuccess(path, formkit::FileStamp(path).Size);
-  const auto hashCheck = [&](const std::string& tempPath, std::uint64_t) {
-    return HashOfFileIs(tempPath, digest, url);
-  };
-  const std::int64_t statedSize = formkit::TextToIntDef(Setting("FileSize", name, "0"), 0);
-  return files.Fetch(url, name, SizeBound(statedSize), hashCheck, true);
+  const std::int64_t held = formkit::FileStamp(path).Size;
+  if (held >= 0 && asStated(path, static_cast<std::uint64_t>(held)).empty()) return DownloadSuccess(path, held);
+  return files.Fetch(url, name, statedSize, asStated, true);
 }
 
 std::string TSignedVerifier::CheckBeforeLoading(const std::string& library, const std::string& info,

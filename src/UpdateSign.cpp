@@ -265,19 +265,29 @@ std::string TIniText::Get(const std::string& section, const std::string& key, co
   return Find(section, key, value) ? value : fallback;
 }
 
-bool ReleaseSerial(const TIniText& ini, std::uint32_t& serial) {
-  serial = 0;
-  std::string text;
-  if (!ini.Find("Release", "Serial", text)) return true;
-  if (text.empty() || text.size() > 10) return false;
-  std::uint64_t value = 0;
+bool PlainDecimal(const std::string& text, std::size_t maxDigits, std::uint64_t& value) {
+  value = 0;
+  if (text.empty() || text.size() > maxDigits) return false;
   for (char c : text) {
     if (c < '0' || c > '9') return false;
     value = value * 10 + static_cast<std::uint64_t>(c - '0');
   }
-  if (value > UINT32_MAX) return false;
+  return true;
+}
+
+bool ReleaseSerial(const TIniText& ini, std::uint32_t& serial) {
+  serial = 0;
+  std::string text;
+  if (!ini.Find("Release", "Serial", text)) return true;
+  std::uint64_t value = 0;
+  if (!PlainDecimal(text, 10, value) || value > UINT32_MAX) return false;
   serial = static_cast<std::uint32_t>(value);
   return true;
+}
+
+bool StatedFileSize(const TIniText& ini, const std::string& name, std::uint64_t& size) {
+  std::string text;
+  return ini.Find("FileSize", name, text) && PlainDecimal(text, kMaxFileSizeDigits, size);
 }
 
 bool ReleaseExpiry(const TIniText& ini, std::uint32_t& day) {

@@ -62,6 +62,10 @@ class TIniText {
   bool valid_ = true;
 };
 
+// Decimal digits only, 1 to maxDigits (at most 19) of them: no sign, blank or
+// other base. The one reading of the numbers of a signed description.
+bool PlainDecimal(const std::string& text, std::size_t maxDigits, std::uint64_t& value);
+
 // [Release] Serial: decimal digits only, up to 2^32-1. A description without
 // one has serial 0; a present but malformed one makes it invalid (false).
 bool ReleaseSerial(const TIniText& ini, std::uint32_t& serial);
@@ -70,6 +74,12 @@ bool ReleaseSerial(const TIniText& ini, std::uint32_t& serial);
 // the number YYYYMMDD. A description without one has 0 (never expires); a
 // present but malformed one makes it invalid (false).
 bool ReleaseExpiry(const TIniText& ini, std::uint32_t& day);
+
+// [FileSize] of a file name: plain decimal digits, up to kMaxFileSizeDigits;
+// false when missing or written otherwise ("$1F4", "+500"). A signed set's
+// file must have exactly this size.
+constexpr std::size_t kMaxFileSizeDigits = 18;
+bool StatedFileSize(const TIniText& ini, const std::string& name, std::uint64_t& size);
 
 // [Sha256] entry of a file name as 32 bytes; false when it is missing or not
 // 64 hex digits.

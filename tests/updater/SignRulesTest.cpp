@@ -6,7 +6,9 @@
 #include <sstream>
 #include <string>
 
+#include "SysUtils.h"
 #include "UpdateSign.h"
+#include "WinInetEasy.h"
 #if defined(_WIN32)
 #include "UpdateSign_win.h"
 #endif
@@ -130,9 +132,17 @@ TEST(DescriptionText, ReadsTheSharedCases) {
       const std::size_t slash = lookup.find('/'), eq = lookup.find('=');
       std::string value;
       std::uint32_t number = 0;
-      if (slash == std::string::npos) {  // Serial:N or Expires:YYYYMMDD, or :bad
-        const bool valid = lookup[0] == 'S' ? ReleaseSerial(ini, number) : ReleaseExpiry(ini, number);
-        EXPECT_EQ(valid ? std::to_string(number) : "bad", lookup.substr(lookup.find(':') + 1));
+      if (slash == std::string::npos) {  // Serial:N, Expires:YYYYMMDD, Size:NAME:N, Url:KEY:good; or :bad
+        const std::size_t colon = lookup.find(':'), last = lookup.rfind(':');
+        const std::string kind = lookup.substr(0, colon), name = lookup.substr(colon + 1, last - colon - 1);
+        std::uint64_t size = 0;
+        const std::string url = formkit::TrimBlanks(ini.Get("Adresses", name, ""));  // as the client fetches it
+        const bool valid = kind == "Serial"    ? ReleaseSerial(ini, number)
+                           : kind == "Expires" ? ReleaseExpiry(ini, number)
+                           : kind == "Size"    ? StatedFileSize(ini, name, size)
+                                               : ini.Get("Adresses", name, "").empty() || IsHttpUrl(url) || IsHttpsUrl(url);
+        const std::string got = kind == "Url" ? "good" : std::to_string(kind == "Size" ? size : number);
+        EXPECT_EQ(valid ? got : "bad", lookup.substr(last + 1));
         continue;
       }
       const std::string key = lookup.substr(slash + 1, (eq == std::string::npos ? lookup.size() - 1 : eq) - slash - 1);

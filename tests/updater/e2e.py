@@ -548,6 +548,7 @@ INI, DLL = LOADER + "update.ini", LOADER + "update2.dll"
 HUGE = {"no_content_length": True, "extra_mib": 65}
 NFO = "/quillon/data/UPDATE.NFO"
 CERTIFICATE_URL = "https://127.0.0.1" + NFO
+YESTERDAY = str(datetime.now(timezone.utc).date() - timedelta(1))
 # A large library sent in many small blocks, each quick to arrive: the dialog
 # stays responsive for seconds.
 SLOW = unsigned(True, library=lambda: open(TESTLIB, "rb").read() + b"\0" * (12 << 20),
@@ -603,9 +604,13 @@ REFUSED = {
                               SET_FILES),
     "signed_huge_library": (signed(faults({LIBRARY: {"content_length": "99999999"}})),
                             "Larger than %d bytes %s" % (len(RELEASE_2_FLIPPED), DLL), LIBRARY_KEPT),
-    "signed_expired": (signed(lambda s, loader, r: publish(loader, r["adresses"], NEXT_KEY, "--expires", "-1")),
-                       "Expired release in %s (Expires %s)" % (INI, datetime.now(timezone.utc).date() - timedelta(1)),
-                       SET_FILES),
+    "signed_expired": (signed(lambda s, loader, r: resign(loader, r[2]["update.ini"][0].replace(
+        b"[Release]\r\n", b"[Release]\r\nExpires=%s\r\n" % YESTERDAY.encode()))),
+        "Expired release in %s (Expires %s)" % (INI, YESTERDAY), SET_FILES),
+    # The hash right, FileSize one more: the size is the signed description's too.
+    "signed_bad_size": (signed(lambda s, loader, r: resign(loader, re.sub(
+        rb"update2.dll=(\d+)", lambda m: b"update2.dll=%d" % (int(m.group(1)) + 1), r[2]["update.ini"][0], 1))),
+        "Bad size for " + DLL, LIBRARY_KEPT),
     "signed_library_changed_before_load": (signed(change_library_before_load, held=None),
                                            "Bad checksum for " + win(os.path.join(CHANGED, "update2.dll")), ()),
 }
