@@ -5,6 +5,21 @@
 
 namespace {
 
+// The highest Serial a verified run has taken, kept beside the stored pair:
+// once the key that signed that pair leaves the program, the pair no longer
+// verifies, and this floor still holds. Only a verified run writes it, and
+// no download can: the client names a file after the last part of its URL,
+// and the run asks only for update.ini(.sig), update2.dll and UPDATE.NFO.
+const char kFloorName[] = "release.floor";
+
+std::uint32_t KeptFloor(const std::string& path) {
+  std::string text;
+  std::uint64_t value = 0;
+  return ReadSmallFile(path, 10, text) && PlainDecimal(text, 10, value) && value <= UINT32_MAX
+             ? static_cast<std::uint32_t>(value)
+             : 0;
+}
+
 // Signed by any of the publisher's keys.
 bool SignedByPublisher(const std::string& bytes, const std::string& signatureDer) {
   std::string signature, key;
@@ -15,13 +30,13 @@ bool SignedByPublisher(const std::string& bytes, const std::string& signatureDer
 }
 
 // The description's signature, form and release, checked against the bytes
-// it came in. Returns the refusal, or an empty text.
+// it came in. Returns the refusal, or an empty text and its Serial.
 std::string CheckDescription(const std::string& bytes, const std::string& signatureDer, std::uint32_t lastSerial,
-                             const std::string& url) {
+                             const std::string& url, std::uint32_t& serial) {
   if (!SignedByPublisher(bytes, signatureDer)) return "Bad signature for " + url;
   const TIniText ini(bytes);
   if (!ini.Valid()) return "Unreadable lines in " + url;
-  std::uint32_t serial = 0, expires = 0;
+  std::uint32_t expires = 0;
   if (!ReleaseSerial(ini, serial)) return "Bad Serial in " + url;
   if (!ReleaseExpiry(ini, expires)) return "Bad Expires in " + url;
   if (serial < lastSerial)
@@ -52,6 +67,9 @@ TDownload TSignedVerifier::FetchDescription(TRunFiles& files) {
       !ReadSmallFile(path + ".sig", kMaxSignatureBytes, storedSignature) ||
       !SignedByPublisher(stored, storedSignature) || !ReleaseSerial(TIniText(stored), lastSerial))
     lastSerial = 0;
+  const std::string floorPath = files.Dir() + kFloorName;
+  const std::uint32_t keptFloor = KeptFloor(floorPath);
+  if (keptFloor > lastSerial) lastSerial = keptFloor;
 
   // Both are small and always fetched anew. The signature is held back until
   // the description it signs has been fetched and checked, so a pair that
@@ -65,7 +83,11 @@ TDownload TSignedVerifier::FetchDescription(TRunFiles& files) {
     const auto descriptionCheck = [&](const std::string& tempPath, std::uint64_t) {
       std::string fetched;
       ReadSmallFile(tempPath, kMaxDescriptionBytes, fetched);
-      refusal = CheckDescription(fetched, signature, lastSerial, url);
+      std::uint32_t serial = 0;
+      refusal = CheckDescription(fetched, signature, lastSerial, url, serial);
+      // The floor goes up before the pair is replaced.
+      if (refusal.empty() && serial > keptFloor && !WriteSmallFile(floorPath, formkit::DecimalText(serial)))
+        refusal = "Cannot write " + floorPath;
       if (refusal.empty()) verified = fetched;
       return refusal;
     };

@@ -116,3 +116,16 @@ bool ReadSmallFile(const std::string& path, std::size_t maxBytes, std::string& d
   }
   return true;
 }
+
+bool WriteSmallFile(const std::string& path, const std::string& data) {
+  const std::string temp = path + "~";
+  {
+    formkit::TScopedFile file(
+        CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD count = 0;
+    if (!file || !WriteFile(file.Get(), data.data(), static_cast<DWORD>(data.size()), &count, nullptr) ||
+        count != data.size())
+      return false;
+  }
+  return MoveFileExA(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}

@@ -17,3 +17,5 @@ bool Sha256OfFile(const std::string& path, std::string& digest);
 bool VerifyP256Sha256(const std::string& keyBlob, const std::string& data, const std::string& rawSignature);
 // The whole file when it holds at most maxBytes; false otherwise.
 bool ReadSmallFile(const std::string& path, std::size_t maxBytes, std::string& data);
+// Writes data beside path and moves it into place; false when either fails.
+bool WriteSmallFile(const std::string& path, const std::string& data);

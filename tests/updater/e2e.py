@@ -515,10 +515,23 @@ def signed(attack=None, held=1, tls=None):
     return setup
 
 
-def resign(loader, text):  # a hand-edited description, signed with the publisher's key
+def resign(loader, text, key=SIGN_KEY):  # a hand-edited description, signed with the publisher's key
     path = os.path.join(loader, "update.ini")
     open(path, "wb").write(text)
-    subprocess.run(["openssl", "dgst", "-sha256", "-sign", SIGN_KEY, "-out", path + ".sig", path], check=True)
+    subprocess.run(["openssl", "dgst", "-sha256", "-sign", key, "-out", path + ".sig", path], check=True)
+
+
+def drop_key_after_run(s, loader, r):
+    # A good run takes release 2; then the key that signed it leaves the program (here the stored pair
+    # is signed again by a key the program never held) and release 1 comes back.
+    download = os.path.join(s.base, "Varno3", "Download")
+    check(s.run_to_end(os.path.dirname(download), UPDATE_SIGNED_EXE) is not None, "release 2")
+    os.remove(os.path.join(download, "makeupdate.txt"))
+    dropped = os.path.join(s.base, "dropped.pem")
+    subprocess.run(["openssl", "genpkey", "-algorithm", "EC", "-pkeyopt", "ec_paramgen_curve:P-256", "-out", dropped],
+                   check=True)
+    resign(download, r[2]["update.ini"][0], dropped)
+    restore(loader, r[1])
 
 
 def faults(rules):
@@ -582,6 +595,9 @@ REFUSED = {
                                 ["key", DIALOG, "esc"], LIBRARY_KEPT),
     "signed_older_serial": (signed(lambda s, loader, r: restore(loader, r[1]), held=2),
                             "Older release in " + LOADER + "update.ini (Serial 1, 2 already here)", SET_FILES),
+    # The floor a verified run wrote holds when the stored pair no longer verifies.
+    "signed_older_serial_dropped_key": (signed(drop_key_after_run, held=None),
+                                        "Older release in " + INI + " (Serial 1, 2 already here)", SET_FILES),
     **{"signed_%s_certificate" % name: (signed(held=None, tls=name), reason + CERTIFICATE_URL, ()) for name, reason in (
         ("untrusted", "Untrusted certificate (12045) "), ("wrong_name", "Certificate for another name (12038) "),
         ("expired", "Expired certificate (12037) "))},
