@@ -34,7 +34,7 @@ endforeach()
 # module with a key (signed true) compiles the signed-set verifier.
 function(update_add_frm target key_dir signed)
   add_library(${target} STATIC ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/UpdateFrm.cpp
-              ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/LibraryImage.cpp ${ARGN})
+              ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/LibraryImage.cpp ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/UpdateLog.cpp ${ARGN})
   target_include_directories(${target} PUBLIC ${CMAKE_CURRENT_FUNCTION_LIST_DIR}
                              PRIVATE ${CMAKE_CURRENT_BINARY_DIR} ${key_dir})
   # A cast to the type a value already has hides what the code means.
@@ -44,6 +44,7 @@ function(update_add_frm target key_dir signed)
     target_sources(${target} PRIVATE ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/UpdateFrm_win.cpp
                                       ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/UpdateDiscovery_win.cpp
                                       ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/UpdateRun_win.cpp
+                                      ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/UpdateLog_win.cpp
                                       ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/UpdateVerifier_win.cpp
                                       ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/UpdateModules_win.cpp)
     if(signed)

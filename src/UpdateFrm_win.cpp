@@ -85,11 +85,16 @@ bool TUpdateForm::ApplyLanguage(int index) {
     OkBtn->SetCaption(texts.OkCaption);
     CancelBtn->SetCaption(texts.CancelCaption);
   }
+  TakeMessages(texts);
+  return true;
+}
+
+void TUpdateForm::TakeMessages(const TDialogTexts& texts) {
   LoadingText = texts.LoadingText;
   UpdateCaption = texts.UpdateCaption;
   ConnectErrorText = texts.ConnectErrorText;
   ReadOnlyErrorText = texts.ReadOnlyErrorText;
-  return true;
+  DiskErrorText = texts.DiskErrorText;
 }
 
 // Without a language of its own the dialog still needs its messages and an
@@ -97,10 +102,7 @@ bool TUpdateForm::ApplyLanguage(int index) {
 void TUpdateForm::UseFallbackTexts() {
   TDialogTexts texts;
   ReadLanguageTexts(kEnglishIndex, texts);
-  LoadingText = texts.LoadingText;
-  UpdateCaption = texts.UpdateCaption;
-  ConnectErrorText = texts.ConnectErrorText;
-  ReadOnlyErrorText = texts.ReadOnlyErrorText;
+  TakeMessages(texts);
 }
 
 void TUpdateForm::PrepareDialog() {

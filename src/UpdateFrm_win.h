@@ -11,6 +11,8 @@
 #include "UpdateFrm.h"
 #include "UpdateRun_win.h"
 
+class TSupportLog;
+
 // The path label shows a file starting on its way during the run.
 void StartProgress(const std::string& name);
 
@@ -51,12 +53,14 @@ class TUpdateForm : public formkit::TForm {
 
   bool ApplyLanguage(int index);
   void UseFallbackTexts();
+  void TakeMessages(const TDialogTexts& texts);
   void PrepareDialog();
 
   std::string ConnectErrorText;
   std::string LoadingText;
   std::string UpdateCaption;
   std::string ReadOnlyErrorText;
+  std::string DiskErrorText;
   std::int32_t LanguageIndex = 0;
   std::string InstallDir;
 
@@ -83,7 +87,7 @@ class TUpdateForm : public formkit::TForm {
   // afterwards. The one place that turns how the run ended into what the
   // user sees.
   bool RunUpdate();
-  TRunEnd RunSteps();
+  TRunEnd RunSteps(TSupportLog& log);
 };
 
 extern TUpdateForm* UpdateForm;

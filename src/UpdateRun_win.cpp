@@ -7,6 +7,7 @@
 #include "ScopedWin.h"
 #include "UpdateDiscovery_win.h"
 #include "UpdateFrm_win.h"
+#include "UpdateLog_win.h"
 #include "UpdateVerifier_win.h"
 
 using formkit::ErrorBox;
@@ -44,35 +45,88 @@ void RestrictDllSearch() {
 }
 
 namespace {
+
 TRunEnd Ended(TRunFailure failure, std::string detail = std::string()) { return {failure, std::move(detail)}; }
+
+// A file that did not come: a failure on the local disk is no connection error.
+TRunEnd NotFetched(TDownload& got) {
+  return Ended(got.Error == TDownloadError::Local ? TRunFailure::Local : TRunFailure::Download,
+               std::move(got.ErrorText));
+}
+
+std::string RunEndLogText(const TRunEnd& end) {
+  switch (end.Failure) {
+    case TRunFailure::None:
+      return end.CloseDialog ? "Run ended: handed over to the installer" : "Run ended: the dialog stays for another try";
+    case TRunFailure::Cancelled:
+      return "Run ended: cancelled";
+    case TRunFailure::ReadOnly:
+      return "Run ended: folder cannot take files: " + end.Detail;
+    case TRunFailure::NoDescription:
+      return "Run ended: no update description";
+    case TRunFailure::Download:
+      return "Run ended: download failed: " + end.Detail;
+    case TRunFailure::Local:
+      return "Run ended: local disk failure: " + end.Detail;
+    case TRunFailure::NoInstaller:
+      return "Run ended: update2.dll cannot be loaded or has no MakeUpdate";
+  }
+  return std::string();
+}
+
+// Only the mode and the port: a proxy setting may hold more than support needs.
+std::string ProxyLogText(std::string setting) {
+  std::int32_t port = 80;
+  std::string host;
+  return ApplyProxyPortRule(setting, port, host)
+             ? "Proxy: the system's settings, port " + formkit::DecimalText(static_cast<std::uint32_t>(port)) +
+                   " from the proxy setting"
+             : std::string("Proxy: the system's settings");
+}
+
+std::string StepLogText(const std::string& name, const TDownload& got) {
+  return got.Ok() ? name + ": accepted, " + formkit::DecimalText(static_cast<std::uint64_t>(got.Size)) + " bytes"
+                  : name + ": refused: " + got.ErrorText;
+}
+
 }  // namespace
 
 // The one place where a run that ended short is shown to the user.
 bool TUpdateForm::RunUpdate() {
-  const TRunEnd end = RunSteps();
+  TSupportLog log;
+  log.Write(kLogRunMark + ProgramLogText());
+  log.Write(WindowsLogText());
+  const TRunEnd end = RunSteps(log);
+  log.Write(RunEndLogText(end));
+  // Every box names the log, so the user can send it to support.
+  const std::string logLine = log.Path().empty() ? std::string() : "\r\rLog: " + log.Path();
   switch (end.Failure) {
     case TRunFailure::None:
     case TRunFailure::Cancelled:
       break;
     case TRunFailure::ReadOnly:
       ErrorBox(end.Detail, end.Attributes);
-      ErrorBox(InstallDir + "\r\r" + ReadOnlyErrorText, -1);
+      ErrorBox(InstallDir + "\r\r" + ReadOnlyErrorText + logLine, -1);
       break;
     case TRunFailure::NoDescription:
-      ErrorBox(ConnectErrorText, -1);
+      ErrorBox(ConnectErrorText + logLine, -1);
       break;
     case TRunFailure::Download:
-      ErrorBox(ConnectFailureText(ConnectErrorText, end.Detail), -1);
+      ErrorBox(ConnectFailureText(ConnectErrorText, end.Detail) + logLine, -1);
+      break;
+    case TRunFailure::Local:
+      ErrorBox(ConnectFailureText(DiskErrorText, end.Detail) + logLine, -1);
       break;
     case TRunFailure::NoInstaller:
-      ErrorBox("update2.dll", -1);
+      ErrorBox("update2.dll" + logLine, -1);
       break;
   }
   return end.CloseDialog;
 }
 
-TRunEnd TUpdateForm::RunSteps() {
+TRunEnd TUpdateForm::RunSteps(TSupportLog& log) {
   InstallDir = formkit::FullPathOf(formkit::TrimBlanks(PathEdit->GetText()));
+  log.Write("Installation folder: " + InstallDir);
   if (!IsInstallFolder(InstallDir)) {
     const std::string question = PathLabel->GetCaption() + "\r\r " + InstallDir;
     if (formkit::ShowMessageBox(AsWindow(Handle), question, Caption.c_str(), MB_YESNOCANCEL | MB_ICONQUESTION) !=
@@ -100,6 +154,7 @@ TRunEnd TUpdateForm::RunSteps() {
   CancelBtn->SetFocus();
 
   Client.ProxySetting = formkit::TrimBlanks(ProxyEdit->GetText());
+  log.Write(ProxyLogText(Client.ProxySetting));
 
   if (!FolderExists(InstallDir)) formkit::CheckInOut(CreateDirectoryA(InstallDir.c_str(), nullptr) != 0);
   const std::string downloadDir = InstallDir + "Download\\";
@@ -113,18 +168,23 @@ TRunEnd TUpdateForm::RunSteps() {
       return readOnly;
     }
   }
+  log.Open(downloadDir + "update.log");
   CopyFileA(ProgramFile.c_str(), (downloadDir + "update.exe").c_str(), FALSE);
 
   // Each step leaves the file it was about in got.
   TRunFiles files(Client, downloadDir, &StartProgress);
   TVerifier verifier;
   TDownload got = verifier.FetchDescription(files);
+  log.Write(StepLogText(std::string("update.ini (") + TVerifier::kKind + ")", got));
   if (Cancelled()) return Ended(TRunFailure::Cancelled);
-  if (!got.Ok()) return Ended(TVerifier::kDescriptionFailure, std::move(got.ErrorText));
+  if (!got.Ok())
+    return got.Error == TDownloadError::Local ? NotFetched(got)
+                                              : Ended(TVerifier::kDescriptionFailure, std::move(got.ErrorText));
 
   got = verifier.AcceptLibrary(files, UpdateBaseUrl + "update2.dll", "update2.dll");
+  log.Write(StepLogText("update2.dll", got));
   if (Cancelled()) return Ended(TRunFailure::Cancelled);
-  if (!got.Ok()) return Ended(TRunFailure::Download, std::move(got.ErrorText));
+  if (!got.Ok()) return NotFetched(got);
 
   const std::string clientCode = formkit::ShortStringText(ClientCode());
   const std::string downloadAddress =
@@ -132,14 +192,17 @@ TRunEnd TUpdateForm::RunSteps() {
                             verifier.Setting("Adresses", "A", std::string()), UpdateBaseUrl);
 
   got = verifier.AcceptFile(files, downloadAddress + "UPDATE.NFO", "UPDATE.NFO");
+  log.Write(StepLogText("UPDATE.NFO", got));
   if (Cancelled()) return Ended(TRunFailure::Cancelled);
-  if (!got.Ok()) return Ended(TRunFailure::Download, std::move(got.ErrorText));
+  if (!got.Ok()) return NotFetched(got);
 
   formkit::CheckInOut(SetCurrentDirectoryA(downloadDir.c_str()) != 0);
   // Signed sets lock the checked files until the hand-over.
   const std::string libraryPath = downloadDir + "update2.dll";
   formkit::TScopedFile locks[2];
   const std::string refusal = verifier.CheckBeforeLoading(libraryPath, got.Path, locks);
+  if (TVerifier::kChecksBeforeLoading)
+    log.Write("Hashed again before loading: " + (refusal.empty() ? std::string("update2.dll and UPDATE.NFO") : refusal));
   if (!refusal.empty()) return Ended(TRunFailure::Download, refusal);
   // The copy that was just checked, not whatever the search path finds first.
   formkit::TScopedModule library(LoadInstallerLibrary(libraryPath));
@@ -161,8 +224,10 @@ TRunEnd TUpdateForm::RunSteps() {
   formkit::ShortString client = ClientCode();
   formkit::ShortString address = formkit::MakeShortString(downloadAddress);
   formkit::ShortString proxy = formkit::MakeShortString(Client.ProxySetting);
+  log.Write("MakeUpdate called: language " + LanguageCodeText(LanguageIndex) + ", address " + downloadAddress);
   InstallerDllSearch(downloadDir);
   makeUpdate(&installDir, &client, &address, LanguageCode(LanguageIndex), &proxy);
   RestrictDllSearch();
+  log.Write("MakeUpdate returned");
   return TRunEnd();
 }

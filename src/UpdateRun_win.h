@@ -16,6 +16,7 @@ enum class TRunFailure : std::uint8_t {
   ReadOnly,       // a folder cannot take files
   NoDescription,  // update.ini of an unsigned set did not come
   Download,       // a file did not come or was refused, for the reason in Detail
+  Local,          // a file could not be stored on the local disk, for the reason in Detail
   NoInstaller,    // update2.dll cannot be loaded or has no MakeUpdate
 };
 

@@ -25,6 +25,8 @@ class TPlainVerifier {
  public:
   // A missing description shows the connection text alone.
   static constexpr TRunFailure kDescriptionFailure = TRunFailure::NoDescription;
+  static constexpr const char* kKind = "unsigned set";
+  static constexpr bool kChecksBeforeLoading = false;
   TDownload FetchDescription(TRunFiles& files);
   std::string Setting(const std::string& section, const std::string& key, const std::string& fallback) const;
   // A copy of another size, or no DLL for this processor, never replaces the
@@ -45,6 +47,8 @@ class TPlainVerifier {
 class TSignedVerifier {
  public:
   static constexpr TRunFailure kDescriptionFailure = TRunFailure::Download;
+  static constexpr const char* kKind = "signed set, signature checked";
+  static constexpr bool kChecksBeforeLoading = true;
   TDownload FetchDescription(TRunFiles& files);
   // From the very bytes whose signature was checked.
   std::string Setting(const std::string& section, const std::string& key, const std::string& fallback) const {

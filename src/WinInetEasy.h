@@ -20,6 +20,7 @@ enum class TDownloadError : std::uint8_t {
   Cancelled,    // the owner gave up during the transfer
   Transfer,     // a cut, too long, unwritten or unclosed transfer
   CheckRefused, // the copy check refused the complete copy
+  Local,        // the local disk: the copy could not be created, written or put in place
 };
 
 struct TDownload {

@@ -8,6 +8,7 @@
 
 #include "LibraryImage.h"
 #include "UpdateFrm.h"
+#include "UpdateLog.h"
 
 namespace {
 
@@ -52,7 +53,7 @@ TEST(LanguageTexts, EveryRecordIsWholeFields) {
     ++records;
     const std::string record = LanguageTable[i].Texts;
     EXPECT_EQ(record.back(), '/') << i;
-    EXPECT_EQ(std::count(record.begin(), record.end(), '/'), i == kEnglishIndex ? 4 : 7) << i;
+    EXPECT_EQ(std::count(record.begin(), record.end(), '/'), i == kEnglishIndex ? 5 : 8) << i;
   }
   EXPECT_GT(records, 1);
   TDialogTexts texts;
@@ -90,6 +91,25 @@ TEST(UpdateRunRules, AddressesAndTexts) {
   EXPECT_EQ(ProgressText("a", 12647935, 12647936), "a: 12 647 935 / 12 647 936 (99%)");
   EXPECT_EQ(ProgressText("a", 5000000000, 5000000000), "a: 5 000 000 000 / 5 000 000 000 (100%)");
   EXPECT_EQ(ProgressText("a", 7, 0), "a: 7 / 0 (100%)");
+}
+
+TEST(SupportLog, LinesAndTheRunsKept) {
+  EXPECT_EQ(LogLine({2026, 1, 2, 3, 4, 5, 6}, "a\r\nb"), "2026-01-02 03:04:05.006 a  b\r\n");
+  const std::string old = LogLine({2026, 1, 1, 0, 0, 0, 0}, "=== run 1") + LogLine({2026, 1, 1, 0, 0, 0, 1}, "x");
+  const std::string last = LogLine({2026, 1, 2, 0, 0, 0, 0}, "=== run 2") + LogLine({2026, 1, 2, 0, 0, 0, 1}, "y");
+  // room and limit against the log "junk, run 1, run 2": what stays.
+  const struct {
+    std::size_t room, limit;
+    std::string kept;
+  } rows[] = {
+      {0, 1000, "junk\r\n" + old + last},
+      {10, old.size() + last.size() + 10, old + last},  // the text before the first run goes first
+      {10, old.size() + last.size() + 9, last},
+      {1, last.size(), ""},  // not even the newest run fits
+      {2, 1, ""},
+  };
+  for (const auto& row : rows)
+    EXPECT_EQ(KeptRuns("junk\r\n" + old + last, row.room, row.limit), row.kept) << &row - rows;
 }
 
 TEST(UpdateRunRules, OnlyTheFileAskedForIsTaken) {

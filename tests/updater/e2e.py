@@ -119,6 +119,22 @@ def makeupdate_record(folder):
     return dict(line.partition("=")[::2] for line in open(path, "rb").read().decode("cp1252").splitlines())
 
 
+def last_run(download):
+    """The texts of the newest run's lines in Download's update.log, time stamps checked and cut."""
+    lines = open(os.path.join(download, "update.log"), "rb").read().decode("cp1252").split("\r\n")
+    check(lines[-1] == "", "update.log ends with CRLF")
+    texts = []
+    for line in lines[:-1]:
+        check(re.match(r"\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} ", line) is not None, "log line: " + line)
+        texts = [] if line[24:].startswith("=== update.exe") else texts
+        texts.append(line[24:])
+    return texts
+
+
+def log_box_line(download):
+    return "\r\rLog: " + win(download) + "\\update.log"
+
+
 def wait_until(condition, what, seconds=10):
     end = time.monotonic() + seconds
     while not condition():
@@ -230,6 +246,7 @@ class Scenario:
         if os.path.exists(record):
             os.remove(record)
         self.wait_exit(self.press_install(self.program_in(folder, program)), 60)
+        check_equal(last_run(os.path.join(folder, "Download"))[-1], "Run ended: handed over to the installer", "log")
         return makeupdate_record(folder)
 
     def close(self):
@@ -439,9 +456,13 @@ def request_head(s):
     threading.Thread(target=listener.serve_forever, daemon=True).start()
     s.cleanups.append(listener.shutdown)
     s.port = listener.server_port
-    p = s.press_install(s.program_in(s.install(proxy=True)))
-    check_equal(answer_boxes("OK"), ["An error occurred during connection to the Internet."], "error box")
+    folder = s.install(proxy=True)
+    p = s.press_install(s.program_in(folder))
+    download = os.path.join(folder, "Download")
+    check_equal(answer_boxes("OK"), ["An error occurred during connection to the Internet." + log_box_line(download)],
+                "error box")
     s.wait_exit(p)
+    check_equal(last_run(download)[-1], "Run ended: no update description", "log")
     check_equal(len(heads), 1, "requests")
     line, fields = heads[0]
     check(re.fullmatch(r"GET (http://127\.0\.0\.1)?/quillon/loader/update\.ini HTTP/1\.0", line) is not None,
@@ -642,10 +663,14 @@ def refused(s, name):
         wait_until(lambda: os.path.exists(os.path.join(download, "update2.dl~")), "the start of the transfer")
         drive(ending)
         s.wait_exit(p, 5)
+        outcome = "Run ended: cancelled"
     else:
         expected = ending if ending == "update2.dll" else CONNECT + "\r\r " + ending
-        check_equal(answer_boxes("OK"), [expected], "error box")
+        check_equal(answer_boxes("OK"), [expected + log_box_line(download)], "error box")
         s.wait_exit(p)
+        outcome = "Run ended: " + ("update2.dll cannot be loaded or has no MakeUpdate" if ending == "update2.dll"
+                                   else "download failed: " + ending)
+    check_equal(last_run(download)[-1], outcome, "the run's end in update.log")
     check(makeupdate_record(folder) is None, "MakeUpdate must not run")
     after = snapshot(download)
     for file in kept:  # by content: a good copy may be fetched again

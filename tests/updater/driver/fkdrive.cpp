@@ -14,6 +14,7 @@
 //   front <window> [ms]           wait until it is the foreground window, not minimised
 //   answer <button> [ms]          wait for a message box, print BOX title|text, press Yes, No, Cancel or OK
 //   hold <name> <ms>              hold a named semaphore for ms
+//   lock <file> <ms>              hold a file open for ms, others may only read it (as a virus scanner does)
 //   sleep <ms>
 //
 // A child is text=CAPTION, or CLASS#N (N-th child of that class, from 0).
@@ -152,6 +153,15 @@ bool RunCommand(const std::vector<std::string>& a) {
     HANDLE semaphore = CreateSemaphoreA(nullptr, 0, 1, target.c_str());
     Sleep(Ms(a, 2, 1000));
     CloseHandle(semaphore);
+    return true;
+  }
+  if (cmd == "lock") {
+    HANDLE file = CreateFileA(target.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return Fail("cannot open " + target);
+    std::printf("LOCKED\n");
+    std::fflush(stdout);
+    Sleep(Ms(a, 2, 1000));
+    CloseHandle(file);
     return true;
   }
   if (cmd == "answer") {
