@@ -71,6 +71,10 @@ bool ReleaseSerial(const TIniText& ini, std::uint32_t& serial);
 // present but malformed one makes it invalid (false).
 bool ReleaseExpiry(const TIniText& ini, std::uint32_t& day);
 
+// A set is taken up to and on its Expires day and refused from the next one
+// on; both days as YYYYMMDD (UTC), and an Expires of 0 never comes.
+bool ReleaseExpired(std::uint32_t expires, std::uint32_t today);
+
 // [Sha256] entry of a file name as 32 bytes; false when it is missing or not
 // 64 hex digits.
 bool ExpectedSha256(const TIniText& ini, const std::string& name, std::string& digest);
