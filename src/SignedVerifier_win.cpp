@@ -44,7 +44,7 @@ std::string CheckDescription(const std::string& bytes, const std::string& signat
            formkit::DecimalText(lastSerial) + " already here)";
   SYSTEMTIME now;
   GetSystemTime(&now);
-  if (expires != 0 && now.wYear * 10000u + now.wMonth * 100u + now.wDay > expires)
+  if (ReleaseExpired(expires, now.wYear * 10000u + now.wMonth * 100u + now.wDay))
     return "Expired release in " + url + " (Expires " + ini.Get("Release", "Expires", "") + ")";
   return std::string();
 }

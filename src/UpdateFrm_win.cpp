@@ -132,6 +132,8 @@ void TUpdateForm::FormShow(formkit::TObject*) {
     Client.ProxySetting = ReadSetting(settings, "Protect", "Proxy", Client.ProxySetting);
     OkBtn->SetCaption(UpdateCaption);
   } else {
+    // The fixed folder only where no documents folder is found (before Vista):
+    // no test reaches it.
     InstallDir = documents.Get().empty() ? std::string(kFallbackFolder) : documents.Get();
     if (!ApplyLanguage(LanguageIndex)) UseFallbackTexts();
   }

@@ -306,6 +306,8 @@ bool ReleaseExpiry(const TIniText& ini, std::uint32_t& day) {
   return true;
 }
 
+bool ReleaseExpired(std::uint32_t expires, std::uint32_t today) { return expires != 0 && today > expires; }
+
 bool ExpectedSha256(const TIniText& ini, const std::string& name, std::string& digest) {
   std::string hex;
   return ini.Find("Sha256", name, hex) && hex.size() == 2 * kSha256Bytes && HexToBytes(hex, digest);

@@ -81,6 +81,10 @@ bool ReleaseExpiry(const TIniText& ini, std::uint32_t& day);
 constexpr std::size_t kMaxFileSizeDigits = 18;
 bool StatedFileSize(const TIniText& ini, const std::string& name, std::uint64_t& size);
 
+// A set is taken up to and on its Expires day and refused from the next one
+// on; both days as YYYYMMDD (UTC), and an Expires of 0 never comes.
+bool ReleaseExpired(std::uint32_t expires, std::uint32_t today);
+
 // [Sha256] entry of a file name as 32 bytes; false when it is missing or not
 // 64 hex digits.
 bool ExpectedSha256(const TIniText& ini, const std::string& name, std::string& digest);

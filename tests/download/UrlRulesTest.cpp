@@ -111,6 +111,10 @@ TEST(HeaderRules, ContentLengthAndDateTexts) {
       std::snprintf(got, sizeof got, "%04d-%02d-%02d %02d:%02d:%02d", d.Year, d.Month, d.Day, d.Hour, d.Minute, d.Second);
     EXPECT_STREQ(got, expected) << text;
   }
+  // Late in a century two digits may name a year of the next one: in 2090, "40" is 2140.
+  THttpDate late{};
+  EXPECT_TRUE(ParseHttpDate("Monday, 01-Jan-40 00:00:00 GMT", late, 2090));
+  EXPECT_EQ(late.Year, 2140);
 }
 
 TEST(PathRules, NetworkPathsFoldersAndPartialNames) {

@@ -233,9 +233,12 @@ TEST(Controls, KeysFollowTabOrderAndPressButtonsOnce) {
   f->CancelBtn->OnClick = {&CountCancel, nullptr};
   // framed: the button with the default frame, which tells what Enter presses.
   const struct { TWinControl *from; WPARAM key; TWinControl *focus, *framed; int ok, cancel; } rows[] = {
-      {f->OkBtn, VK_TAB, f->CancelBtn, f->CancelBtn, 0, 0},    // TabOrder, not creation order
-      {f->Option, VK_TAB, f->OkBtn, f->OkBtn, 0, 0},           // the same TabOrder: creation order
-      {f->PathEdit, VK_TAB, f->ProxyEdit, f->OkBtn, 0, 0},     // round to the first
+      // Tab walks the whole TabOrder; creation order would take another step in each row.
+      {f->ProxyEdit, VK_TAB, f->OkBtn, f->OkBtn, 0, 0},        // the same TabOrder: creation order
+      {f->OkBtn, VK_TAB, f->PathEdit, f->OkBtn, 0, 0},
+      {f->PathEdit, VK_TAB, f->Option, f->OkBtn, 0, 0},
+      {f->Option, VK_TAB, f->CancelBtn, f->CancelBtn, 0, 0},
+      {f->CancelBtn, VK_TAB, f->ProxyEdit, f->OkBtn, 0, 0},    // round to the first
       {f->ProxyEdit, VK_RETURN, f->ProxyEdit, f->OkBtn, 1, 0},  // no button focused: the Default one
       {f->CancelBtn, VK_RETURN, f->CancelBtn, f->CancelBtn, 0, 1},  // the focused button
       {f->PathEdit, VK_ESCAPE, f->PathEdit, f->OkBtn, 0, 1},   // the Cancel one

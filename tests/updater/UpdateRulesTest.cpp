@@ -9,6 +9,7 @@
 #include "LibraryImage.h"
 #include "UpdateFrm.h"
 #include "UpdateLog.h"
+#include "UpdateSign.h"
 
 namespace {
 
@@ -120,6 +121,13 @@ TEST(UpdateRunRules, OnlyTheFileAskedForIsTaken) {
   EXPECT_EQ(AskedFileOnly("D:\\Data\\UPDATE.NFO", "D:\\Data\\UPDATE.NFO ", dir, "UPDATE.NFO"), "D:\\Data\\UPDATE.NFO");
   EXPECT_EQ(AskedFileOnly(dir + "UPDATE.NFO", "D:\\Data\\UPDATE.NFO", dir, "UPDATE.NFO"), "");
   EXPECT_EQ(AskedFileOnly("", "http://h/update.ini", dir, "update.ini"), "");
+}
+
+TEST(UpdateRunRules, ASetIsTakenOnItsExpiresDayAndRefusedFromTheNext) {
+  const struct { std::uint32_t expires, today; bool expired; } rows[] = {
+      {20260415, 20260415, false}, {20260415, 20260416, true}, {20260131, 20260201, true},
+      {20260228, 20260301, true},  {20261231, 20270101, true}, {20270101, 20261231, false}, {0, 20990101, false}};
+  for (const auto& r : rows) EXPECT_EQ(ReleaseExpired(r.expires, r.today), r.expired) << r.expires << " " << r.today;
 }
 
 // A DLL of 0x400 bytes for machine: headers at 0x40, one section's data at 0x200.

@@ -373,6 +373,7 @@ def full_run(s):
         "LanguageCode": "GD",  # the English locale's last entry, although the dialog shows EN's texts
         "ProxySetting": str(s.port), "CurrentFolder": win(download), "DialogVisible": "0", "InfoWritable": "1",
         "PlantLoaded": "0", "BareNameLoaded": "1", "ImportedHelper": "42",
+        "InfoWritableAtLoad": "1", "DllDirectoryAtExit": "",  # the program's own search again after MakeUpdate
     }, "MakeUpdate arguments")
     check(os.path.isfile(os.path.join(download, "update.exe")), "update.exe copied to Download")
     check_equal(s.requests(), ["/quillon/loader/update.ini", LIBRARY, "/quillon/data/UPDATE.NFO"], "requests")
@@ -648,6 +649,15 @@ REFUSED = {
     "signed_bad_size": (signed(lambda s, loader, r: resign(loader, re.sub(
         rb"update2.dll=(\d+)", lambda m: b"update2.dll=%d" % (int(m.group(1)) + 1), r[2]["update.ini"][0], 1))),
         "Bad size for " + DLL, LIBRARY_KEPT),
+    # An Expires that cannot be read is refused, not taken as none.
+    "signed_bad_expires": (signed(lambda s, loader, r: resign(loader, re.sub(
+        rb"\[Release\]\r?\n", b"[Release]\r\nExpires=2031-13-01\r\n", r[2]["update.ini"][0]))),
+        "Bad Expires in " + INI, SET_FILES),
+    # Without a FileSize nothing may arrive; UPDATE.NFO is bounded by its own.
+    "signed_no_filesize": (signed(lambda s, loader, r: resign(loader, re.sub(
+        rb"\[FileSize\][^[]*", b"", r[2]["update.ini"][0]))), "Bad size for " + DLL + " (no FileSize in plain digits)", LIBRARY_KEPT),
+    "signed_huge_nfo": (signed(faults({NFO: HUGE}), held=None), "Larger than %d bytes http://127.0.0.1%s" % (
+        os.path.getsize(os.path.join(SOURCE, "server", "sample", "UPDATE.NFO")), NFO), ()),
     "signed_library_changed_before_load": (signed(change_library_before_load, held=None),
                                            "Bad checksum for " + win(os.path.join(CHANGED, "update2.dll")), ()),
 }
@@ -683,12 +693,17 @@ def refused(s, name):
 
 
 def signed_valid(s):
-    # Release 2 replaces release 1 and runs twice; an unsigned Serial=4294967295 sets no floor.
+    # Release 2, signed again to expire today (not in a UTC day's last minutes), replaces release 1 and
+    # runs twice, UPDATE.NFO locked while the library loads; an unsigned Serial=4294967295 sets no floor.
     download = signed()(s)
+    wait_until(lambda: time.time() % 86400 < 86280, "a UTC day with minutes left", 130)
+    today = str(datetime.now(timezone.utc).date()).encode()
+    resign(s.genuine[0], s.genuine[1]["update.ini"][0].replace(b"[Release]\r\n", b"[Release]\r\nExpires=%s\r\n" % today))
     restore(download, {"update.ini": (b"[Release]\r\nSerial=4294967295\r\n", 0)})
     for run in (1, 2):
-        record = s.run_to_end(os.path.dirname(download), UPDATE_SIGNED_EXE)
-        check(record is not None and record["InfoWritable"] == "1", "MakeUpdate in run %d: %r" % (run, record))
+        record = s.run_to_end(os.path.dirname(download), UPDATE_SIGNED_EXE) or {}
+        check_equal((record.get("InfoWritable"), record.get("InfoWritableAtLoad")), ("1", "0"),
+                    "UPDATE.NFO writable in MakeUpdate, not while the library loads, in run %d" % run)
     pair = ["/quillon/loader/update.ini.sig", "/quillon/loader/update.ini"]  # always; UPDATE.NFO kept by its hash
     check_equal(s.requests(), pair + [LIBRARY] + pair, "requests")
 
