@@ -427,7 +427,8 @@ TDownload TFetch::Receive(TNetThread& net, TNetJob& job, const TAnswer& answer) 
     return Unwritable();
   if (answer.Resumable ? !partial_.Keep(answer.Note) : (partial_.Forget(), false)) return Unwritable();
   reached_ = answer.Offset;
-  if (client_.Progress != nullptr) client_.Progress(static_cast<std::uint64_t>(reached_), answer.Total);
+  // A resumed copy shows where it starts.
+  if (reached_ > 0 && client_.Progress != nullptr) client_.Progress(static_cast<std::uint64_t>(reached_), answer.Total);
   DWORD taken = 0;
   job.Limit = ReadLimit();
   net.Start(TNetJob::TStep::Read);

@@ -64,6 +64,7 @@ struct TNetJob {
   DWORD Limit = kBlockSize;
   std::atomic<DWORD> Filled{0};
   bool Ended = false;
+  DWORD Pace = 0;  // bytes a millisecond in the last read step (the network thread's own)
   // When data last arrived; a stall is counted from here.
   std::atomic<DWORD> LastData{0};
 
