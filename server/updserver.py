@@ -24,7 +24,7 @@ Faults are set per path in ROOT/.faults.json, re-read on every request:
         "cuts": 1,                         # only the first N answers are cut
         "replace_after_cut": "/dir/new",   # after a cut, the file becomes a copy of this one (a new version)
         "no_range": true,                  # Range ignored: always 200, no Accept-Ranges
-        "range_off": -1,                   # a 206 that starts this many bytes away from the range asked
+        "range_off": 1,                    # a 206 for the part this many bytes away from the one asked
         "rate": 40960,                     # body paced at N bytes a second
         "slow": {"chunk": 8192, "delay": 0.05},   # body in chunks with pauses
         "last_modified": "Tue, 01 Jan 1974 00:00:00 GMT",  # or seconds since 1970
@@ -185,8 +185,8 @@ class Handler(BaseHTTPRequestHandler):
             self.send_response_only(status)
             self.send_header("Content-Type", "application/octet-stream")
             if start is not None:
-                shown = max(0, start + int(rule.get("range_off", 0)))
-                self.send_header("Content-Range", "bytes %d-%d/%d" % (shown, size - 1, size))
+                start = min(size - 1, max(0, start + int(rule.get("range_off", 0))))
+                self.send_header("Content-Range", "bytes %d-%d/%d" % (start, size - 1, size))
             else:
                 start = 0
             chunked = int(rule.get("chunked", 0))
