@@ -4,7 +4,10 @@
 // that makes the blocking WinInet calls is in WinInetNet_win.cpp.
 #include "WinInetEasy_win.h"
 
+#include <initializer_list>
 #include <memory>
+#include <string_view>
+#include <type_traits>
 #include <utility>
 
 #include "ScopedWin.h"
@@ -212,6 +215,16 @@ struct TAnswer {
 // Missing from some SDK headers.
 constexpr DWORD kStatusRangeNotSatisfiable = 416;
 
+// A piece of a support-log line: a text or a count.
+struct TPiece {
+  TPiece(const char* text) : Text(text) {}
+  TPiece(const std::string& text) : Text(text) {}
+  template <class N, class = std::enable_if_t<std::is_integral_v<N>>>
+  TPiece(N number) : Number(static_cast<std::int64_t>(number)) {}
+  std::string_view Text;
+  std::int64_t Number = -1;  // -1: a text
+};
+
 // One download over HTTP, in attempts: each resumes what the last one left.
 class TFetch {
  public:
@@ -232,8 +245,12 @@ class TFetch {
   DWORD ReadLimit() const;
   TDownload Commit(TNetJob& job, const TAnswer& answer);
 
-  void Note(const std::string& line) const {
-    if (client_.Log != nullptr) client_.Log(line);
+  // A line for the support log, put together only when there is one.
+  void Note(std::initializer_list<TPiece> pieces) const {
+    if (client_.Log == nullptr) return;
+    std::string line;
+    for (const TPiece& piece : pieces) line += piece.Number >= 0 ? Count(piece.Number) : std::string(piece.Text);
+    client_.Log(line);
   }
   bool Cancelled() const { return client_.Cancelled != nullptr && client_.Cancelled(); }
   // The attempt failed on the way; another one may do better.
@@ -267,20 +284,19 @@ TDownload TFetch::Run() {
     retry_ = false;
     TDownload got = Attempt();
     if (!retry_) {
-      if (!got.Ok()) Note("Failed: " + got.ErrorText);
+      if (!got.Ok()) Note({"Failed: ", got.ErrorText});
       return got;
     }
     if (attempt >= client_.MaxAttempts) {
       const std::string text = "Connection kept dropping: " + Count(reached_) + (total_ >= 0 ? " of " + Count(total_) : "") +
                                " bytes after " + Count(attempt) + " attempts (" + got.ErrorText + ")";
-      Note("Failed: " + text);
+      Note({"Failed: ", text});
       return DownloadFailure(TDownloadError::Dropped, text);
     }
     const DWORD pause = client_.RetryPauseMs * attempt;
-    Note("Attempt " + Count(attempt + 1) + " of " + Count(client_.MaxAttempts) + " in " + Count(pause) +
-         " ms after: " + got.ErrorText);
+    Note({"Attempt ", attempt + 1, " of ", client_.MaxAttempts, " in ", pause, " ms after: ", got.ErrorText});
     if (!PauseUnlessCancelled(pause, client_.Cancelled)) {
-      Note("Cancelled");
+      Note({"Cancelled"});
       return DownloadFailure(TDownloadError::Cancelled, "Cancelled " + url_);
     }
   }
@@ -304,7 +320,7 @@ TDownload TFetch::Attempt() {
   partial_.Drop();
   job->Request.Close();
   job->Connection.Close();
-  Note("Current, not fetched");
+  Note({"Current, not fetched"});
   return DownloadSuccess(target_, answer.Total);
 }
 
@@ -322,7 +338,7 @@ TDownload TFetch::Send(TNetThread& net, TNetJob& job) {
     job.Port = static_cast<INTERNET_PORT>(port);  // only the low 16 bits reach WinInet
     job.ObjectPath = parts.ObjectPath;
     job.Secure = secure;
-    Note("GET " + at + (partial_.Have() > 0 ? " from byte " + Count(partial_.Have()) : ""));
+    Note({"GET ", at, partial_.Have() > 0 ? " from byte " : "", partial_.Have() > 0 ? TPiece(partial_.Have()) : ""});
     switch (net.Run(TNetJob::TStep::Send)) {
       case TWaitResult::Cancelled:
         return DownloadFailure(E::Cancelled, "Cancelled " + url_);
@@ -347,7 +363,7 @@ TDownload TFetch::Send(TNetThread& net, TNetJob& job) {
       return DownloadSuccess(at, status);
     if (hop == kMaxRedirects) return Refused(E::Refused, "Too many redirects for " + url_);
     const std::string next = RedirectTarget(at, location);
-    Note("HTTP " + Count(status) + " to " + next);
+    Note({"HTTP ", status, " to ", next});
     if (secure && !IsHttpsUrl(next)) return Refused(E::Refused, DowngradeText(url_));
     if (!IsHttpUrl(next) && !IsHttpsUrl(next)) return Refused(E::Refused, "Redirected to another scheme " + url_);
     at = next;
@@ -366,8 +382,8 @@ TDownload TFetch::CheckAnswer(HINTERNET request, TAnswer& answer) {
       !ParseContentLength(lengthText, length))
     length = -1;
   HeaderText(request, HTTP_QUERY_LAST_MODIFIED, kDateTextMax, lastModified);
-  Note("HTTP " + Count(status) + ", Content-Length " + (length >= 0 ? Count(length) : "none") + ", Last-Modified " +
-       (lastModified.empty() ? "none" : lastModified));
+  Note({"HTTP ", status, ", Content-Length ", length >= 0 ? TPiece(length) : "none", ", Last-Modified ",
+        lastModified.empty() ? "none" : lastModified});
   // The server no longer has the part asked for: start again from zero.
   if (status == kStatusRangeNotSatisfiable && partial_.Have() > 0) {
     partial_.Drop();
@@ -401,8 +417,11 @@ TDownload TFetch::CheckAnswer(HINTERNET request, TAnswer& answer) {
 
 bool TFetch::IsCurrent(const TAnswer& answer) const {
   const formkit::TFileStamp local = formkit::FileStamp(target_);  // none: size -1
-  Note(local.Size < 0 ? std::string("Local copy none")
-                      : "Local copy " + Count(local.Size) + " bytes dated " + DosDateText(local.Date));
+  if (local.Size < 0) {
+    Note({"Local copy none"});
+  } else if (client_.Log != nullptr) {  // its date's text only for a log
+    Note({"Local copy ", local.Size, " bytes dated ", DosDateText(local.Date)});
+  }
   return !fetchAnew_ && answer.Total >= 0 && answer.Date != 0 && local.Size == answer.Total &&
          local.Date == answer.Date;
 }
@@ -447,7 +466,7 @@ TDownload TFetch::Receive(TNetThread& net, TNetJob& job, const TAnswer& answer) 
     }
     PumpMessages();
     if (Cancelled()) {
-      Note("Cancelled at " + Count(reached_) + " bytes");
+      Note({"Cancelled at ", reached_, " bytes"});
       return DownloadFailure(TDownloadError::Cancelled, "Cancelled " + url_);
     }
     if (done) {
@@ -479,8 +498,8 @@ TDownload TFetch::Commit(TNetJob& job, const TAnswer& answer) {
   if (!FlushToDisk(partial_.Path(), client_.Flush)) return Refused(E::Local, "Not written to disk " + target_);
   if (!MoveFileExA(partial_.Path().c_str(), target_.c_str(), MOVEFILE_REPLACE_EXISTING)) return Unwritable();
   partial_.Drop();  // the note; the copy is the target now
-  Note((answer.Offset > 0 ? "Resumed from " + Count(answer.Offset) + ": " : std::string("Fetched ")) +
-       Count(reached_ - answer.Offset) + " bytes in " + Count(GetTickCount() - started_) + " ms");
+  Note({answer.Offset > 0 ? "Resumed from " : "Fetched ", answer.Offset > 0 ? TPiece(answer.Offset) : "",
+        answer.Offset > 0 ? ": " : "", reached_ - answer.Offset, " bytes in ", GetTickCount() - started_, " ms"});
   const bool requestClosed = job.Request.Close();
   const bool connectionClosed = job.Connection.Close();
   if (!requestClosed || !connectionClosed)
