@@ -2,8 +2,9 @@
 """Local update server for the tests, the demo and the benchmark.
 
 Serves the files under --root over HTTP (GET and HEAD) on 127.0.0.1 only.
-Each answer has a Content-Length and a Last-Modified taken from the file's
-mtime. One line per request goes to --log:
+Each answer has a Content-Length, a Last-Modified taken from the file's mtime
+and an ETag; "Range: bytes=N-" is answered with 206 (416 past the end),
+unless an If-Range names another version. One line per request goes to --log:
 
     METHOD PATH STATUS BODY_BYTES_SENT ARRIVAL [tls]
 
@@ -19,7 +20,12 @@ Faults are set per path in ROOT/.faults.json, re-read on every request:
         "no_last_modified": true,          # omit Last-Modified
         "no_content_length": true,         # omit Content-Length (body ends at close)
         "status": 404, "body": "text",     # answer with this status and body
-        "cut_after": 1000,                 # full Content-Length, then close after N bytes
+        "cut_after": 1000,                 # full Content-Length, then close after N bytes (of each answer)
+        "cuts": 1,                         # only the first N answers are cut
+        "replace_after_cut": "/dir/new",   # after a cut, the file becomes a copy of this one (a new version)
+        "no_range": true,                  # Range ignored: always 200, no Accept-Ranges
+        "range_off": 1,                    # a 206 for the part this many bytes away from the one asked
+        "rate": 40960,                     # body paced at N bytes a second
         "slow": {"chunk": 8192, "delay": 0.05},   # body in chunks with pauses
         "last_modified": "Tue, 01 Jan 1974 00:00:00 GMT",  # or seconds since 1970
         "date_form": "rfc850",             # the file's date in HTTP's RFC 850 or asctime form
@@ -29,7 +35,8 @@ Faults are set per path in ROOT/.faults.json, re-read on every request:
         "no_answer": true,                 # read the request and never answer
         "hold": 20,                        # how long stall_after and no_answer wait (seconds)
         "extra_mib": 64,                   # this many MiB of zeros after the file (beyond any Content-Length)
-        "redirect_http": "/dir/other.bin"  # 302 to this path as plain http:// on the same port
+        "redirect": "/dir/other.bin",      # 302 to this path (relative)...
+        "scheme": "http"                   # ...or as http:// or https:// on the same port
     }}
 
 The server stops by itself after --max-seconds and when its parent exits.
@@ -39,6 +46,7 @@ import argparse
 import email.utils
 import json
 import os
+import shutil
 import socket
 import ssl
 import sys
@@ -138,10 +146,11 @@ class Handler(BaseHTTPRequestHandler):
             self.record(0, 0)
             self.close_connection = True
             return
-        if "redirect_http" in rule:
+        if "redirect" in rule:
             self.send_response_only(302)
-            self.send_header("Location", "http://127.0.0.1:%d%s" % (self.server.server_address[1],
-                                                                     rule["redirect_http"]))
+            scheme = rule.get("scheme")
+            self.send_header("Location", "%s://127.0.0.1:%d%s" % (scheme, self.server.server_address[1], rule["redirect"])
+                             if scheme else rule["redirect"])
             self.send_header("Content-Length", "0")
             self.send_header("Connection", "close")
             self.end_headers()
@@ -163,45 +172,95 @@ class Handler(BaseHTTPRequestHandler):
         with f:
             st = os.fstat(f.fileno())
             size = st.st_size
-            self.send_response_only(200)
+            start = self.range_start(rule, st)
+            if start is not None and start >= size:
+                self.send_response_only(416)
+                self.send_header("Content-Range", "bytes */%d" % size)
+                self.send_header("Content-Length", "0")
+                self.send_header("Connection", "close")
+                self.end_headers()
+                self.record(416, 0)
+                return
+            status = 206 if start is not None else 200
+            self.send_response_only(status)
             self.send_header("Content-Type", "application/octet-stream")
+            if start is not None:
+                start = min(size - 1, max(0, start + int(rule.get("range_off", 0))))
+                self.send_header("Content-Range", "bytes %d-%d/%d" % (start, size - 1, size))
+            else:
+                start = 0
             chunked = int(rule.get("chunked", 0))
             if chunked:
                 self.send_header("Transfer-Encoding", "chunked")
             elif "content_length" in rule:
                 self.send_header("Content-Length", str(rule["content_length"]))
             elif not rule.get("no_content_length"):
-                self.send_header("Content-Length", str(size))
+                self.send_header("Content-Length", str(size - start))
             if not rule.get("no_last_modified"):
-                lm = rule.get("last_modified", st.st_mtime)
-                if isinstance(lm, (int, float)):
-                    t = time.gmtime(lm)
-                    lm = {"rfc850": time.strftime("%A, %d-%b-%y %H:%M:%S GMT", t), "asctime": time.asctime(t)}.get(
-                        rule.get("date_form"), email.utils.formatdate(lm, usegmt=True))
-                self.send_header("Last-Modified", str(lm))
+                self.send_header("Last-Modified", self.last_modified(rule, st))
+            if not rule.get("no_range"):
+                self.send_header("Accept-Ranges", "bytes")
+                self.send_header("ETag", self.etag(st))
             self.send_header("Connection", "close")
             self.end_headers()
             self.wfile.flush()
             self.body_sent = 0
+            cut = False
             if with_body:
-                limit = size
-                if "cut_after" in rule:
-                    limit = max(0, min(size, int(rule["cut_after"])))
+                f.seek(start)
+                limit = size - start
+                if "cut_after" in rule and self.count_cut(path, rule):
+                    cut = int(rule["cut_after"]) < limit
+                    limit = max(0, min(limit, int(rule["cut_after"])))
+                if cut and "replace_after_cut" in rule:  # f still reads the version being cut
+                    shutil.copy2(self.local_path(rule["replace_after_cut"]), full + ".new")
+                    os.replace(full + ".new", full)
                 try:
                     if chunked:
-                        self.send_chunked(f, limit, chunked, limit < size)
+                        self.send_chunked(f, limit, chunked, cut)
                     elif "stall_after" in rule:
                         self.send_body(f, min(limit, int(rule["stall_after"])), None)
                         self.hold(rule)
                     else:
-                        self.send_body(f, limit, rule.get("slow"))
+                        self.send_body(f, limit, rule.get("slow"), rule.get("rate"))
                     for _ in range(int(rule.get("extra_mib", 0))):
                         self.connection.sendall(bytes(BLOCK))
                         self.body_sent += BLOCK
                 except OSError:
                     pass  # the client went away; the log tells how far it got
-            self.record(200, self.body_sent)
+            self.record(status, self.body_sent)
         self.close_connection = True
+
+    def etag(self, st):
+        return '"%x-%x"' % (st.st_mtime_ns, st.st_size)
+
+    def last_modified(self, rule, st):
+        lm = rule.get("last_modified", st.st_mtime)
+        if isinstance(lm, (int, float)):
+            t = time.gmtime(lm)
+            lm = {"rfc850": time.strftime("%A, %d-%b-%y %H:%M:%S GMT", t), "asctime": time.asctime(t)}.get(
+                rule.get("date_form"), email.utils.formatdate(lm, usegmt=True))
+        return str(lm)
+
+    def range_start(self, rule, st):
+        """N of "Range: bytes=N-" when it is to be honoured, else None."""
+        asked = self.headers.get("Range", "")
+        if rule.get("no_range") or not asked.startswith("bytes=") or not asked.endswith("-"):
+            return None
+        if not asked[6:-1].isdigit():
+            return None
+        validator = self.headers.get("If-Range")
+        if validator is not None and validator not in (self.etag(st), self.last_modified(rule, st)):
+            return None  # another version: the whole file
+        return int(asked[6:-1])
+
+    def count_cut(self, path, rule):
+        """Whether this answer is one of the first "cuts" ones (all when not given) under this rule."""
+        key = path + json.dumps(rule, sort_keys=True)
+        with self.server.log_lock:
+            done = self.server.cuts.get(key, 0)
+            self.server.cuts[key] = done + 1
+        return "cuts" not in rule or done < int(rule["cuts"])
 
     def send_chunked(self, f, limit, chunk, cut):
         """Chunks of the file; a cut body ends inside a chunk, without the last one."""
@@ -220,8 +279,18 @@ class Handler(BaseHTTPRequestHandler):
         if not cut:
             sock.sendall(b"0\r\n\r\n")
 
-    def send_body(self, f, limit, slow):
+    def send_body(self, f, limit, slow, rate=None):
         sock = self.connection
+        if rate:  # about 20 pieces a second, each sent when the pace allows it
+            start, piece = time.monotonic(), max(1, int(rate) // 20)
+            while self.body_sent < limit:
+                data = f.read(min(piece, limit - self.body_sent))
+                if not data:
+                    break
+                sock.sendall(data)
+                self.body_sent += len(data)
+                time.sleep(max(0.0, start + self.body_sent / float(rate) - time.monotonic()))
+            return
         if slow:
             chunk = max(1, int(slow.get("chunk", 8192)))
             delay = float(slow.get("delay", 0.05))
@@ -242,8 +311,9 @@ class Handler(BaseHTTPRequestHandler):
                 self.body_sent += len(data)
             return
         # sendfile keeps the server out of the way of both clients in the benchmark.
+        base = f.tell()
         while self.body_sent < limit:
-            n = os.sendfile(sock.fileno(), f.fileno(), self.body_sent, min(BLOCK * 8, limit - self.body_sent))
+            n = os.sendfile(sock.fileno(), f.fileno(), base + self.body_sent, min(BLOCK * 8, limit - self.body_sent))
             if n == 0:
                 break
             self.body_sent += n
@@ -302,6 +372,7 @@ def main():
     httpd.log_path = os.path.abspath(args.log) if args.log else None
     httpd.log_lock = threading.Lock()
     httpd.arrivals = 0
+    httpd.cuts = {}  # path: answers cut so far
     if args.tls_cert:
         httpd.tls = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
         httpd.tls.load_cert_chain(args.tls_cert, args.tls_key)

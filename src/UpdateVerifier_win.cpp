@@ -52,7 +52,9 @@ TDownload TPlainVerifier::AcceptLibrary(TRunFiles& files, const std::string& url
     return notLibrary.empty() ? std::string() : "Bad library for " + url + " (" + notLibrary + ")";
   };
   TDownload got = files.Fetch(url, name, SizeBound(expectedSize), copyCheck);
-  if (got.Size == expectedSize) return got;
+  // A link that kept dropping and a disk that failed say so themselves.
+  if (got.Size == expectedSize || got.Error == TDownloadError::Dropped || got.Error == TDownloadError::Local)
+    return got;
   return DownloadFailure(TDownloadError::CheckRefused, notLibrary.empty() ? badSize : got.ErrorText);
 }
 

@@ -1,5 +1,6 @@
 #include "WinInetEasy.h"
 
+#include <algorithm>
 #include <cstring>
 #include <utility>
 
@@ -93,6 +94,90 @@ std::string PartialNameFor(const std::string& target) {
   return partial;
 }
 
+std::string PartialNoteNameFor(const std::string& target) {
+  if (target.empty()) return target;
+  std::string note = target;
+  note.back() = note.back() == '!' ? '%' : '!';
+  return note;
+}
+
+std::string PartialNoteText(const TPartialNote& note) {
+  return note.Url + '\n' + formkit::DecimalText(static_cast<std::uint64_t>(note.Total)) + '\n' + note.ETag + '\n' +
+         note.LastModified + '\n';
+}
+
+namespace {
+// Decimal digits only, at most 18 of them (no sign, no blanks).
+bool ParseCount(const std::string& text, std::int64_t& value) {
+  if (text.empty() || text.size() > 18) return false;
+  value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + (c - '0');
+  }
+  return true;
+}
+}  // namespace
+
+bool ParsePartialNote(const std::string& text, TPartialNote& note) {
+  std::string lines[4];
+  std::size_t at = 0;
+  for (std::string& line : lines) {
+    const std::size_t end = text.find('\n', at);
+    if (end == std::string::npos) return false;
+    line = text.substr(at, end - at);
+    at = end + 1;
+  }
+  TPartialNote read;
+  read.Url = lines[0];
+  read.ETag = lines[2];
+  read.LastModified = lines[3];
+  if (at != text.size() || read.Url.empty() || !ParseCount(lines[1], read.Total) || read.Total == 0 ||
+      IfRangeOf(read).empty())
+    return false;
+  note = read;
+  return true;
+}
+
+std::string IfRangeOf(const TPartialNote& note) {
+  // A weak ETag may stand for other bytes: If-Range takes only strong ones.
+  if (!note.ETag.empty() && note.ETag.compare(0, 2, "W/") != 0) return note.ETag;
+  return note.LastModified;
+}
+
+bool ParseContentRange(const std::string& text, std::int64_t& first, std::int64_t& last, std::int64_t& total) {
+  const std::string t = TrimBlanks(text);
+  if (t.compare(0, 6, "bytes ") != 0) return false;
+  const std::size_t dash = t.find('-', 6), slash = t.find('/', 6);
+  if (dash == std::string::npos || slash == std::string::npos || slash < dash) return false;
+  return ParseCount(t.substr(6, dash - 6), first) && ParseCount(t.substr(dash + 1, slash - dash - 1), last) &&
+         ParseCount(t.substr(slash + 1), total) && first <= last && last < total;
+}
+
+std::string RedirectTarget(const std::string& url, const std::string& location) {
+  const std::string to = TrimBlanks(location);
+  const std::size_t scheme = to.find_first_of(":/?#");
+  if (scheme != std::string::npos && scheme > 0 && to[scheme] == ':') return to;
+  // The origin: the scheme, the separators after it, the host.
+  std::size_t i = static_cast<std::size_t>(CharPos(':', url));
+  while (i < url.size() && (url[i] == '/' || url[i] == ':')) ++i;
+  const std::size_t hostEnd = std::min(url.find('/', i), url.size());
+  if (to.compare(0, 2, "//") == 0) return url.substr(0, static_cast<std::size_t>(CharPos(':', url))) + to;
+  if (!to.empty() && to[0] == '/') return url.substr(0, hostEnd) + to;
+  const std::size_t lastSlash = url.rfind('/');
+  if (lastSlash == std::string::npos || lastSlash < hostEnd) return url.substr(0, hostEnd) + '/' + to;
+  return url.substr(0, lastSlash + 1) + to;
+}
+
+std::string HostWithoutPort(const std::string& host, std::int32_t& port) {
+  const std::size_t colon = host.rfind(':');
+  std::int64_t value = 0;
+  if (colon == std::string::npos || !ParseCount(host.substr(colon + 1), value) || value < 1 || value > 65535)
+    return host;
+  port = static_cast<std::int32_t>(value);
+  return host.substr(0, colon);
+}
+
 bool ParseContentLength(const std::string& text, std::int32_t& length) {
   const std::string digits = TrimBlanks(text);
   if (digits.empty() || digits.size() > 10) return false;
@@ -176,6 +261,19 @@ bool ParseHttpDate(const std::string& text, THttpDate& date, int thisYear) {
   const bool leap = (date.Year % 4 == 0 && date.Year % 100 != 0) || date.Year % 400 == 0;
   const int days = date.Month == 2 && !leap ? 28 : kMonthDays[date.Month - 1];
   return date.Day >= 1 && date.Day <= days && date.Hour < 24 && date.Minute < 60 && date.Second < 61;
+}
+
+std::string DosDateText(std::int32_t dosDateTime) {
+  const auto v = static_cast<std::uint32_t>(dosDateTime);
+  const std::uint32_t fields[] = {1980 + (v >> 25), (v >> 21) & 15, (v >> 16) & 31,
+                                  (v >> 11) & 31,   (v >> 5) & 63,  (v & 31) * 2};
+  std::string text;
+  for (int i = 0; i < 6; ++i) {
+    if (i > 0) text += " -- ::"[i];
+    if (fields[i] < 10) text += '0';
+    text += formkit::DecimalText(fields[i]);
+  }
+  return text;
 }
 
 std::string FolderWithBackslash(const std::string& folder) {

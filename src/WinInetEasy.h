@@ -18,9 +18,10 @@ enum class TDownloadError : std::uint8_t {
   Server,       // an error status or a form of answer that is refused
   Stalled,      // no data for the limit in force
   Cancelled,    // the owner gave up during the transfer
-  Transfer,     // a cut, too long, unwritten or unclosed transfer
+  Transfer,     // a cut, too long or unclosed transfer, or an answer that does not continue the partial copy
   CheckRefused, // the copy check refused the complete copy
-  Local,        // the local disk: the copy could not be created, written or put in place
+  Local,        // the local disk failed: create, write, flush or rename (the text names the file)
+  Dropped,      // the connection kept dropping until the attempts ran out
 };
 
 struct TDownload {
@@ -69,6 +70,37 @@ bool IsNetworkPath(const std::string& path);
 // than target, so every target that can be created can be downloaded.
 std::string PartialNameFor(const std::string& target);
 
+// The note beside the partial copy of target (same folder, no longer name)
+// that says which version of the server's file the partial copy belongs to.
+std::string PartialNoteNameFor(const std::string& target);
+
+// What identifies the server's version of a file whose partial copy is kept.
+struct TPartialNote {
+  std::string Url;           // as asked, before any redirect
+  std::int64_t Total = -1;   // the whole file's size
+  std::string ETag;          // as the server sent them; either may be empty
+  std::string LastModified;
+};
+// One line each; ParsePartialNote is false for anything but a complete note
+// with a size and a validator.
+std::string PartialNoteText(const TPartialNote& note);
+bool ParsePartialNote(const std::string& text, TPartialNote& note);
+// The If-Range value: a strong ETag, else the Last-Modified text.
+std::string IfRangeOf(const TPartialNote& note);
+
+// A 206 answer's Content-Range, "bytes FIRST-LAST/TOTAL"; false for any other
+// form (an unknown total "*" included) or a range that does not fit in TOTAL.
+bool ParseContentRange(const std::string& text, std::int64_t& first, std::int64_t& last, std::int64_t& total);
+
+// Where a Location header leads from url: an absolute address as it is,
+// "//host/path" with url's scheme, "/path" on url's host, anything else
+// beside the last '/' of url's path.
+std::string RedirectTarget(const std::string& url, const std::string& location);
+
+// Splits "host:port" when the port is a number from 1 to 65535; otherwise
+// the host stays as it is and port is left alone.
+std::string HostWithoutPort(const std::string& host, std::int32_t& port);
+
 // A Content-Length value: decimal digits only, at most 2^31-1. Anything else
 // (negative, absurd, garbage) counts as no length.
 bool ParseContentLength(const std::string& text, std::int32_t& length);
@@ -80,6 +112,9 @@ struct THttpDate {
 // "Sunday, 06-Nov-94 08:49:37 GMT" and "Sun Nov  6 08:49:37 1994"; false for
 // anything else. A two-digit year is the one at most 50 years after thisYear.
 bool ParseHttpDate(const std::string& text, THttpDate& date, int thisYear);
+
+// A DosDateTime as "YYYY-MM-DD hh:mm:ss" (for the support log).
+std::string DosDateText(std::int32_t dosDateTime);
 
 // The folder with a trailing '\' unless it is empty or already has one.
 std::string FolderWithBackslash(const std::string& folder);

@@ -1,86 +1,33 @@
-// The download client's Win32 part: the session, the network thread and a
-// download (TDownloadClient::Fetch).
+// The download client's Win32 part: the session and a download
+// (TDownloadClient::Fetch) in its steps: send and check the answer, is the
+// copy current, receive into the partial copy, commit. The network thread
+// that makes the blocking WinInet calls is in WinInetNet_win.cpp.
 #include "WinInetEasy_win.h"
 
-#include <atomic>
+#include <initializer_list>
 #include <memory>
+#include <string_view>
+#include <type_traits>
 #include <utility>
 
-#include "Classes.h"
-#include "Forms.h"
 #include "ScopedWin.h"
 #include "SysUtils.h"
+#include "WinInetNet_win.h"
 
-using formkit::FileNamePart;
+using formkit::DecimalText;
 using formkit::TrimBlanks;
 
 namespace {
 
-// A read step hands over up to this much. Under Wine smaller blocks cost most
-// of the speed (128 KiB: 0.21 of a bare 1 MiB loop, 512 KiB: 0.55), and 2 MiB
-// measured slower too (0.4).
-constexpr DWORD kBlockSize = 1 << 20;
-// Always from the server, and nothing kept in the WinInet cache: a download
-// written there as well costs a second copy on disk and most of the speed.
-constexpr DWORD kRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE;
 constexpr DWORD kQueryStatus = HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER;
 // Header values are read as text into buffers of these sizes; a longer value
 // counts as missing.
 constexpr DWORD kLengthTextMax = 32;
 constexpr DWORD kDateTextMax = 64;
-// The dialog processes its messages at least this often during a transfer.
-constexpr DWORD kPumpIntervalMs = 200;
-// How long one read step goes on gathering data that keeps arriving.
-constexpr DWORD kFillMs = 50;
-// How long a stopped transfer waits for its network thread to leave WinInet.
-// Closing the handles does not end a waiting call everywhere (not under
-// Wine); such a thread is left to end with the connection, on its own.
-constexpr DWORD kThreadStopWaitMs = 200;
-
-// The copy's data and date on disk before the rename makes it the target:
-// after a power cut the rename could survive without them, leaving a file
-// that looks current and is not the copy.
-bool FlushToDisk(const std::string& path, FlushFileFunc flush) {
-  formkit::TScopedFile file(
-      CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  return file && flush(file.Get()) != FALSE;
-}
-
-// Closes its handle on every way out; Close() reports the result where it
-// counts. Either thread may close it: the exchange lets only one of them.
-class TInetHandle {
- public:
-  TInetHandle() = default;
-  ~TInetHandle() { Close(); }
-  TInetHandle(const TInetHandle&) = delete;
-  TInetHandle& operator=(const TInetHandle&) = delete;
-  HINTERNET Get() const { return handle_.load(); }
-  void Set(HINTERNET handle) { handle_.store(handle); }
-  bool Close() {
-    HINTERNET h = handle_.exchange(nullptr);
-    return h == nullptr || InternetCloseHandle(h) != FALSE;
-  }
-
- private:
-  std::atomic<HINTERNET> handle_{nullptr};
-};
-
-// The partial file of a transfer; removed unless the transfer completed.
-class TTempFile {
- public:
-  explicit TTempFile(std::string path) : path_(std::move(path)) {}
-  ~TTempFile() {
-    if (!kept_) DeleteFileA(path_.c_str());
-  }
-  TTempFile(const TTempFile&) = delete;
-  TTempFile& operator=(const TTempFile&) = delete;
-  const std::string& Path() const { return path_; }
-  void Keep() { kept_ = true; }
-
- private:
-  std::string path_;
-  bool kept_ = false;
-};
+constexpr DWORD kETagTextMax = 128;
+constexpr DWORD kNoteTextMax = INTERNET_MAX_URL_LENGTH + 512;
+// Hops followed before a request counts as a redirect loop.
+constexpr int kMaxRedirects = 5;
 
 // Missing from some SDK headers.
 constexpr DWORD kErrorSecureFailure = INTERNET_ERROR_BASE + 175;
@@ -110,16 +57,6 @@ std::string SendFailureText(DWORD error, const std::string& url) {
   }
 }
 
-std::string LastResponseText() {
-  char buffer[1024];
-  DWORD error = 0;
-  DWORD len = sizeof buffer;
-  if (!InternetGetLastResponseInfoA(&error, buffer, &len)) return std::string();
-  std::size_t n = 0;
-  while (n < len && n < sizeof buffer && buffer[n] != 0) ++n;
-  return std::string(buffer, n);
-}
-
 // A header's raw text, or false when it is missing or longer than maxLength.
 bool HeaderText(HINTERNET request, DWORD query, DWORD maxLength, std::string& text) {
   std::unique_ptr<char[]> buffer(new char[maxLength + 1]());
@@ -129,15 +66,13 @@ bool HeaderText(HINTERNET request, DWORD query, DWORD maxLength, std::string& te
   return true;
 }
 
-// Last-Modified as a local DosDateTime; 0 when the header is missing, is no
-// date or lies outside the DOS date range.
-formkit::DosDateTime RemoteDate(HINTERNET request) {
-  std::string text;
+// Last-Modified as a local DosDateTime; 0 when it is missing, is no date or
+// lies outside the DOS date range.
+formkit::DosDateTime RemoteDate(const std::string& text) {
   THttpDate d;
   SYSTEMTIME now;
   GetSystemTime(&now);  // gives a two-digit year its century
-  if (!HeaderText(request, HTTP_QUERY_LAST_MODIFIED, kDateTextMax, text) || !ParseHttpDate(text, d, now.wYear))
-    return 0;
+  if (text.empty() || !ParseHttpDate(text, d, now.wYear)) return 0;
   SYSTEMTIME st = {};
   st.wYear = static_cast<WORD>(d.Year);
   st.wMonth = static_cast<WORD>(d.Month);
@@ -169,166 +104,423 @@ bool AnsweredSecurely(HINTERNET request) {
          (flags & SECURITY_FLAG_SECURE) != 0;
 }
 
+
 bool IsUnwritableTarget(const std::string& path) {
   DWORD attr = GetFileAttributesA(path.c_str());
   return attr != INVALID_FILE_ATTRIBUTES && (attr & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0;
 }
 
-// One request, shared by the dialog's thread and the network thread that makes
-// the blocking WinInet calls. The network thread holds its own reference, so
-// a thread left behind in WinInet after a stop never touches freed memory.
-struct TNetJob {
-  enum class TStep { Send, Read, Quit };
-
-  HINTERNET Session = nullptr;
-  std::string Host, ObjectPath;
-  INTERNET_PORT Port = 80;
-  bool Secure = false;  // TLS; no flag relaxes the certificate checks
-  DWORD ReceiveTimeoutMs = 0;
-  TInetHandle Connection, Request;
-  std::unique_ptr<char[]> Buffer{new char[kBlockSize]};
-  std::atomic<TStep> Step{TStep::Quit};
-  std::atomic<bool> Stopping{false};
-  formkit::TScopedHandle Wake{CreateEventA(nullptr, FALSE, FALSE, nullptr)};
-  formkit::TScopedHandle Done{CreateEventA(nullptr, FALSE, FALSE, nullptr)};
-  // Results of the last step, published by Done.
-  bool Ok = false;
-  DWORD Count = 0;
-  std::string ResponseText;
-  DWORD SendError = 0;
-  // When data last arrived: a step that gathers a block may outlast a
-  // stall's start, so stalls are counted from here.
-  std::atomic<DWORD> LastData{0};
-
-  // Keeps a handle unless a stop came first; then it is closed at once.
-  void Adopt(TInetHandle& owner, HINTERNET handle) {
-    owner.Set(handle);
-    if (Stopping.load()) owner.Close();
-  }
-
-  void Send() {
-    HINTERNET connection = InternetConnectA(Session, Host.c_str(), Port, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0);
-    if (!connection) {
-      ResponseText = LastResponseText();  // per thread: read it here
-      Ok = false;
-      return;
-    }
-    Adopt(Connection, connection);
-    HINTERNET request = HttpOpenRequestA(Connection.Get(), "GET", ObjectPath.c_str(), "HTTP/1.0", nullptr, nullptr,
-                                         kRequestFlags | (Secure ? INTERNET_FLAG_SECURE : 0), 0);
-    if (!request) {
-      Ok = true;  // connected, no request
-      return;
-    }
-    Adopt(Request, request);
-    // WinInet's own limit stays behind ours, so a stall gets our reason.
-    InternetSetOptionA(Request.Get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &ReceiveTimeoutMs, sizeof ReceiveTimeoutMs);
-    if (!HttpSendRequestA(Request.Get(), nullptr, 0, nullptr, 0)) {
-      SendError = GetLastError();  // a refused certificate tells its reason here
-      Request.Close();
-    }
-    Ok = true;
-  }
-
-  // What has arrived, up to a block. The first query waits for data; later
-  // ones take what keeps coming for kFillMs, so a fast transfer moves whole
-  // blocks (one hand-over each, not one per network packet) and a slow one
-  // hands over what it has. A failure after some data is reported by the
-  // next step, which meets it again.
-  void Read() {
-    Count = 0;
-    Ok = true;
-    const DWORD start = GetTickCount();
-    DWORD available = 0;
-    if (!InternetQueryDataAvailable(Request.Get(), &available, 0, 0)) {
-      Ok = false;
-      return;
-    }
-    if (available == 0) return;  // the end of the body
-    // Then whatever the connection holds, without waiting for more.
-    do {
-      INTERNET_BUFFERSA part = {};
-      part.dwStructSize = sizeof part;
-      part.lpvBuffer = Buffer.get() + Count;
-      part.dwBufferLength = kBlockSize - Count;
-      if (!InternetReadFileExA(Request.Get(), &part, IRF_NO_WAIT, 0)) {
-        Ok = Count > 0;
-        return;
-      }
-      if (part.dwBufferLength == 0) break;  // nothing more for now, or the end
-      Count += part.dwBufferLength;
-      LastData.store(GetTickCount());
-    } while (Count < kBlockSize && GetTickCount() - start < kFillMs);
-  }
-};
-
-DWORD WINAPI NetThread(void* parameter) {
-  std::unique_ptr<std::shared_ptr<TNetJob>> own(static_cast<std::shared_ptr<TNetJob>*>(parameter));
-  TNetJob& job = **own;
-  for (;;) {
-    WaitForSingleObject(job.Wake.Get(), INFINITE);
-    const TNetJob::TStep step = job.Step.load();
-    if (step == TNetJob::TStep::Quit) return 0;
-    if (step == TNetJob::TStep::Send)
-      job.Send();
-    else
-      job.Read();
-    SetEvent(job.Done.Get());
-  }
+// The copy's data and date on disk before the rename makes it the target:
+// after a power cut the rename could survive without them, leaving a file
+// that looks current and is not the copy.
+bool FlushToDisk(const std::string& path, FlushFileFunc flush) {
+  formkit::TScopedFile file(
+      CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  return file && flush(file.Get()) != FALSE;
 }
 
-enum class TWaitResult { Done, Cancelled, Stalled };
+// Failures of the connection itself, worth another attempt; refusals are not.
+bool IsDroppedConnection(DWORD sendError) {
+  return sendError == ERROR_INTERNET_TIMEOUT || sendError == ERROR_INTERNET_CONNECTION_ABORTED ||
+         sendError == ERROR_INTERNET_CONNECTION_RESET || sendError == ERROR_HTTP_INVALID_SERVER_RESPONSE;
+}
 
-// Runs the network thread for a job and stops it on every way out: the
-// handles are closed first, which ends a call that is waiting for the server.
-class TNetThread {
+bool IsRedirect(DWORD status) {
+  return status == HTTP_STATUS_MOVED || status == HTTP_STATUS_REDIRECT || status == HTTP_STATUS_REDIRECT_METHOD ||
+         status == HTTP_STATUS_REDIRECT_KEEP_VERB || status == HTTP_STATUS_PERMANENT_REDIRECT;
+}
+
+std::string Count(std::int64_t value) { return DecimalText(static_cast<std::uint64_t>(value)); }
+
+// The partial copy of a target and the note beside it that names the
+// server's version. A partial copy without a note is never resumed and goes
+// when the download ends, whichever way; one with a note stays for the next
+// attempt or the next run.
+class TPartialCopy {
  public:
-  TNetThread(std::shared_ptr<TNetJob> job, const TDownloadClient& client) : job_(std::move(job)), client_(client) {
-    auto* reference = new std::shared_ptr<TNetJob>(job_);
-    thread_.Reset(CreateThread(nullptr, 0, NetThread, reference, 0, nullptr));
-    if (!thread_) delete reference;
+  explicit TPartialCopy(const std::string& target)
+      : path_(PartialNameFor(target)), notePath_(PartialNoteNameFor(target)) {}
+  ~TPartialCopy() {
+    if (!kept_) Drop();
   }
-  ~TNetThread() { Stop(); }
-  TNetThread(const TNetThread&) = delete;
-  TNetThread& operator=(const TNetThread&) = delete;
-  bool Started() const { return thread_ && job_->Wake && job_->Done; }
+  TPartialCopy(const TPartialCopy&) = delete;
+  TPartialCopy& operator=(const TPartialCopy&) = delete;
+  const std::string& Path() const { return path_; }
+  std::int64_t Have() const { return have_; }
+  const TPartialNote& Note() const { return note_; }
 
-  // Hands a step to the thread and waits for it on the dialog's thread,
-  // processing messages meanwhile. Cancelled when the dialog gave up; stalled
-  // when the step took the client's no-data limit.
-  TWaitResult Run(TNetJob::TStep step) {
-    job_->Step.store(step);
-    SetEvent(job_->Wake.Get());
-    const DWORD start = GetTickCount();
-    const HANDLE done = job_->Done.Get();
-    for (;;) {
-      if (MsgWaitForMultipleObjects(1, &done, FALSE, kPumpIntervalMs, QS_ALLINPUT) == WAIT_OBJECT_0)
-        return TWaitResult::Done;
-      if (formkit::Application) formkit::Application->ProcessMessages();
-      if (client_.Cancelled != nullptr && client_.Cancelled()) return TWaitResult::Cancelled;
-      const DWORD now = GetTickCount();
-      const DWORD lastData = job_->LastData.load();
-      const DWORD quietSince = lastData - start < now - start ? lastData : start;  // the later of the two
-      if (now - quietSince >= client_.NoDataTimeoutMs) return TWaitResult::Stalled;
+  // Takes what an earlier transfer of url left, when its note is whole and
+  // the copy is short of the noted size and within maxBytes; drops anything else.
+  void Load(const std::string& url, std::uint64_t maxBytes) {
+    std::string text;
+    TPartialNote note;
+    const std::int64_t size = formkit::FileStamp(path_).Size;
+    if (ReadNote(text) && ParsePartialNote(text, note) && note.Url == url && size > 0 && size < note.Total &&
+        static_cast<std::uint64_t>(note.Total) <= maxBytes) {
+      note_ = note;
+      have_ = size;
+      kept_ = true;
+    } else {
+      Drop();
     }
+  }
+  // The copy is kept under note from now on (false: the note was not written).
+  bool Keep(const TPartialNote& note) {
+    std::string text = PartialNoteText(note);
+    formkit::TScopedFile file(
+        CreateFileA(notePath_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD written = 0;
+    kept_ = file && WriteFile(file.Get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
+            written == text.size();
+    return kept_;
+  }
+  // Goes with the download: no note, so nothing resumes it.
+  void Forget() {
+    DeleteFileA(notePath_.c_str());
+    kept_ = false;
+  }
+  void Drop() {
+    DeleteFileA(path_.c_str());
+    DeleteFileA(notePath_.c_str());
+    have_ = 0;
+    kept_ = false;
   }
 
  private:
-  void Stop() {
-    if (!thread_) return;
-    job_->Stopping.store(true);
-    job_->Request.Close();
-    job_->Connection.Close();
-    job_->Step.store(TNetJob::TStep::Quit);
-    SetEvent(job_->Wake.Get());
-    WaitForSingleObject(thread_.Get(), kThreadStopWaitMs);
-    thread_.Reset();
+  bool ReadNote(std::string& text) const {
+    formkit::TScopedFile file(CreateFileA(notePath_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                          FILE_ATTRIBUTE_NORMAL, nullptr));
+    text.assign(kNoteTextMax, '\0');
+    DWORD count = 0;
+    if (!file || !ReadFile(file.Get(), &text[0], kNoteTextMax, &count, nullptr)) return false;
+    text.resize(count);
+    return true;
   }
 
-  std::shared_ptr<TNetJob> job_;
-  const TDownloadClient& client_;
-  formkit::TScopedHandle thread_;
+  std::string path_, notePath_;
+  TPartialNote note_;
+  std::int64_t have_ = 0;
+  bool kept_ = false;
 };
+
+// What the final answer says about the file.
+struct TAnswer {
+  std::int64_t Offset = 0;  // where its body starts in the file
+  std::int64_t Total = -1;  // the whole file's size; -1: not said
+  formkit::DosDateTime Date = 0;
+  TPartialNote Note;        // the server's version of the file
+  bool Resumable = false;   // a cut transfer can go on from where it stopped
+};
+
+// Missing from some SDK headers.
+constexpr DWORD kStatusRangeNotSatisfiable = 416;
+
+// A piece of a support-log line: a text or a count.
+struct TPiece {
+  TPiece(const char* text) : Text(text) {}
+  TPiece(const std::string& text) : Text(text) {}
+  template <class N, class = std::enable_if_t<std::is_integral_v<N>>>
+  TPiece(N number) : Number(static_cast<std::int64_t>(number)) {}
+  std::string_view Text;
+  std::int64_t Number = -1;  // -1: a text
+};
+
+// One download over HTTP, in attempts: each resumes what the last one left.
+class TFetch {
+ public:
+  TFetch(const TDownloadClient& client, HINTERNET session, std::string url, std::string target, std::uint64_t maxBytes,
+         const TCopyCheck& check, bool fetchAnew)
+      : client_(client), session_(session), url_(std::move(url)), target_(std::move(target)), maxBytes_(maxBytes),
+        check_(check), fetchAnew_(fetchAnew), partial_(target_),
+        stalledText_("No data for " + formkit::IntToText(static_cast<std::int32_t>(client.NoDataTimeoutMs / 1000)) +
+                     " seconds " + url_) {}
+  TDownload Run();
+
+ private:
+  TDownload Attempt();
+  TDownload Send(TNetThread& net, TNetJob& job);
+  TDownload CheckAnswer(HINTERNET request, TAnswer& answer);
+  bool IsCurrent(const TAnswer& answer) const;
+  TDownload Receive(TNetThread& net, TNetJob& job, const TAnswer& answer);
+  DWORD ReadLimit() const;
+  TDownload Commit(TNetJob& job, const TAnswer& answer);
+
+  // A line for the support log, put together only when there is one.
+  void Note(std::initializer_list<TPiece> pieces) const {
+    if (client_.Log == nullptr) return;
+    std::string line;
+    for (const TPiece& piece : pieces) line += piece.Number >= 0 ? Count(piece.Number) : std::string(piece.Text);
+    client_.Log(line);
+  }
+  bool Cancelled() const { return client_.Cancelled != nullptr && client_.Cancelled(); }
+  // The attempt failed on the way; another one may do better.
+  TDownload Dropped(TDownloadError error, const std::string& text) {
+    retry_ = true;
+    return DownloadFailure(error, text);
+  }
+  // Refused for good: the partial copy goes too.
+  TDownload Refused(TDownloadError error, const std::string& text) {
+    partial_.Drop();
+    return DownloadFailure(error, text);
+  }
+  TDownload TooLarge() { return Refused(TDownloadError::Refused, "Larger than " + DecimalText(maxBytes_) + " bytes " + url_); }
+  TDownload Unwritable() { return Refused(TDownloadError::Local, "Cannot write " + target_); }
+
+  const TDownloadClient& client_;
+  HINTERNET session_;
+  const std::string url_, target_;
+  const std::uint64_t maxBytes_;
+  const TCopyCheck& check_;
+  const bool fetchAnew_;
+  TPartialCopy partial_;
+  const std::string stalledText_;
+  bool retry_ = false;
+  std::int64_t reached_ = 0, total_ = -1;  // how far the file got, of how much
+  DWORD started_ = 0;
+};
+
+TDownload TFetch::Run() {
+  for (std::uint32_t attempt = 1;; ++attempt) {
+    retry_ = false;
+    TDownload got = Attempt();
+    if (!retry_) {
+      if (!got.Ok()) Note({"Failed: ", got.ErrorText});
+      return got;
+    }
+    if (attempt >= client_.MaxAttempts) {
+      const std::string text = "Connection kept dropping: " + Count(reached_) + (total_ >= 0 ? " of " + Count(total_) : "") +
+                               " bytes after " + Count(attempt) + " attempts (" + got.ErrorText + ")";
+      Note({"Failed: ", text});
+      return DownloadFailure(TDownloadError::Dropped, text);
+    }
+    const DWORD pause = client_.RetryPauseMs * attempt;
+    Note({"Attempt ", attempt + 1, " of ", client_.MaxAttempts, " in ", pause, " ms after: ", got.ErrorText});
+    if (!PauseUnlessCancelled(pause, client_.Cancelled)) {
+      Note({"Cancelled"});
+      return DownloadFailure(TDownloadError::Cancelled, "Cancelled " + url_);
+    }
+  }
+}
+
+TDownload TFetch::Attempt() {
+  partial_.Load(url_, maxBytes_);
+  auto job = std::make_shared<TNetJob>();
+  job->Session = session_;
+  job->ReceiveTimeoutMs = client_.NoDataTimeoutMs + 10000;
+  if (partial_.Have() > 0)
+    job->Headers = "Range: bytes=" + Count(partial_.Have()) + "-\r\nIf-Range: " + IfRangeOf(partial_.Note()) + "\r\n";
+  TNetThread net(job, client_.Cancelled, client_.NoDataTimeoutMs);
+  if (!net.Started()) return DownloadFailure(TDownloadError::Connection, "OpenFile " + url_);
+  started_ = GetTickCount();
+  TDownload got = Send(net, *job);
+  TAnswer answer;
+  if (got.Ok()) got = CheckAnswer(job->Request.Get(), answer);
+  if (!got.Ok()) return got;
+  if (!IsCurrent(answer)) return Receive(net, *job, answer);
+  partial_.Drop();
+  job->Request.Close();
+  job->Connection.Close();
+  Note({"Current, not fetched"});
+  return DownloadSuccess(target_, answer.Total);
+}
+
+// Sends the request and follows redirects, each hop checked: http or https
+// only, never from https to http, at most kMaxRedirects of them.
+TDownload TFetch::Send(TNetThread& net, TNetJob& job) {
+  using E = TDownloadError;
+  std::string at = url_;
+  for (int hop = 0;; ++hop) {
+    const TUrlParts parts = SplitUrl(at);
+    if (parts.TooLong) return Refused(E::Refused, "URL too long " + at);
+    const bool secure = IsHttpsUrl(at);
+    std::int32_t port = secure && !client_.HttpPortFromProxy ? INTERNET_DEFAULT_HTTPS_PORT : client_.HttpPort;
+    job.Host = HostWithoutPort(parts.Host, port);
+    job.Port = static_cast<INTERNET_PORT>(port);  // only the low 16 bits reach WinInet
+    job.ObjectPath = parts.ObjectPath;
+    job.Secure = secure;
+    Note({"GET ", at, partial_.Have() > 0 ? " from byte " : "", partial_.Have() > 0 ? TPiece(partial_.Have()) : ""});
+    switch (net.Run(TNetJob::TStep::Send)) {
+      case TWaitResult::Cancelled:
+        return DownloadFailure(E::Cancelled, "Cancelled " + url_);
+      case TWaitResult::Stalled:
+        return Dropped(E::Stalled, stalledText_);
+      case TWaitResult::Done:
+        break;
+    }
+    if (!job.Ok) return DownloadFailure(E::Connection, job.ResponseText);
+    const HINTERNET request = job.Request.Get();
+    if (!request) {
+      job.Connection.Close();
+      const std::string text = SendFailureText(job.SendError, url_);
+      return IsDroppedConnection(job.SendError) ? Dropped(E::Connection, text) : DownloadFailure(E::Connection, text);
+    }
+    // A secure hop ends secure, whatever WinInet allows on the way.
+    if (secure && !AnsweredSecurely(request)) return Refused(E::Refused, DowngradeText(url_));
+    DWORD status = 0, statusLen = sizeof status;
+    if (!HttpQueryInfoA(request, kQueryStatus, &status, &statusLen, nullptr)) status = 0;
+    std::string location;
+    if (!IsRedirect(status) || !HeaderText(request, HTTP_QUERY_LOCATION, INTERNET_MAX_URL_LENGTH, location))
+      return DownloadSuccess(at, status);
+    if (hop == kMaxRedirects) return Refused(E::Refused, "Too many redirects for " + url_);
+    const std::string next = RedirectTarget(at, location);
+    Note({"HTTP ", status, " to ", next});
+    if (secure && !IsHttpsUrl(next)) return Refused(E::Refused, DowngradeText(url_));
+    if (!IsHttpUrl(next) && !IsHttpsUrl(next)) return Refused(E::Refused, "Redirected to another scheme " + url_);
+    at = next;
+  }
+}
+
+// The answer to the request: its status, its form and the size and version of
+// the file; a 206 must go on exactly where the partial copy ends.
+TDownload TFetch::CheckAnswer(HINTERNET request, TAnswer& answer) {
+  using E = TDownloadError;
+  DWORD status = 0, statusLen = sizeof status;
+  if (!HttpQueryInfoA(request, kQueryStatus, &status, &statusLen, nullptr)) status = 0;
+  std::string lengthText, rangeText, etag, lastModified;
+  std::int32_t length = -1;
+  if (!HeaderText(request, HTTP_QUERY_CONTENT_LENGTH, kLengthTextMax, lengthText) ||
+      !ParseContentLength(lengthText, length))
+    length = -1;
+  HeaderText(request, HTTP_QUERY_LAST_MODIFIED, kDateTextMax, lastModified);
+  Note({"HTTP ", status, ", Content-Length ", length >= 0 ? TPiece(length) : "none", ", Last-Modified ",
+        lastModified.empty() ? "none" : lastModified});
+  // The server no longer has the part asked for: start again from zero.
+  if (status == kStatusRangeNotSatisfiable && partial_.Have() > 0) {
+    partial_.Drop();
+    return Dropped(E::Server, "HTTP 416 " + url_);
+  }
+  // An error page is no copy of the file: leave the local one alone.
+  if (status != HTTP_STATUS_OK && status != HTTP_STATUS_PARTIAL_CONTENT)
+    return Refused(E::Server, "HTTP " + formkit::IntToText(static_cast<std::int32_t>(status)) + " " + url_);
+  if (HasTransferEncoding(request)) return Refused(E::Server, "Transfer-Encoding in an HTTP/1.0 answer " + url_);
+  answer.Total = length;
+  if (status == HTTP_STATUS_PARTIAL_CONTENT) {
+    std::int64_t first = 0, last = 0, total = 0;
+    if (!HeaderText(request, HTTP_QUERY_CONTENT_RANGE, kLengthTextMax * 2, rangeText) ||
+        !ParseContentRange(rangeText, first, last, total) || first != partial_.Have() || last + 1 != total ||
+        (length >= 0 && length != total - first) || (first > 0 && total != partial_.Note().Total))
+      return Refused(E::Transfer, "Range that does not continue the partial copy " + url_);
+    answer.Offset = first;
+    answer.Total = total;
+  }
+  if (answer.Total >= 0 && static_cast<std::uint64_t>(answer.Total) > maxBytes_) return TooLarge();
+  total_ = answer.Total;
+  answer.Date = answer.Total >= 0 ? RemoteDate(lastModified) : 0;
+  HeaderText(request, HTTP_QUERY_ETAG, kETagTextMax, etag);
+  answer.Note = TPartialNote{url_, answer.Total, etag, lastModified};
+  std::string ranges;
+  answer.Resumable = answer.Total > 0 && !IfRangeOf(answer.Note).empty() &&
+                     (status == HTTP_STATUS_PARTIAL_CONTENT ||
+                      (HeaderText(request, HTTP_QUERY_ACCEPT_RANGES, kLengthTextMax, ranges) && ranges == "bytes"));
+  return DownloadSuccess(url_, answer.Total);
+}
+
+bool TFetch::IsCurrent(const TAnswer& answer) const {
+  const formkit::TFileStamp local = formkit::FileStamp(target_);  // none: size -1
+  if (local.Size < 0) {
+    Note({"Local copy none"});
+  } else if (client_.Log != nullptr) {  // its date's text only for a log
+    Note({"Local copy ", local.Size, " bytes dated ", DosDateText(local.Date)});
+  }
+  return !fetchAnew_ && answer.Total >= 0 && answer.Date != 0 && local.Size == answer.Total &&
+         local.Date == answer.Date;
+}
+
+// A read step takes at most the room left under the bound, and one byte
+// more to tell a file that passes it.
+DWORD TFetch::ReadLimit() const {
+  const std::uint64_t room = maxBytes_ - static_cast<std::uint64_t>(reached_);
+  return room >= kBlockSize ? kBlockSize : static_cast<DWORD>(room + 1);
+}
+
+// The body goes to the partial copy beside the target, written as it
+// arrives: a cut transfer keeps what came (when the server can resume it).
+TDownload TFetch::Receive(TNetThread& net, TNetJob& job, const TAnswer& answer) {
+  if (IsUnwritableTarget(target_)) return Unwritable();
+  formkit::TScopedFile file(CreateFileA(partial_.Path().c_str(), GENERIC_WRITE, 0, nullptr,
+                                        answer.Offset > 0 ? OPEN_EXISTING : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                        nullptr));
+  LARGE_INTEGER offset;
+  offset.QuadPart = answer.Offset;
+  if (!file || !SetFilePointerEx(file.Get(), offset, nullptr, FILE_BEGIN) || !SetEndOfFile(file.Get()))
+    return Unwritable();
+  if (answer.Resumable ? !partial_.Keep(answer.Note) : (partial_.Forget(), false)) return Unwritable();
+  reached_ = answer.Offset;
+  // A resumed copy shows where it starts.
+  if (reached_ > 0 && client_.Progress != nullptr) client_.Progress(static_cast<std::uint64_t>(reached_), answer.Total);
+  DWORD taken = 0;
+  job.Limit = ReadLimit();
+  net.Start(TNetJob::TStep::Read);
+  for (;;) {
+    const bool done = net.WaitAWhile();
+    const DWORD filled = job.Filled.load();
+    if (filled > taken) {  // written as it comes, at least every pump interval
+      const DWORD count = filled - taken;
+      if (static_cast<std::uint64_t>(reached_) + count > maxBytes_) return TooLarge();  // nothing more is read
+      DWORD written = 0;
+      if (!WriteFile(file.Get(), job.Buffer.get() + taken, count, &written, nullptr) || written != count)
+        return Unwritable();
+      taken = filled;
+      reached_ += count;
+      if (client_.Progress != nullptr) client_.Progress(static_cast<std::uint64_t>(reached_), answer.Total);
+    }
+    PumpMessages();
+    if (Cancelled()) {
+      Note({"Cancelled at ", reached_, " bytes"});
+      return DownloadFailure(TDownloadError::Cancelled, "Cancelled " + url_);
+    }
+    if (done) {
+      if (!job.Ok) return Dropped(TDownloadError::Transfer, "Incomplete transfer " + url_);
+      if (job.Ended) break;
+      job.Filled.store(0);
+      taken = 0;
+      job.Limit = ReadLimit();
+      net.Start(TNetJob::TStep::Read);
+    } else if (net.Stalled()) {
+      return Dropped(TDownloadError::Stalled, stalledText_);
+    }
+  }
+  file.Reset();
+  return Commit(job, answer);
+}
+
+// The complete copy, accepted by the check and on disk, replaces the target.
+TDownload TFetch::Commit(TNetJob& job, const TAnswer& answer) {
+  using E = TDownloadError;
+  if (answer.Total >= 0 && reached_ < answer.Total) return Dropped(E::Transfer, "Incomplete transfer " + url_);
+  if (answer.Total >= 0 && reached_ > answer.Total)
+    return Refused(E::Transfer, "Body longer than its Content-Length " + url_);
+  if (check_) {
+    const std::string refused = check_(partial_.Path(), static_cast<std::uint64_t>(reached_));
+    if (!refused.empty()) return Refused(E::CheckRefused, refused);
+  }
+  if (answer.Date != 0) formkit::SetFileDosDateTime(partial_.Path(), answer.Date);
+  if (!FlushToDisk(partial_.Path(), client_.Flush)) return Refused(E::Local, "Not written to disk " + target_);
+  if (!MoveFileExA(partial_.Path().c_str(), target_.c_str(), MOVEFILE_REPLACE_EXISTING)) return Unwritable();
+  partial_.Drop();  // the note; the copy is the target now
+  Note({answer.Offset > 0 ? "Resumed from " : "Fetched ", answer.Offset > 0 ? TPiece(answer.Offset) : "",
+        answer.Offset > 0 ? ": " : "", reached_ - answer.Offset, " bytes in ", GetTickCount() - started_, " ms"});
+  const bool requestClosed = job.Request.Close();
+  const bool connectionClosed = job.Connection.Close();
+  if (!requestClosed || !connectionClosed)
+    return DownloadFailure(E::Transfer, "InternetCloseHandle " + SplitUrl(url_).ObjectPath);
+  return DownloadSuccess(target_, reached_);
+}
+
+// A path that is not fetched: only located and checked.
+TDownload FetchLocal(const std::string& path, std::uint64_t maxBytes, const TCopyCheck& check) {
+  using E = TDownloadError;
+  if (IsNetworkPath(path)) return DownloadFailure(E::Refused, "Network path refused " + path);
+  const std::int64_t local = formkit::FileStamp(path).Size;
+  if (local == -1 || local == 0) return DownloadFailure(E::NotFound, "No such File!");
+  if (static_cast<std::uint64_t>(local) > maxBytes)
+    return DownloadFailure(E::Refused, "Larger than " + DecimalText(maxBytes) + " bytes " + path);
+  if (check) {
+    const std::string refused = check(path, static_cast<std::uint64_t>(local));
+    if (!refused.empty()) return DownloadFailure(E::CheckRefused, refused);
+  }
+  return DownloadSuccess(path, local);
+}
 
 }  // namespace
 
@@ -350,180 +542,12 @@ TDownload TDownloadClient::Fetch(const std::string& url, const std::string& fold
                                  const TCopyCheck& check, bool fetchAnew) {
   using E = TDownloadError;
   const std::string trimmed = TrimBlanks(url);
-  const bool secure = IsHttpsUrl(trimmed);
-  const std::string tooLarge = "Larger than " + formkit::DecimalText(maxBytes) + " bytes " + trimmed;
-
-  if (!IsHttpUrl(trimmed) && !secure) {
-    if (IsNetworkPath(trimmed)) {
-      return DownloadFailure(E::Refused, "Network path refused " + trimmed);
-    }
-    const std::int64_t local = formkit::FileStamp(trimmed).Size;
-    if (local == -1 || local == 0) return DownloadFailure(E::NotFound, "No such File!");
-    if (static_cast<std::uint64_t>(local) > maxBytes) {
-      return DownloadFailure(E::Refused, tooLarge);
-    }
-    if (check) {
-      const std::string refused = check(trimmed, static_cast<std::uint64_t>(local));
-      if (!refused.empty()) {
-        return DownloadFailure(E::CheckRefused, refused);
-      }
-    }
-    return DownloadSuccess(trimmed, local);
-  }
-
+  if (!IsHttpUrl(trimmed) && !IsHttpsUrl(trimmed)) return FetchLocal(trimmed, maxBytes, check);
   const TUrlParts parts = SplitUrl(trimmed);
-  if (parts.TooLong) {
-    return DownloadFailure(E::Refused, "URL too long " + trimmed);
-  }
-
-  if (!OpenSession()) {
-    return DownloadFailure(E::NoSession, "No Internet Connection available");
-  }
-
+  if (parts.TooLong) return DownloadFailure(E::Refused, "URL too long " + trimmed);
+  if (!OpenSession()) return DownloadFailure(E::NoSession, "No Internet Connection available");
   const std::string target = FolderWithBackslash(folder) + parts.RemoteName;
-  auto job = std::make_shared<TNetJob>();
-  job->Session = session_;
-  job->Host = parts.Host;
-  job->ObjectPath = parts.ObjectPath;
-  job->Secure = secure;
-  // Only the low 16 bits of HttpPort reach WinInet.
-  job->Port = secure && !HttpPortFromProxy ? INTERNET_DEFAULT_HTTPS_PORT : static_cast<INTERNET_PORT>(HttpPort);
-  job->ReceiveTimeoutMs = NoDataTimeoutMs + 10000;
-  TNetThread net(job, *this);
-  if (!net.Started()) {
-    return DownloadFailure(E::Connection, "OpenFile " + trimmed);
-  }
-  const std::string stalled = "No data for " + formkit::IntToText(static_cast<std::int32_t>(NoDataTimeoutMs / 1000)) +
-                              " seconds " + trimmed;
-
-  switch (net.Run(TNetJob::TStep::Send)) {
-    case TWaitResult::Cancelled:
-      return DownloadFailure(E::Cancelled, "Cancelled " + trimmed);
-    case TWaitResult::Stalled:
-      return DownloadFailure(E::Stalled, stalled);
-    case TWaitResult::Done:
-      break;
-  }
-  if (!job->Ok) {
-    return DownloadFailure(E::Connection, job->ResponseText);
-  }
-  HINTERNET request = job->Request.Get();
-  if (!request) {
-    job->Connection.Close();
-    return DownloadFailure(E::Connection, SendFailureText(job->SendError, trimmed));
-  }
-
-  // A secure start ends secure, whatever WinInet allows on the way.
-  if (secure && !AnsweredSecurely(request)) {
-    return DownloadFailure(E::Refused, DowngradeText(trimmed));
-  }
-
-  // An error page is no copy of the file: leave the local one alone.
-  DWORD status = 0;
-  DWORD statusLen = sizeof status;
-  if (!HttpQueryInfoA(request, kQueryStatus, &status, &statusLen, nullptr)) status = 0;
-  if (status < 200 || status > 299) {
-    return DownloadFailure(E::Server, "HTTP " + formkit::IntToText(static_cast<std::int32_t>(status)) + " " + trimmed);
-  }
-
-  if (HasTransferEncoding(request)) {
-    return DownloadFailure(E::Server, "Transfer-Encoding in an HTTP/1.0 answer " + trimmed);
-  }
-
-  std::string lengthText;
-  std::int32_t contentLength = 0;
-  const bool haveLength = HeaderText(request, HTTP_QUERY_CONTENT_LENGTH, kLengthTextMax, lengthText) &&
-                          ParseContentLength(lengthText, contentLength);
-  if (haveLength && static_cast<std::uint64_t>(contentLength) > maxBytes) {
-    return DownloadFailure(E::Refused, tooLarge);
-  }
-  formkit::DosDateTime remoteDate = haveLength ? RemoteDate(request) : 0;
-  if (!fetchAnew && haveLength && remoteDate != 0) {
-    const formkit::TFileStamp local = formkit::FileStamp(target);  // none: size -1
-    if (local.Size == contentLength && local.Date == remoteDate) {
-      job->Request.Close();
-      job->Connection.Close();
-      return DownloadSuccess(target, contentLength);
-    }
-  }
-
-  // The body goes to a file beside the target, which is replaced only by a
-  // complete copy; the errors still name the target.
-  if (parts.RemoteName.empty() || IsUnwritableTarget(target)) throw formkit::EStreamError(target);
-  TTempFile temp(PartialNameFor(target));
-  formkit::THandle probe = formkit::FileHandleCreate(temp.Path());
-  if (probe == formkit::kInvalidHandle) {
-    temp.Keep();  // nothing was created
-    throw formkit::EStreamError(target);
-  }
-  formkit::FileHandleClose(probe);
-
-  std::uint64_t received = 0;
-  bool failed = false, overBound = false;
-  TWaitResult stop = TWaitResult::Done;
-  {
-    formkit::TFileStream stream(temp.Path(), formkit::fmCreate);
-    for (;;) {
-      stop = net.Run(TNetJob::TStep::Read);
-      if (stop != TWaitResult::Done) break;
-      if (!job->Ok) {
-        failed = true;
-        break;
-      }
-      const DWORD count = job->Count;
-      if (count == 0) break;
-      received += count;
-      if (received > maxBytes) {  // nothing more is read, nothing kept
-        overBound = true;
-        break;
-      }
-      if (stream.Write(job->Buffer.get(), static_cast<std::int32_t>(count)) != static_cast<std::int32_t>(count)) {
-        failed = true;
-        break;
-      }
-      if (Progress != nullptr) Progress(received, haveLength ? contentLength : -1);
-      if (formkit::Application) formkit::Application->ProcessMessages();
-      if (Cancelled != nullptr && Cancelled()) {
-        stop = TWaitResult::Cancelled;
-        break;
-      }
-    }
-  }
-  if (stop == TWaitResult::Cancelled) {
-    return DownloadFailure(E::Cancelled, "Cancelled " + trimmed);
-  }
-  if (stop == TWaitResult::Stalled) {
-    return DownloadFailure(E::Stalled, stalled);
-  }
-  if (overBound) {
-    return DownloadFailure(E::Refused, tooLarge);
-  }
-  if (failed || (haveLength && received < static_cast<std::uint64_t>(contentLength))) {
-    return DownloadFailure(E::Transfer, "Incomplete transfer " + trimmed);
-  }
-  if (haveLength && received > static_cast<std::uint64_t>(contentLength)) {
-    return DownloadFailure(E::Transfer, "Body longer than its Content-Length " + trimmed);
-  }
-  if (check) {
-    std::string refused = check(temp.Path(), received);
-    if (!refused.empty()) {
-      return DownloadFailure(E::CheckRefused, refused);
-    }
-  }
-
-  if (remoteDate != 0) formkit::SetFileDosDateTime(temp.Path(), remoteDate);
-  if (!FlushToDisk(temp.Path(), Flush)) {
-    return DownloadFailure(E::Transfer, "Not written to disk " + target);
-  }
-  if (!MoveFileExA(temp.Path().c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-    throw formkit::EStreamError(target);
-  }
-  temp.Keep();
-
-  bool requestClosed = job->Request.Close();
-  bool connectionClosed = job->Connection.Close();
-  if (!requestClosed || !connectionClosed) {
-    return DownloadFailure(E::Transfer, "InternetCloseHandle " + parts.ObjectPath);
-  }
-  return DownloadSuccess(target, static_cast<std::int64_t>(received));
+  // No file name, no partial copy beside it either.
+  if (parts.RemoteName.empty()) return DownloadFailure(E::Local, "Cannot write " + target);
+  return TFetch(*this, session_, trimmed, target, maxBytes, check, fetchAnew).Run();
 }

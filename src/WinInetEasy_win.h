@@ -32,6 +32,11 @@ class TCopyCheck {
 // "No data for 30 seconds <url>".
 constexpr std::uint32_t kNoDataTimeoutMs = 30000;
 
+// A download whose connection drops or stalls is tried this often in all,
+// pausing 0.5 s, 1 s, 1.5 s... in between.
+constexpr std::uint32_t kMaxAttempts = 5;
+constexpr std::uint32_t kRetryPauseMs = 500;
+
 // The session opener, replaceable so tests can watch the agent name and make
 // opening fail.
 using InternetOpenFunc = HINTERNET(WINAPI*)(LPCSTR agent, DWORD accessType, LPCSTR proxy,
@@ -55,8 +60,10 @@ class TDownloadClient {
   // checks) are fetched; anything else is a local path, only located and
   // checked. A file larger than maxBytes fails, its transfer stopped as soon
   // as the body passes the bound. The target is replaced only by a complete
-  // copy that check accepts. An unwritable target raises
-  // formkit::EStreamError.
+  // copy that check accepts. A cut transfer is tried again (MaxAttempts in
+  // all), each attempt going on from the partial copy when the server can
+  // resume it; the partial copy stays for the next run after a cancel too.
+  // Redirects are followed by the client, at most five, each checked.
   TDownload Fetch(const std::string& url, const std::string& folder, std::uint64_t maxBytes,
                   const TCopyCheck& check = {}, bool fetchAnew = false);
 
@@ -82,10 +89,17 @@ class TDownloadClient {
   // transfer stops, the local copy stays as it was and the download fails
   // with "Cancelled <url>". nullptr: never cancelled.
   bool (*Cancelled)() = nullptr;
-  // Called after every block written with the bytes received so far and the
-  // expected total (-1 when the server sent no length); nullptr: nobody
-  // watches.
+  // Called at least every 200 ms while bytes arrive, with the bytes of the
+  // file there so far and its whole size (-1 when the server sent no length);
+  // nullptr: nobody watches.
   void (*Progress)(std::uint64_t received, std::int64_t total) = nullptr;
+  // One plain line per step of a download (request, answer, local copy,
+  // decision, redirect, attempt); no time, no line end. nullptr: no log.
+  void (*Log)(const std::string& line) = nullptr;
+  // Attempts of one download when the connection drops, and the pause before
+  // the second one (it grows by as much for each further one); tests shorten them.
+  std::uint32_t MaxAttempts = kMaxAttempts;
+  std::uint32_t RetryPauseMs = kRetryPauseMs;
 
  private:
   HINTERNET session_ = nullptr;

@@ -2,7 +2,8 @@
 //   DownloadBench URL FOLDER          through the download client
 //   DownloadBench --bare URL FOLDER   through a bare WinInet loop: the same
 //                                     session and request flags, 1 MiB reads,
-//                                     no message processing (the ceiling)
+//                                     no message processing, the file flushed
+//                                     as the client does (the ceiling)
 // The proxy setting "127.0.0.1:PORT" comes from FK_SERVER_PORT, as in the tests.
 // Prints: bytes, seconds, the working set before the download and the peak
 // working set of the process after it (bytes).
@@ -26,8 +27,8 @@ int PrintBox(void*, const char* text, const char*, unsigned) {
   return IDOK;
 }
 
-// What the download client asks of WinInet (kRequestFlags in WinInetEasy.cpp).
-constexpr DWORD kRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE;
+// What the download client asks of WinInet (kRequestFlags in WinInetNet_win.cpp).
+constexpr DWORD kRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_AUTO_REDIRECT;
 constexpr DWORD kBareReadSize = 1 << 20;
 
 struct TInternetCloser {
@@ -68,7 +69,8 @@ long long BareDownload(std::string proxySetting, const std::string& url, const s
     if (!WriteFile(file.get(), buffer.get(), count, &written, nullptr) || written != count) return -1;
     total += count;
   }
-  return total;
+  // As the client does before its copy replaces the target.
+  return FlushFileBuffers(file.get()) ? total : -1;
 }
 
 }  // namespace

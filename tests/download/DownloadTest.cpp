@@ -93,10 +93,13 @@ void Clear(const std::string& dir) {
 }
 
 // Timer messages during a call: the longest gap between two, and a Cancel or a
-// handler's error when stopAt is reached.
-enum class Stop { None, Cancel, Raise };
+// handler's error when stopAt is reached (CancelOnData: once bytes came).
+enum class Stop { None, Cancel, Raise, CancelOnData };
 Stop stop = Stop::None;
 DWORD lastTick = 0, longestGap = 0, stopAt = 0;
+// Progress: how often the bytes received changed, and the last figure.
+std::uint64_t lastReceived = 0;
+int progressSteps = 0;
 
 void CALLBACK TimeTick(HWND, UINT, UINT_PTR, DWORD) {
   try {
@@ -109,7 +112,31 @@ void CALLBACK TimeTick(HWND, UINT, UINT_PTR, DWORD) {
   }
 }
 
-bool CancelWhenDue() { return stop == Stop::Cancel && GetTickCount() >= stopAt; }
+bool CancelWhenDue() {
+  return (stop == Stop::Cancel && GetTickCount() >= stopAt) || (stop == Stop::CancelOnData && lastReceived > 0);
+}
+
+void CountProgress(std::uint64_t received, std::int64_t) {
+  progressSteps += received != lastReceived;
+  lastReceived = received;
+}
+
+// Bytes of update2.dll the server sent in the answers it logged after offset.
+int answers = 0;  // and how many answers those were
+std::int64_t SentSince(std::size_t offset) {
+  std::istringstream log(ReadBytes(Env("FK_SERVER_LOG_WIN")).substr(offset));
+  std::int64_t sent = 0;
+  std::string method, path;
+  int status = 0;
+  for (std::string line; std::getline(log, line);) {
+    std::int64_t bytes = 0;
+    if (std::istringstream(line) >> method >> path >> status >> bytes && path == "/update2.dll") {
+      sent += bytes;
+      ++answers;
+    }
+  }
+  return sent;
+}
 
 class Download : public testing::Test {
  protected:
@@ -142,9 +169,13 @@ class Download : public testing::Test {
 
 // Each row: the server's behaviour, the copy in the folder before the call
 // (the served size or not, dated March 2009 or now) and what becomes of it.
-// Only a complete and accepted transfer replaces the copy; nothing else is left.
+// Only a complete and accepted transfer replaces the copy; besides it only a
+// partial copy that can be resumed stays, with its note, for the next row.
 TEST_F(Download, TheLocalCopyUnderEveryServerBehaviour) {
   const std::string served = Pattern(300000, 42), same = Pattern(300000, 43), other = Pattern(2000, 41);
+  const auto dropped = [&](int bytes, const std::string& last) {
+    return "Connection kept dropping: " + std::to_string(bytes) + " of 300000 bytes after 3 attempts (" + last + ")";
+  };
   const std::string url = Url("update2.dll"), stall = R"({"stall_after": 1000, "hold": 20})";
   // Cut at 260 characters this would ask for aaa.../update2.dll.
   const std::string longUrl = Url(std::string(238, 'a') + "/update2.dll/UPDATE.NFO");
@@ -158,6 +189,9 @@ TEST_F(Download, TheLocalCopyUnderEveryServerBehaviour) {
     Stop stopAfterASecond = Stop::None;
     std::string url = "";  // empty: update2.dll
     bool flushFails = false;
+    bool partial = false;       // the partial copy and its note stay
+    std::uint32_t paced = 0;    // the rule's bytes a second: progress at least every 2 s
+    std::int64_t maxSent = 0;   // bytes the server may send in all (0: any)
   } rows[] = {
       {"{}", false, 0, After::Kept, "URL too long " + longUrl, Stop::None, longUrl},
       {"{}", true, kMarch2009, After::Kept, ""},  // current: kept, though it differs
@@ -172,17 +206,31 @@ TEST_F(Download, TheLocalCopyUnderEveryServerBehaviour) {
       {R"({"last_modified": "Tue, 01 Jan 1974 00:00:00 GMT"})", true, kMarch2009, After::ServedDatedNow, ""},
       {R"({"last_modified": ")" + std::string(70000, '7') + "\"}", true, kMarch2009, After::ServedDatedNow, ""},
       {R"({"status": 500, "body": "<html>down for maintenance</html>"})", false, 0, After::Kept, "HTTP 500 " + url},
-      {R"({"cut_after": 150000})", false, 0, After::Kept, "Incomplete transfer " + url},
+      // Redirects are followed hop by hop, at most five, to http or https only.
+      {R"({"redirect": "/hop/update2.dll"})", false, 0, After::Served, ""},
+      {R"({"redirect": "/update2.dll"})", false, 0, After::Kept, "Too many redirects for " + url},
+      {R"({"redirect": "ftp://127.0.0.1/update2.dll"})", false, 0, After::Kept, "Redirected to another scheme " + url},
+      // Cut connections: resumed where they stopped, or from zero without Range
+      // (a new version, or a server without ranges) a few times, then given up.
+      {R"({"cut_after": 100000})", false, 0, After::Served, "", Stop::None, "", false, false, 0, 345000},
+      {R"({"cut_after": 100000, "no_range": true})", false, 0, After::Kept, dropped(100000, "Incomplete transfer " + url)},
+      {R"({"cut_after": 150000, "cuts": 1, "replace_after_cut": "/update2.next"})", false, 0, After::Served, ""},
+      {R"({"cut_after": 100000, "range_off": 1})", false, 0, After::Kept,
+       "Range that does not continue the partial copy " + url},
       {R"({"no_content_length": true, "cut_after": 150000})", false, 0, After::Kept, "Bad size 150000"},
       // A cut chunked body looks whole through WinInet: chunks are refused.
       {R"({"chunked": 4096, "cut_after": 150000})", false, 0, After::Kept,
        "Transfer-Encoding in an HTTP/1.0 answer " + url},
-      {R"({"stall_after": 0, "hold": 20})", false, 0, After::Kept, "No data for 2 seconds " + url},
-      {stall, false, 0, After::Kept, "No data for 2 seconds " + url},
-      {R"({"no_answer": true, "hold": 20})", false, 0, After::Kept, "No data for 2 seconds " + url},
-      {stall, false, 0, After::Kept, "Cancelled " + url, Stop::Cancel},
-      {R"({"no_answer": true, "hold": 20})", false, 0, After::Kept, "Cancelled " + url, Stop::Cancel},
-      {stall, false, 0, After::Kept, "", Stop::Raise},
+      // Stalls are tried again, each attempt resumed; the next call goes on from there.
+      {stall, false, 0, After::Kept, dropped(3000, "No data for 2 seconds " + url), Stop::None, "", false, true},
+      {"{}", false, 0, After::Served, "", Stop::None, "", false, false, 0, 297000},
+      {R"({"rate": 40960})", false, 0, After::Served, "", Stop::None, "", false, false, 40960},
+      // Cancel between blocks of fast data, during a stall and before an answer.
+      {"{}", false, 0, After::Kept, "Cancelled " + url, Stop::CancelOnData, "", false, true},
+      {stall, false, 0, After::Kept, "Cancelled " + url, Stop::Cancel, "", false, true},
+      {R"({"no_answer": true, "hold": 20})", false, 0, After::Kept, "Cancelled " + url, Stop::Cancel, "", false, true},
+      {stall, false, 0, After::Kept, "", Stop::Raise, "", false, true},
+      {"{}", false, 0, After::Served, "", Stop::None, "", false, false, 0, 299000},
   };
   // The copy check sees the complete partial copy, named no longer than the target.
   const auto check = [&](const std::string& temp, std::uint64_t size) {
@@ -191,8 +239,14 @@ TEST_F(Download, TheLocalCopyUnderEveryServerBehaviour) {
     return size == served.size() ? std::string() : "Bad size " + formkit::IntToText(static_cast<std::int32_t>(size));
   };
   Serve("update2.dll", served, kMarch2009);
+  Serve("update2.next", served, kMarch2009);
+  CreateDirectoryA((kRoot + "\\hop").c_str(), nullptr);
+  Serve("hop\\update2.dll", served, kMarch2009);
   client_.NoDataTimeoutMs = 2000;
+  client_.MaxAttempts = 3;
+  client_.RetryPauseMs = 50;
   client_.Cancelled = CancelWhenDue;
+  client_.Progress = CountProgress;
   const UINT_PTR timer = SetTimer(nullptr, 0, 20, TimeTick);
   for (const auto& row : rows) {
     SCOPED_TRACE("row " + std::to_string(&row - rows));
@@ -200,8 +254,11 @@ TEST_F(Download, TheLocalCopyUnderEveryServerBehaviour) {
     WriteBytes(Local("update2.dll"), local, row.date);
     const formkit::DosDateTime before = formkit::FileDosDateTime(Local("update2.dll"));
     SetFaults("update2.dll", row.rule);
+    // That version is cut, then replaced by update2.next.
+    if (row.rule.find("replace_after_cut") != std::string::npos) Serve("update2.dll", same);
     client_.Flush = row.flushFails ? FailFlush : FlushFileBuffers;
-    lastTick = longestGap = 0;
+    const std::size_t logAt = ReadBytes(Env("FK_SERVER_LOG_WIN")).size();
+    lastTick = longestGap = lastReceived = progressSteps = 0;
     stop = row.stopAfterASecond;
     const DWORD start = GetTickCount();
     stopAt = start + 1000;
@@ -218,7 +275,8 @@ TEST_F(Download, TheLocalCopyUnderEveryServerBehaviour) {
     // Liveness, not speed: the bounds leave room for a loaded machine, yet a
     // stop that waits for the stall to end, or a transfer that keeps the
     // messages back (the stalls last seconds), still fails them.
-    EXPECT_LT(took, stop == Stop::None ? 6000u : 3000u);  // a stop takes effect within 2 s
+    // A stop takes effect within 2 s; a paced transfer takes its time.
+    EXPECT_LT(took, stop == Stop::None ? 10000u + (row.paced != 0 ? 300000000u / row.paced : 0u) : 3000u);
     if (took >= 1000) {  // messages keep flowing (every 200 ms when idle)
       EXPECT_NE(lastTick, 0u);
       EXPECT_LE(longestGap, 1000u);
@@ -229,7 +287,17 @@ TEST_F(Download, TheLocalCopyUnderEveryServerBehaviour) {
     } else {
       EXPECT_EQ(formkit::FileDosDateTime(Local("update2.dll")), row.after == After::Kept ? before : kMarch2009);
     }
-    EXPECT_EQ(Entries(folder_).size(), 1u);
+    EXPECT_EQ(Entries(folder_).size(), row.partial ? 3u : 1u);
+    if (row.paced != 0) {
+      EXPECT_GT(progressSteps, static_cast<int>(served.size() / (2 * row.paced)));
+    }
+    Sleep(100);  // the server logs an answer as it ends
+    answers = 0;
+    const std::int64_t sent = SentSince(logAt);
+    EXPECT_LE(sent, row.maxSent != 0 ? row.maxSent : INT64_MAX);
+    if (row.error.rfind("Too many redirects", 0) == 0) {
+      EXPECT_EQ(answers, 6);  // five hops followed
+    }
   }
   KillTimer(nullptr, timer);
   stop = Stop::None;
@@ -262,9 +330,9 @@ TEST_F(Download, ABodyLongerThanItsContentLengthIsNeverStoredWhole) {
   }
 }
 
-// A target that cannot be written raises and leaves the folder as it was. One of
-// 258 characters is fetched: its partial copy never takes a longer name.
-TEST_F(Download, UnwritableTargetsRaiseAndALongOneIsFetched) {
+// A target that cannot be written fails with its name and leaves the folder as
+// it was. One of 258 characters is fetched: its partial copy never takes a longer name.
+TEST_F(Download, UnwritableTargetsFailAndALongOneIsFetched) {
   Serve("update.ini", "abc");
   SetFaults("dir/", R"({"status": 200, "body": "listing"})");
   WriteBytes(Local("update.ini"), "older");
@@ -273,7 +341,9 @@ TEST_F(Download, UnwritableTargetsRaiseAndALongOneIsFetched) {
   const std::pair<std::string, std::string> rows[] = {
       {Url("update.ini"), Local("no\\such")}, {Url("dir/"), folder_}, {Url("update.ini"), folder_}};
   for (const auto& [url, folder] : rows) {
-    EXPECT_THROW(client_.Fetch(url, folder, 16), formkit::EStreamError) << url << " to " << folder;
+    const TDownload got = client_.Fetch(url, folder, 16);
+    EXPECT_EQ(got.Error, TDownloadError::Local) << url << " to " << folder;
+    EXPECT_EQ(got.ErrorText, "Cannot write " + FolderWithBackslash(folder) + SplitUrl(url).RemoteName);
     EXPECT_EQ(Entries(folder_).size(), 1u);
   }
   EXPECT_EQ(ReadBytes(Local("update.ini")), "older");

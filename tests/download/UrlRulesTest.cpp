@@ -129,6 +129,46 @@ TEST(PathRules, NetworkPathsFoldersAndPartialNames) {
   EXPECT_EQ(PartialNameFor("C:\\D\\update2.dll"), "C:\\D\\update2.dl~");
   EXPECT_EQ(PartialNameFor("C:\\D\\a~"), "C:\\D\\a#");
   EXPECT_EQ(PartialNameFor(""), "");
+  EXPECT_EQ(PartialNoteNameFor("C:\\D\\update2.dll"), "C:\\D\\update2.dl!");
+  EXPECT_EQ(PartialNoteNameFor("C:\\D\\a!"), "C:\\D\\a%");
+}
+
+TEST(ResumeRules, PartialNotesRangesAndRedirects) {
+  // A note reads back as written; a short, sizeless or validator-less one is none.
+  const TPartialNote note{"http://h/a.dll", 300000, "\"1f-2a\"", "Tue, 05 Mar 2024 14:30:16 GMT"};
+  TPartialNote read;
+  ASSERT_TRUE(ParsePartialNote(PartialNoteText(note), read));
+  EXPECT_EQ(PartialNoteText(read), PartialNoteText(note));
+  EXPECT_EQ(IfRangeOf(read), "\"1f-2a\"");
+  EXPECT_EQ(IfRangeOf({"u", 1, "W/\"weak\"", "date"}), "date");  // If-Range takes strong ETags only
+  for (const char* bad : {"http://h/a\n300000\n\"e\"\n", "http://h/a\n\n\"e\"\nd\n", "http://h/a\n0\n\"e\"\nd\n",
+                          "http://h/a\n12\nW/\"e\"\n\n", "\n12\n\"e\"\nd\n", "http://h/a\n-5\n\"e\"\nd\n"})
+    EXPECT_FALSE(ParsePartialNote(bad, read)) << bad;
+  const struct {
+    const char* text;
+    std::int64_t first, last, total;  // -1: refused
+  } ranges[] = {{"bytes 100-299/300", 100, 299, 300}, {" bytes 0-0/1 ", 0, 0, 1}, {"bytes 100-299/*", -1, 0, 0},
+                {"bytes 100-300/300", -1, 0, 0},     {"bytes 200-100/300", -1, 0, 0}, {"bytes=100-299/300", -1, 0, 0},
+                {"bytes 100-/300", -1, 0, 0},        {"bytes -5-299/300", -1, 0, 0}};
+  for (const auto& r : ranges) {
+    std::int64_t first = -1, last = 0, total = 0;
+    EXPECT_EQ(ParseContentRange(r.text, first, last, total), r.first >= 0) << r.text;
+    const std::vector<std::int64_t> got{first, last, total}, expected{r.first, r.last, r.total};
+    if (r.first >= 0) {
+      EXPECT_EQ(got, expected) << r.text;
+    }
+  }
+  const std::pair<const char*, const char*> hops[] = {
+      {"https://h2:8443/x", "https://h2:8443/x"}, {"//h2/x", "http://h2/x"},  {"/x/y", "http://h:81/x/y"},
+      {"y", "http://h:81/d/y"},                   {"ftp://h/x", "ftp://h/x"}, {" /x ", "http://h:81/x"}};
+  for (const auto& [location, target] : hops) EXPECT_EQ(RedirectTarget("http://h:81/d/f.dll", location), target);
+  EXPECT_EQ(RedirectTarget("http://h", "y"), "http://h/y");
+  std::int32_t port = 80;
+  EXPECT_EQ(HostWithoutPort("h:8080", port), "h");
+  EXPECT_EQ(port, 8080);
+  for (const char* kept : {"h", "h:", "h:0", "h:65536", "h:8x"}) EXPECT_EQ(HostWithoutPort(kept, port), kept);
+  EXPECT_EQ(port, 8080);
+  EXPECT_EQ(DosDateText(0x3A6573C8), "2009-03-05 14:30:16");
 }
 
 }  // namespace

@@ -197,6 +197,10 @@ class Scenario:
     def proxy(self):
         return "127.0.0.1:%d" % self.port
 
+    def sent(self, path):
+        """Body bytes the server sent for path."""
+        return sum(int(line.split()[3]) for line in open(self.log) if line.split()[1] == path)
+
     def requests(self):
         """The paths asked of the server, in the order they arrived."""
         entries = [line.split() for line in open(self.log) if line.strip()] if os.path.exists(self.log) else []
@@ -393,6 +397,13 @@ def full_run(s):
     check_equal(s.requests().count(LIBRARY), 2, "update2.dll fetches after a date change")
 
 
+def cut_every_mib(s):
+    # Every connection cut after 1 MiB: one run resumes the library to its end, sending it about once.
+    download = unsigned(library=lambda: BIG_LIBRARY, faults={LIBRARY: {"cut_after": 1 << 20}})(s)
+    check(s.run_to_end(os.path.dirname(download)) is not None, "MakeUpdate after the cuts")
+    check(s.sent(LIBRARY) <= 1.15 * len(BIG_LIBRARY), "library bytes sent: %d" % s.sent(LIBRARY))
+
+
 def no_marker_answers(s):
     # A folder without the marker: No to the question changes nothing; Yes
     # creates the folder and runs there.
@@ -581,6 +592,7 @@ RELEASE_2_FLIPPED = open(TESTLIB, "rb").read() + b"release 3"  # release 2's lib
 CHANGED = os.path.join(DRIVE_C, "e2e", "signed_library_changed_before_load", "Varno3", "Download")
 INI, DLL = LOADER + "update.ini", LOADER + "update2.dll"
 HUGE = {"no_content_length": True, "extra_mib": 65}
+BIG_LIBRARY = open(TESTLIB, "rb").read() + b"\0" * (3 << 20)
 NFO = "/quillon/data/UPDATE.NFO"
 CERTIFICATE_URL = "https://127.0.0.1" + NFO
 YESTERDAY = str(datetime.now(timezone.utc).date() - timedelta(1))
@@ -611,6 +623,10 @@ REFUSED = {
                              "http://127.0.0.1/%s/update2.dll/UPDATE.NFO" % LONG_FOLDER, LIBRARY_KEPT),
     "hostile_cut_library": (unsigned(True, faults={LIBRARY: {"no_content_length": True, "cut_after": 1000}}),
                             "Bad size for " + LOADER + "update2.dll", LIBRARY_KEPT),
+    # Every connection cut after 1 MiB by a server without ranges: a few attempts, each from zero.
+    "hostile_cuts_without_range": (unsigned(True, library=lambda: BIG_LIBRARY, faults={
+        LIBRARY: {"cut_after": 1 << 20, "no_range": True}}), "Connection kept dropping: 1048576 of %d bytes after 5 "
+        "attempts (Incomplete transfer %s)" % (len(BIG_LIBRARY), DLL), LIBRARY_KEPT),
     "hostile_huge_nfo": (unsigned(faults={NFO: HUGE}), "http://127.0.0.1" + NFO, ()),
     # Nothing after 100 bytes: Cancel (Escape) still ends the run at once.
     "hostile_stalled_library": (unsigned(True, faults={LIBRARY: {"stall_after": 100, "hold": 40}}),
@@ -623,8 +639,13 @@ REFUSED = {
     **{"signed_%s_certificate" % name: (signed(held=None, tls=name), reason + CERTIFICATE_URL, ()) for name, reason in (
         ("untrusted", "Untrusted certificate (12045) "), ("wrong_name", "Certificate for another name (12038) "),
         ("expired", "Expired certificate (12037) "))},
-    "signed_https_to_http": (signed(faults({NFO: {"redirect_http": "/quillon/loader/UPDATE.NFO"}}), held=None,
-                                    tls="trusted"), "Redirected from https to http " + CERTIFICATE_URL, ()),
+    # The plain hop leads back to https: refused all the same.
+    "signed_https_to_http": (signed(faults({NFO: {"redirect": "/hop", "scheme": "http"},
+                                            "/hop": {"redirect": "/quillon/loader/UPDATE.NFO", "scheme": "https"}}),
+                                    held=None, tls="trusted"), "Redirected from https to http " + CERTIFICATE_URL, ()),
+    "signed_redirect_loop": (signed(faults({"/quillon/loader/update.ini.sig": {
+        "redirect": "/quillon/loader/update.ini.sig"}})),
+        "Bad signature for %s (no update.ini.sig: Too many redirects for %s.sig)" % (INI, INI), SET_FILES),
     # A first [sha256] names release 1's library, which Download holds.
     "signed_two_hash_sections": (signed(lambda s, loader, r: resign(loader, b"[sha256]\r\n" + re.search(
         rb"update2.dll=[0-9a-f]{64}", r[1]["update.ini"][0]).group(0) + b"\r\n" + r[2]["update.ini"][0])),
@@ -685,7 +706,15 @@ def refused(s, name):
     after = snapshot(download)
     for file in kept:  # by content: a good copy may be fetched again
         check(after.get(file, (None,))[0] == before.get(file, (None,))[0], file + " in Download changed")
-    check(not [n for n in os.listdir(download) if n.endswith("~")], "no partial file left")
+    partial = sorted(n for n in os.listdir(download) if n[-1] in "~!")  # the partial copy and its note
+    if isinstance(ending, list):  # they stay, and the next run asks only for the rest
+        check(partial == ["update2.dl!", "update2.dl~"], "partial copy kept: %r" % partial)
+        faults({})(s)
+        check(s.run_to_end(folder) is not None, "the run after the stop")
+        size = os.path.getsize(os.path.join(download, "update2.dll"))
+        check(s.sent(LIBRARY) <= 1.15 * size, "library bytes sent: %d of %d" % (s.sent(LIBRARY), size))
+    else:
+        check(not partial, "no partial file left")
     if getattr(s, "genuine", None):  # no lasting harm: the genuine release runs next (over TLS for https)
         restore(*s.genuine)
         faults({})(s)
