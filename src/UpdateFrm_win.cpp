@@ -194,6 +194,7 @@ void TUpdateForm::OkBtnClick(formkit::TObject*) {
       form->Running = false;
       form->Client.Cancelled = nullptr;
       form->Client.Progress = nullptr;
+      form->Client.Log = nullptr;  // the run's log ends with the run, an error on its way out too
     }
   } running{this};
   Running = true;

@@ -6,8 +6,9 @@
 
 #include "ScopedWin.h"
 #include "UpdateLog.h"
+#include "WinInetEasy_win.h"
 
-class TSupportLog {
+class TSupportLog final : public TDownloadLog {
  public:
   TSupportLog() = default;
   TSupportLog(const TSupportLog&) = delete;
@@ -15,7 +16,7 @@ class TSupportLog {
 
   // One line with the time now. Lines written before Open are held and
   // written when it opens.
-  void Write(const std::string& text);
+  void Write(const std::string& text) override;
   // Opens path for appending after dropping the oldest runs past the size
   // limit. False when it cannot be written: the run goes on without a log.
   bool Open(const std::string& path);

@@ -63,7 +63,7 @@ std::string RunEndLogText(const TRunEnd& end) {
     case TRunFailure::ReadOnly:
       return "Run ended: folder cannot take files: " + end.Detail;
     case TRunFailure::NoDescription:
-      return "Run ended: no update description";
+      return "Run ended: no update description" + (end.Detail.empty() ? std::string() : ": " + end.Detail);
     case TRunFailure::Download:
       return "Run ended: download failed: " + end.Detail;
     case TRunFailure::Local:
@@ -96,6 +96,7 @@ bool TUpdateForm::RunUpdate() {
   TSupportLog log;
   log.Write(kLogRunMark + ProgramLogText());
   log.Write(WindowsLogText());
+  Client.Log = &log;
   const TRunEnd end = RunSteps(log);
   log.Write(RunEndLogText(end));
   // Every box names the log, so the user can send it to support.
@@ -108,8 +109,9 @@ bool TUpdateForm::RunUpdate() {
       ErrorBox(end.Detail, end.Attributes);
       ErrorBox(InstallDir + "\r\r" + ReadOnlyErrorText + logLine, -1);
       break;
-    case TRunFailure::NoDescription:
-      ErrorBox(ConnectErrorText + logLine, -1);
+    case TRunFailure::NoDescription:  // an empty description has no reason to give
+      ErrorBox((end.Detail.empty() ? ConnectErrorText : ConnectFailureText(ConnectErrorText, end.Detail)) + logLine,
+               -1);
       break;
     case TRunFailure::Download:
       ErrorBox(ConnectFailureText(ConnectErrorText, end.Detail) + logLine, -1);

@@ -60,6 +60,8 @@ TDownload TPlainVerifier::AcceptLibrary(TRunFiles& files, const std::string& url
 
 TDownload TPlainVerifier::AcceptFile(TRunFiles& files, const std::string& url, const std::string& name) {
   TDownload got = files.Fetch(url, name, kMaxUnsignedNfoBytes);
+  // The reason when there is one; a file that is not there is named by its address.
+  if (!got.Ok() && got.Error != TDownloadError::NotFound && !got.ErrorText.empty()) return got;
   if (got.Size == 0 || !got.Ok()) return DownloadFailure(TDownloadError::NotFound, url);
   return got;
 }

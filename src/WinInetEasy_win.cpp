@@ -10,6 +10,7 @@
 #include <type_traits>
 #include <utility>
 
+#include "FailureCause.h"
 #include "ScopedWin.h"
 #include "SysUtils.h"
 #include "WinInetNet_win.h"
@@ -53,7 +54,7 @@ std::string SendFailureText(DWORD error, const std::string& url) {
     case ERROR_INTERNET_HTTPS_TO_HTTP_ON_REDIR:
       return DowngradeText(url);
     default:
-      return "OpenFile " + url;
+      return FailureCause(error).Words != nullptr ? FailureText(error, url) : "OpenFile " + url;
   }
 }
 
@@ -117,6 +118,24 @@ bool FlushToDisk(const std::string& path, FlushFileFunc flush) {
   formkit::TScopedFile file(
       CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   return file && flush(file.Get()) != FALSE;
+}
+
+// Another program holds the file; it usually lets go within seconds.
+bool HeldByAnother(DWORD error) {
+  return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION || error == ERROR_ACCESS_DENIED;
+}
+
+// Runs op until it succeeds, fails for another reason, waitMs pass or the
+// owner gives up; the dialog stays responsive meanwhile. Returns 0 or the
+// last error.
+template <class Op>
+DWORD RetryWhileHeld(const Op& op, DWORD waitMs, bool (*cancelled)()) {
+  constexpr DWORD kStepMs = 250;
+  for (DWORD waited = 0;; waited += kStepMs) {
+    if (op()) return 0;
+    const DWORD error = GetLastError();
+    if (!HeldByAnother(error) || waited >= waitMs || !PauseUnlessCancelled(kStepMs, cancelled)) return error;
+  }
 }
 
 // Failures of the connection itself, worth another attempt; refusals are not.
@@ -185,6 +204,12 @@ class TPartialCopy {
     have_ = 0;
     kept_ = false;
   }
+  // Drop, waiting up to waitMs for another program to let go of the copy.
+  void Remove(DWORD waitMs, bool (*cancelled)()) {
+    RetryWhileHeld([&] { return DeleteFileA(path_.c_str()) != FALSE || GetLastError() == ERROR_FILE_NOT_FOUND; },
+                   waitMs, cancelled);
+    Drop();
+  }
 
  private:
   bool ReadNote(std::string& text) const {
@@ -250,7 +275,7 @@ class TFetch {
     if (client_.Log == nullptr) return;
     std::string line;
     for (const TPiece& piece : pieces) line += piece.Number >= 0 ? Count(piece.Number) : std::string(piece.Text);
-    client_.Log(line);
+    client_.Log->Write(line);
   }
   bool Cancelled() const { return client_.Cancelled != nullptr && client_.Cancelled(); }
   // The attempt failed on the way; another one may do better.
@@ -260,11 +285,16 @@ class TFetch {
   }
   // Refused for good: the partial copy goes too.
   TDownload Refused(TDownloadError error, const std::string& text) {
-    partial_.Drop();
+    partial_.Remove(client_.FileInUseWaitMs, client_.Cancelled);
     return DownloadFailure(error, text);
   }
   TDownload TooLarge() { return Refused(TDownloadError::Refused, "Larger than " + DecimalText(maxBytes_) + " bytes " + url_); }
-  TDownload Unwritable() { return Refused(TDownloadError::Local, "Cannot write " + target_); }
+  // The local disk failed with error (GetLastError's); the text says why.
+  TDownload Unwritable(DWORD error) {
+    partial_.Remove(client_.FileInUseWaitMs, client_.Cancelled);  // first, so the free space counts its room
+    return DownloadFailure(TDownloadError::Local, LocalFailureText(error));
+  }
+  std::string LocalFailureText(DWORD error) const;
 
   const TDownloadClient& client_;
   HINTERNET session_;
@@ -436,15 +466,15 @@ DWORD TFetch::ReadLimit() const {
 // The body goes to the partial copy beside the target, written as it
 // arrives: a cut transfer keeps what came (when the server can resume it).
 TDownload TFetch::Receive(TNetThread& net, TNetJob& job, const TAnswer& answer) {
-  if (IsUnwritableTarget(target_)) return Unwritable();
+  if (IsUnwritableTarget(target_)) return Unwritable(ERROR_ACCESS_DENIED);
   formkit::TScopedFile file(CreateFileA(partial_.Path().c_str(), GENERIC_WRITE, 0, nullptr,
                                         answer.Offset > 0 ? OPEN_EXISTING : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                                         nullptr));
   LARGE_INTEGER offset;
   offset.QuadPart = answer.Offset;
   if (!file || !SetFilePointerEx(file.Get(), offset, nullptr, FILE_BEGIN) || !SetEndOfFile(file.Get()))
-    return Unwritable();
-  if (answer.Resumable ? !partial_.Keep(answer.Note) : (partial_.Forget(), false)) return Unwritable();
+    return Unwritable(GetLastError());
+  if (answer.Resumable ? !partial_.Keep(answer.Note) : (partial_.Forget(), false)) return Unwritable(GetLastError());
   reached_ = answer.Offset;
   // A resumed copy shows where it starts.
   if (reached_ > 0 && client_.Progress != nullptr) client_.Progress(static_cast<std::uint64_t>(reached_), answer.Total);
@@ -456,10 +486,19 @@ TDownload TFetch::Receive(TNetThread& net, TNetJob& job, const TAnswer& answer) 
     const DWORD filled = job.Filled.load();
     if (filled > taken) {  // written as it comes, at least every pump interval
       const DWORD count = filled - taken;
-      if (static_cast<std::uint64_t>(reached_) + count > maxBytes_) return TooLarge();  // nothing more is read
+      // The copy is closed before it is removed.
+      if (static_cast<std::uint64_t>(reached_) + count > maxBytes_) {  // nothing more is read
+        file.Reset();
+        return TooLarge();
+      }
       DWORD written = 0;
-      if (!WriteFile(file.Get(), job.Buffer.get() + taken, count, &written, nullptr) || written != count)
-        return Unwritable();
+      const bool wrote = WriteFile(file.Get(), job.Buffer.get() + taken, count, &written, nullptr) != FALSE;
+      if (!wrote || written != count) {
+        // A short write that succeeds sets no error of its own: the disk is full.
+        const DWORD error = wrote ? ERROR_DISK_FULL : GetLastError();
+        file.Reset();
+        return Unwritable(error);
+      }
       taken = filled;
       reached_ += count;
       if (client_.Progress != nullptr) client_.Progress(static_cast<std::uint64_t>(reached_), answer.Total);
@@ -495,8 +534,15 @@ TDownload TFetch::Commit(TNetJob& job, const TAnswer& answer) {
     if (!refused.empty()) return Refused(E::CheckRefused, refused);
   }
   if (answer.Date != 0) formkit::SetFileDosDateTime(partial_.Path(), answer.Date);
-  if (!FlushToDisk(partial_.Path(), client_.Flush)) return Refused(E::Local, "Not written to disk " + target_);
-  if (!MoveFileExA(partial_.Path().c_str(), target_.c_str(), MOVEFILE_REPLACE_EXISTING)) return Unwritable();
+  if (!FlushToDisk(partial_.Path(), client_.Flush)) {
+    const DWORD error = GetLastError();
+    return Refused(E::Local, "Not written to disk " + (error != 0 ? "(" + Count(error) + ") " : std::string()) + target_);
+  }
+  // A scanner looks at a new file, or the old one, for a moment.
+  const DWORD moveError = RetryWhileHeld(
+      [&] { return MoveFileExA(partial_.Path().c_str(), target_.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE; },
+      client_.FileInUseWaitMs, client_.Cancelled);
+  if (moveError != 0) return Unwritable(moveError);
   partial_.Drop();  // the note; the copy is the target now
   Note({answer.Offset > 0 ? "Resumed from " : "Fetched ", answer.Offset > 0 ? TPiece(answer.Offset) : "",
         answer.Offset > 0 ? ": " : "", reached_ - answer.Offset, " bytes in ", GetTickCount() - started_, " ms"});
@@ -505,6 +551,19 @@ TDownload TFetch::Commit(TNetJob& job, const TAnswer& answer) {
   if (!requestClosed || !connectionClosed)
     return DownloadFailure(E::Transfer, "InternetCloseHandle " + SplitUrl(url_).ObjectPath);
   return DownloadSuccess(target_, reached_);
+}
+
+std::string TFetch::LocalFailureText(DWORD error) const {
+  if (FailureCause(error).Words == nullptr) return "Cannot write (" + Count(error) + ") " + target_;
+  std::string text = FailureText(error, target_);
+  if (error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL) {
+    const std::string folder = formkit::FolderPart(target_);
+    ULARGE_INTEGER free = {};
+    text += ": " + (total_ >= 0 ? Count(total_) : Count(reached_) + " or more") + " bytes needed in " + folder;
+    if (GetDiskFreeSpaceExA(folder.c_str(), &free, nullptr, nullptr))
+      text += ", " + Count(static_cast<std::int64_t>(free.QuadPart)) + " free";
+  }
+  return text;
 }
 
 // A path that is not fetched: only located and checked.

@@ -37,6 +37,20 @@ constexpr std::uint32_t kNoDataTimeoutMs = 30000;
 constexpr std::uint32_t kMaxAttempts = 5;
 constexpr std::uint32_t kRetryPauseMs = 500;
 
+// Where a download writes what support needs to read: one plain line per
+// step, no time, no line end.
+class TDownloadLog {
+ public:
+  virtual void Write(const std::string& line) = 0;
+
+ protected:
+  ~TDownloadLog() = default;
+};
+
+// How long a replace or a removal waits for another program (a virus
+// scanner, a backup) to let go of the file.
+constexpr std::uint32_t kFileInUseWaitMs = 10000;
+
 // The session opener, replaceable so tests can watch the agent name and make
 // opening fail.
 using InternetOpenFunc = HINTERNET(WINAPI*)(LPCSTR agent, DWORD accessType, LPCSTR proxy,
@@ -93,9 +107,11 @@ class TDownloadClient {
   // file there so far and its whole size (-1 when the server sent no length);
   // nullptr: nobody watches.
   void (*Progress)(std::uint64_t received, std::int64_t total) = nullptr;
-  // One plain line per step of a download (request, answer, local copy,
-  // decision, redirect, attempt); no time, no line end. nullptr: no log.
-  void (*Log)(const std::string& line) = nullptr;
+  // Takes a line per step of a download (request, answer, local copy,
+  // decision, redirect, attempt). nullptr: no log.
+  TDownloadLog* Log = nullptr;
+  // How long a file held by another program is waited for; tests shorten it.
+  std::uint32_t FileInUseWaitMs = kFileInUseWaitMs;
   // Attempts of one download when the connection drops, and the pause before
   // the second one (it grows by as much for each further one); tests shorten them.
   std::uint32_t MaxAttempts = kMaxAttempts;

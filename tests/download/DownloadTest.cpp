@@ -337,13 +337,14 @@ TEST_F(Download, UnwritableTargetsFailAndALongOneIsFetched) {
   SetFaults("dir/", R"({"status": 200, "body": "listing"})");
   WriteBytes(Local("update.ini"), "older");
   SetFileAttributesA(Local("update.ini").c_str(), FILE_ATTRIBUTE_READONLY);
-  // No such folder, no file name, a read-only copy.
-  const std::pair<std::string, std::string> rows[] = {
-      {Url("update.ini"), Local("no\\such")}, {Url("dir/"), folder_}, {Url("update.ini"), folder_}};
-  for (const auto& [url, folder] : rows) {
+  // No such folder, no file name, a read-only copy: each with its cause.
+  const std::string rows[][3] = {{Url("update.ini"), Local("no\\such"), "Folder not found (3) "},
+                                 {Url("dir/"), folder_, "Cannot write "},
+                                 {Url("update.ini"), folder_, "Access denied (5) "}};
+  for (const auto& [url, folder, cause] : rows) {
     const TDownload got = client_.Fetch(url, folder, 16);
     EXPECT_EQ(got.Error, TDownloadError::Local) << url << " to " << folder;
-    EXPECT_EQ(got.ErrorText, "Cannot write " + FolderWithBackslash(folder) + SplitUrl(url).RemoteName);
+    EXPECT_EQ(got.ErrorText, cause + FolderWithBackslash(folder) + SplitUrl(url).RemoteName);
     EXPECT_EQ(Entries(folder_).size(), 1u);
   }
   EXPECT_EQ(ReadBytes(Local("update.ini")), "older");
@@ -373,8 +374,8 @@ TEST_F(Download, LocalPathsNetworkPathsAndUnreachableServers) {
       {"\\\\127.0.0.1\\share\\UPDATE.NFO", refused + "\\\\127.0.0.1\\share\\UPDATE.NFO"},
       {" //host/share/a.bin", refused + "//host/share/a.bin"},  // the other forms: the path rules
       {Url("a.bin"), "No Internet Connection available"},
-      {Url("a.bin"), "OpenFile " + Url("a.bin")},
-      {"  http://no.such.host.invalid/a.bin\t", "OpenFile http://no.such.host.invalid/a.bin"},
+      {Url("a.bin"), "Connection refused (12029) " + Url("a.bin")},
+      {"  http://no.such.host.invalid/a.bin\t", "Server not found (12007) http://no.such.host.invalid/a.bin"},
       {"http://127.0.0.1", ""},  // no '/' after the host: an empty host name, never answered
   };
   for (const auto& [path, error] : rows) {

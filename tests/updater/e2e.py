@@ -34,6 +34,7 @@ CERTS = os.environ.get("FK_CERTS", "")
 # their own forms on the same display at the same time.
 DIALOG = " QUILLON - Internet"
 CONNECT = "An error occurred during connection to the Internet:"
+DISK = "An error occurred while writing to the disk:"
 LOADER = "http://127.0.0.1/quillon/loader/"
 LIBRARY = "/quillon/loader/update2.dll"  # as the server names it
 USER = getpass.getuser()
@@ -249,9 +250,18 @@ class Scenario:
         record = os.path.join(folder, "Download", "makeupdate.txt")
         if os.path.exists(record):
             os.remove(record)
+        asked = len(self.requests())
         self.wait_exit(self.press_install(self.program_in(folder, program)), 60)
-        check_equal(last_run(os.path.join(folder, "Download"))[-1], "Run ended: handed over to the installer", "log")
+        self.check_log(os.path.join(folder, "Download"), "Run ended: handed over to the installer", asked)
         return makeupdate_record(folder)
+
+    def check_log(self, download, outcome, asked):
+        """The newest run in update.log names every request it made since asked and ends with outcome."""
+        log = last_run(download)
+        check(outcome in log[-1], "the run's end in update.log: %r, not %r" % (log[-1], outcome))
+        named = " ".join(line for line in log if line.startswith("GET "))
+        for path in self.requests()[asked:]:
+            check(path in named, "update.log does not name the request for " + path)
 
     def close(self):
         for p in self.procs + [self.server]:
@@ -404,6 +414,19 @@ def cut_every_mib(s):
     check(s.sent(LIBRARY) <= 1.15 * len(BIG_LIBRARY), "library bytes sent: %d" % s.sent(LIBRARY))
 
 
+def file_in_use(s):
+    # A scanner holds the old library open (others may only read it) for 5 s as the new
+    # copy arrives: the replace waits it out and the run completes.
+    download = unsigned(True)(s)
+    held = os.path.join(download, "update2.dll")
+    locker = subprocess.Popen([WINE, DRIVER, "lock", win(held), "5000"], stdout=subprocess.PIPE,
+                              stderr=subprocess.DEVNULL)
+    check_equal([locker.stdout.readline().strip() for _ in range(2)], [b"STARTED", b"LOCKED"], "the lock")
+    check(s.run_to_end(os.path.dirname(download)) is not None, "MakeUpdate after the lock")
+    check_equal(locker.wait(timeout=20), 0, "the lock's end")
+    check_equal(os.path.getmtime(held), sampleset.LIBRARY_TIME, "date of the library in place")
+
+
 def no_marker_answers(s):
     # A folder without the marker: No to the question changes nothing; Yes
     # creates the folder and runs there.
@@ -454,7 +477,7 @@ def folder_not_created(s):
 # ============================================================== refused runs
 
 def request_head(s):
-    # No update.ini at all: the connection text alone, still ending in '.'. The
+    # No update.ini at all: the connection text with the server's answer. The
     # request as it arrives: a plain HTTP/1.0 GET naming the program, with
     # nothing that would let a cache answer for the server.
     heads = []
@@ -471,10 +494,10 @@ def request_head(s):
     folder = s.install(proxy=True)
     p = s.press_install(s.program_in(folder))
     download = os.path.join(folder, "Download")
-    check_equal(answer_boxes("OK"), ["An error occurred during connection to the Internet." + log_box_line(download)],
-                "error box")
+    reason = "HTTP 404 " + LOADER + "update.ini"
+    check_equal(answer_boxes("OK"), [CONNECT + "\r\r " + reason + log_box_line(download)], "error box")
     s.wait_exit(p)
-    check_equal(last_run(download)[-1], "Run ended: no update description", "log")
+    check_equal(last_run(download)[-1], "Run ended: no update description: " + reason, "log")
     check_equal(len(heads), 1, "requests")
     line, fields = heads[0]
     check(re.fullmatch(r"GET (http://127\.0\.0\.1)?/quillon/loader/update\.ini HTTP/1\.0", line) is not None,
@@ -593,9 +616,30 @@ CHANGED = os.path.join(DRIVE_C, "e2e", "signed_library_changed_before_load", "Va
 INI, DLL = LOADER + "update.ini", LOADER + "update2.dll"
 HUGE = {"no_content_length": True, "extra_mib": 65}
 BIG_LIBRARY = open(TESTLIB, "rb").read() + b"\0" * (3 << 20)
+HUGE_LIBRARY = BIG_LIBRARY + b"\0" * (6 << 20)
+DISK_FULL = os.path.join(DRIVE_C, "e2e", "disk_full", "Varno3", "Download")
+SKIPPED = 77  # the exit code ctest counts as skipped
 NFO = "/quillon/data/UPDATE.NFO"
 CERTIFICATE_URL = "https://127.0.0.1" + NFO
 YESTERDAY = str(datetime.now(timezone.utc).date() - timedelta(1))
+def closed_port(s):
+    s.serve()
+    s.server.kill()
+    s.server.wait()
+    return os.path.join(s.install(proxy=True), "Download")
+
+
+def small_disk(s):
+    """Download on a tmpfs of its own, 8 MiB: update.exe and the old library fit, the new one does not."""
+    if os.geteuid() != 0:
+        print("skipped: mounting a small disk needs root")
+        sys.exit(SKIPPED)
+    os.makedirs(DISK_FULL)
+    subprocess.run(["mount", "-t", "tmpfs", "-o", "size=8m", "tmpfs", DISK_FULL], check=True)
+    s.cleanups.append(lambda: subprocess.run(["umount", "-l", DISK_FULL]))
+    return unsigned(True, library=lambda: HUGE_LIBRARY)(s)
+
+
 # A large library sent in many small blocks, each quick to arrive: the dialog
 # stays responsive for seconds.
 SLOW = unsigned(True, library=lambda: open(TESTLIB, "rb").read() + b"\0" * (12 << 20),
@@ -608,7 +652,7 @@ REFUSED = {
     # Only Cancel is left: Enter reaches it.
     "cancel_during_run": (SLOW, ["key", DIALOG, "enter"], LIBRARY_KEPT),
     "close_during_run": (SLOW, ["close", DIALOG], LIBRARY_KEPT),
-    "missing_nfo": (unsigned(with_nfo=False), "http://127.0.0.1/quillon/data/UPDATE.NFO", ()),
+    "missing_nfo": (unsigned(with_nfo=False), "HTTP 404 http://127.0.0.1/quillon/data/UPDATE.NFO", ()),
     "no_make_update": (unsigned(library=TESTLIB_NOMAKE), "update2.dll", ()),
     # No DLL for this program, at the FileSize of update.ini: the good copy stays.
     "junk_library": (unsigned(True, library=lambda: b"MZ this is not a library" + b"\0" * 200),
@@ -627,7 +671,12 @@ REFUSED = {
     "hostile_cuts_without_range": (unsigned(True, library=lambda: BIG_LIBRARY, faults={
         LIBRARY: {"cut_after": 1 << 20, "no_range": True}}), "Connection kept dropping: 1048576 of %d bytes after 5 "
         "attempts (Incomplete transfer %s)" % (len(BIG_LIBRARY), DLL), LIBRARY_KEPT),
-    "hostile_huge_nfo": (unsigned(faults={NFO: HUGE}), "http://127.0.0.1" + NFO, ()),
+    "hostile_huge_nfo": (unsigned(faults={NFO: HUGE}), "Larger than 67108864 bytes http://127.0.0.1" + NFO, ()),
+    # Nobody listens on the port of the proxy setting.
+    "refused_connection": (closed_port, "Connection refused (12029) " + INI, ()),
+    # The new library does not fit on the installation's disk.
+    "disk_full": (small_disk, re.compile(re.escape("Not enough disk space (112) %s\\update2.dll: %d bytes needed in "
+                  "%s\\, " % (win(DISK_FULL), len(HUGE_LIBRARY), win(DISK_FULL))) + r"\d+ free"), LIBRARY_KEPT),
     # Nothing after 100 bytes: Cancel (Escape) still ends the run at once.
     "hostile_stalled_library": (unsigned(True, faults={LIBRARY: {"stall_after": 100, "hold": 40}}),
                                 ["key", DIALOG, "esc"], LIBRARY_KEPT),
@@ -689,6 +738,7 @@ def refused(s, name):
     download = setup(s)
     folder = os.path.dirname(download)
     before = snapshot(download)
+    asked = len(s.requests())
     p = s.press_install(s.program_in(folder, UPDATE_SIGNED_EXE if name.startswith("signed_") else UPDATE_EXE))
     if isinstance(ending, list):  # stopped during the transfer: the run ends within seconds
         wait_until(lambda: os.path.exists(os.path.join(download, "update2.dl~")), "the start of the transfer")
@@ -696,12 +746,14 @@ def refused(s, name):
         s.wait_exit(p, 5)
         outcome = "Run ended: cancelled"
     else:
-        expected = ending if ending == "update2.dll" else CONNECT + "\r\r " + ending
-        check_equal(answer_boxes("OK"), [expected + log_box_line(download)], "error box")
+        pattern = ending if isinstance(ending, re.Pattern) else re.compile(re.escape(ending))
+        header = "" if ending == "update2.dll" else (DISK if name == "disk_full" else CONNECT) + "\r\r "
+        box = answer_boxes("OK")[0]
+        check(re.fullmatch(re.escape(header) + pattern.pattern + re.escape(log_box_line(download)), box) is not None,
+              "error box: %r" % box)
         s.wait_exit(p)
-        outcome = "Run ended: " + ("update2.dll cannot be loaded or has no MakeUpdate" if ending == "update2.dll"
-                                   else "download failed: " + ending)
-    check_equal(last_run(download)[-1], outcome, "the run's end in update.log")
+        outcome = "update2.dll cannot be loaded" if ending == "update2.dll" else box[len(header):box.index("\r\rLog: ")]
+    s.check_log(download, outcome, asked)
     check(makeupdate_record(folder) is None, "MakeUpdate must not run")
     after = snapshot(download)
     for file in kept:  # by content: a good copy may be fetched again
