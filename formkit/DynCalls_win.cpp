@@ -13,8 +13,8 @@ enum TCall { FK_DYN_CALLS(FK_DYN_INDEX) kCallCount };
 // What was looked up so far: each DLL and each function once, for the
 // process's life.
 struct TTable {
-  HMODULE Dlls[2];
-  bool DllTried[2];
+  HMODULE Dlls[3];
+  bool DllTried[3];
   void* Calls[kCallCount];
   bool CallTried[kCallCount];
 } gTable;
@@ -23,7 +23,7 @@ HMODULE Dll(TDll dll) {
   const int which = static_cast<int>(dll);
   if (gTable.DllTried[which]) return gTable.Dlls[which];
   gTable.DllTried[which] = true;
-  if (dll == TDll::Kernel32) return gTable.Dlls[which] = GetModuleHandleA("kernel32.dll");
+  if (dll != TDll::Bcrypt) return gTable.Dlls[which] = GetModuleHandleA(dll == TDll::Kernel32 ? "kernel32.dll" : "user32.dll");
   char system[MAX_PATH + 1] = {};
   const UINT n = GetSystemDirectoryA(system, MAX_PATH);
   if (n == 0 || n >= MAX_PATH) return nullptr;

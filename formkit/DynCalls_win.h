@@ -7,12 +7,13 @@
 #include <windows.h>
 #include <bcrypt.h>
 
-// X(dll, name, type): kernel32 is the loaded one; other DLLs come from the
+// X(dll, name, type): kernel32 and user32 are the loaded ones; other DLLs come from the
 // system folder only (never by bare name: the update run makes the Download
 // folder current).
 #define FK_DYN_CALLS(X)                                                                                          \
   X(Kernel32, SetDefaultDllDirectories, BOOL(WINAPI*)(DWORD))                                                    \
   X(Kernel32, GetLocaleInfoEx, int(WINAPI*)(LPCWSTR, LCTYPE, LPWSTR, int))                                       \
+  X(User32, GetDpiForWindow, UINT(WINAPI*)(HWND))                                                                \
   X(Bcrypt, BCryptOpenAlgorithmProvider, NTSTATUS(WINAPI*)(BCRYPT_ALG_HANDLE*, LPCWSTR, LPCWSTR, ULONG))         \
   X(Bcrypt, BCryptCloseAlgorithmProvider, NTSTATUS(WINAPI*)(BCRYPT_ALG_HANDLE, ULONG))                           \
   X(Bcrypt, BCryptCreateHash,                                                                                    \
@@ -27,7 +28,7 @@
 
 namespace formkit::dyn {
 
-enum class TDll { Kernel32, Bcrypt };
+enum class TDll { Kernel32, User32, Bcrypt };
 
 #define FK_DYN_DECLARE(dll, name, type) \
   using T##name = type;                 \

@@ -40,11 +40,12 @@ int LanguageForLocale(std::uint32_t localeId);
 // run past its terminator.
 std::string NextTextField(const char*& position);
 
-// The seven fields of a record; the English record has only the last four.
+// The eight fields of a record; the English record has only the last five.
 struct TDialogTexts {
   bool HasCaptions = false;
   std::string PathCaption, OkCaption, CancelCaption;
   std::string LoadingText, UpdateCaption, ConnectErrorText, ReadOnlyErrorText;
+  std::string AdminRightsText;  // below the read-only text for a user without them
 };
 // False for index 0, > 53 or an entry without texts (texts untouched).
 bool ReadLanguageTexts(int index, TDialogTexts& texts);

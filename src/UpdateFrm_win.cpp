@@ -85,10 +85,7 @@ bool TUpdateForm::ApplyLanguage(int index) {
     OkBtn->SetCaption(texts.OkCaption);
     CancelBtn->SetCaption(texts.CancelCaption);
   }
-  LoadingText = texts.LoadingText;
-  UpdateCaption = texts.UpdateCaption;
-  ConnectErrorText = texts.ConnectErrorText;
-  ReadOnlyErrorText = texts.ReadOnlyErrorText;
+  TakeMessages(texts);
   return true;
 }
 
@@ -97,10 +94,15 @@ bool TUpdateForm::ApplyLanguage(int index) {
 void TUpdateForm::UseFallbackTexts() {
   TDialogTexts texts;
   ReadLanguageTexts(kEnglishIndex, texts);
+  TakeMessages(texts);
+}
+
+void TUpdateForm::TakeMessages(const TDialogTexts& texts) {
   LoadingText = texts.LoadingText;
   UpdateCaption = texts.UpdateCaption;
   ConnectErrorText = texts.ConnectErrorText;
   ReadOnlyErrorText = texts.ReadOnlyErrorText;
+  AdminRightsText = texts.AdminRightsText;
 }
 
 void TUpdateForm::PrepareDialog() {
@@ -114,6 +116,7 @@ void TUpdateForm::PrepareDialog() {
 
 void TUpdateForm::FormShow(formkit::TObject*) {
   TBusyGuard busy(this);
+  StatusLabel->Live = true;  // a screen reader reads out what the run is doing
   ProgramFile = formkit::ProgramPath();
   Client.Agent = AgentNameOf(ProgramFile);
   TDocumentsFolder documents;

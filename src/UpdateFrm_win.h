@@ -57,6 +57,7 @@ class TUpdateForm : public formkit::TForm {
   std::string LoadingText;
   std::string UpdateCaption;
   std::string ReadOnlyErrorText;
+  std::string AdminRightsText;
   std::int32_t LanguageIndex = 0;
   std::string InstallDir;
 
@@ -79,6 +80,7 @@ class TUpdateForm : public formkit::TForm {
   std::string ProgramFile;
 
  private:
+  void TakeMessages(const TDialogTexts& texts);
   // The update run (UpdateRun_win.cpp); true when the dialog is to close
   // afterwards. The one place that turns how the run ended into what the
   // user sees.

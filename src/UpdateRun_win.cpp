@@ -45,6 +45,17 @@ void RestrictDllSearch() {
 
 namespace {
 TRunEnd Ended(TRunFailure failure, std::string detail = std::string()) { return {failure, std::move(detail)}; }
+
+// A standard user's token, and an administrator's that UAC filters, are not
+// elevated: rights they lack could still be had.
+bool Elevated() {
+  formkit::TScopedHandle token;
+  TOKEN_ELEVATION elevation = {};
+  DWORD size = 0;
+  return OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.Out()) &&
+         GetTokenInformation(token.Get(), TokenElevation, &elevation, sizeof elevation, &size) &&
+         elevation.TokenIsElevated != 0;
+}
 }  // namespace
 
 // The one place where a run that ended short is shown to the user.
@@ -56,7 +67,7 @@ bool TUpdateForm::RunUpdate() {
       break;
     case TRunFailure::ReadOnly:
       ErrorBox(end.Detail, end.Attributes);
-      ErrorBox(InstallDir + "\r\r" + ReadOnlyErrorText, -1);
+      ErrorBox(InstallDir + "\r\r" + ReadOnlyErrorText + (Elevated() ? "" : "\r\r" + AdminRightsText), -1);
       break;
     case TRunFailure::NoDescription:
       ErrorBox(ConnectErrorText, -1);
