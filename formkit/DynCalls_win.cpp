@@ -23,7 +23,8 @@ HMODULE Dll(TDll dll) {
   const int which = static_cast<int>(dll);
   if (gTable.DllTried[which]) return gTable.Dlls[which];
   gTable.DllTried[which] = true;
-  if (dll != TDll::Bcrypt) return gTable.Dlls[which] = GetModuleHandleA(dll == TDll::Kernel32 ? "kernel32.dll" : "user32.dll");
+  if (dll != TDll::Bcrypt)
+    return gTable.Dlls[which] = GetModuleHandleA(dll == TDll::Kernel32 ? "kernel32.dll" : "user32.dll");
   char system[MAX_PATH + 1] = {};
   const UINT n = GetSystemDirectoryA(system, MAX_PATH);
   if (n == 0 || n >= MAX_PATH) return nullptr;

@@ -7,9 +7,9 @@
 #include <windows.h>
 #include <bcrypt.h>
 
-// X(dll, name, type): kernel32 and user32 are the loaded ones; other DLLs come from the
-// system folder only (never by bare name: the update run makes the Download
-// folder current).
+// X(dll, name, type): kernel32 and user32 are the loaded ones; other DLLs
+// come from the system folder only (never by bare name: the update run makes
+// the Download folder current).
 #define FK_DYN_CALLS(X)                                                                                          \
   X(Kernel32, SetDefaultDllDirectories, BOOL(WINAPI*)(DWORD))                                                    \
   X(Kernel32, GetLocaleInfoEx, int(WINAPI*)(LPCWSTR, LCTYPE, LPWSTR, int))                                       \

@@ -316,7 +316,8 @@ def high_dpi(s):
         k = dpi / 96
         check(all(abs(got - k * was) <= 4 * k for got, was in zip(client, base[0])), "client %r at %d" % (client, dpi))
         for key, place in places.items():
-            check(all(abs(got - k * was) <= k for got, was in zip(place, base[1][key])), "%s %r at %d" % (key, place, dpi))
+            check(all(abs(got - k * was) <= k for got, was in zip(place, base[1][key])),
+                  "%s %r at %d" % (key, place, dpi))
             clear = all(place[2] <= o[0] or o[2] <= place[0] or place[3] <= o[1] or o[3] <= place[1]
                         for c, o in places.items() if texts[c][1] and not c.startswith("Static"))
             check(not key.startswith("Static") or clear and place[2] <= client[0] and place[3] <= client[1],
