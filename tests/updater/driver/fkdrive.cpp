@@ -208,24 +208,21 @@ bool RunCommand(const std::vector<std::string>& a) {
     };
     return WaitFor(focused, Ms(a, 3, 5000)) || Fail("focus not on " + a[2]);
   }
-  if (cmd == "name") {  // oleacc as a screen reader finds it, loaded only here
+  if (cmd == "name") {  // as a screen reader gets it: from oleacc, loaded only here
     using TFromWindow = HRESULT(WINAPI*)(HWND, DWORD, REFIID, void**);
     auto fromWindow = reinterpret_cast<TFromWindow>(
         reinterpret_cast<void*>(GetProcAddress(LoadLibraryA("oleacc.dll"), "AccessibleObjectFromWindow")));
     IAccessible* object = nullptr;
-    if (fromWindow == nullptr || FAILED(fromWindow(child, static_cast<DWORD>(OBJID_CLIENT), IID_IAccessible,
-                                                   reinterpret_cast<void**>(&object))))
-      return Fail("no accessible object");
     VARIANT self = {};
-    self.vt = VT_I4;
-    self.lVal = CHILDID_SELF;
+    self.vt = VT_I4;  // CHILDID_SELF
     BSTR name = nullptr;
+    if (fromWindow == nullptr ||
+        FAILED(fromWindow(child, static_cast<DWORD>(OBJID_CLIENT), IID_IAccessible, reinterpret_cast<void**>(&object))))
+      return Fail("no accessible object");
     object->get_accName(self, &name);
-    char text[1024] = {};
-    if (name != nullptr) WideCharToMultiByte(CP_ACP, 0, name, -1, text, sizeof text - 1, nullptr, nullptr);
-    std::printf("NAME %s\n", Printable(text).c_str());
-    SysFreeString(name);
     object->Release();
+    std::printf("NAME %ls\n", name != nullptr ? name : L"");
+    SysFreeString(name);
     return true;
   }
   if (cmd == "settext")
