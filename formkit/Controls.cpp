@@ -2,6 +2,8 @@
 
 #include <windowsx.h>
 
+#include <utility>
+
 #include "ScopedWin.h"
 
 namespace formkit {
@@ -26,6 +28,13 @@ TWinControl* FindParentControl(TComponent* container) {
   TComponent* c = container;
   while (c != nullptr && !c->InheritsFrom(TWinControl::ClassInfo)) c = c->GetContainer();
   return static_cast<TWinControl*>(c);
+}
+
+void ScaleFont(TFont* font, std::int32_t num, std::int32_t den) {
+  if (font == nullptr) return;
+  font->Height = MulDiv(font->Height, num, den);
+  if (font->Handle != nullptr) DeleteObject(font->Handle);
+  font->Handle = nullptr;
 }
 
 }  // namespace
@@ -107,6 +116,15 @@ TFont* TCustomControl::GetFont() {
   return Font.get();
 }
 
+void TCustomControl::ChangeScale(std::int32_t num, std::int32_t den) {
+  Left = MulDiv(Left, num, den);
+  Top = MulDiv(Top, num, den);
+  Width = MulDiv(Width, num, den);
+  Height = MulDiv(Height, num, den);
+  ScaleFont(Font.get(), num, den);
+  if (Canvas) ScaleFont(Canvas->Font.get(), num, den);
+}
+
 TRect TCustomControl::BoundsRect() const { return BoundsToRect(Left, Top, Width, Height); }
 
 // ---------------------------------------------------------------- TGraphicControl
@@ -120,6 +138,11 @@ void TGraphicControl::AttachToParent(TComponent* container) {
 }
 
 void TGraphicControl::AfterLoad() { GetCanvas()->SetOrigin(Left, Top); }
+
+void TGraphicControl::ChangeScale(std::int32_t num, std::int32_t den) {
+  TCustomControl::ChangeScale(num, den);
+  GetCanvas()->SetOrigin(Left, Top);
+}
 
 // ---------------------------------------------------------------- TWinControl
 
@@ -180,7 +203,35 @@ void TWinControl::Show() {
     if (child->Visible) child->Show();
   }
   ShowWindowChecked(Handle, SW_SHOW);
+  ShowGraphicChildren();
   if (OnShow.IsSet()) OnShow(this);
+}
+
+void TWinControl::ShowGraphicChildren() {
+  for (std::int32_t i = 0; i < GraphicChildren.Count; ++i)
+    static_cast<TGraphicControl*>(GraphicChildren.Get(i))->ParentShown();
+}
+
+void TWinControl::ChangeScale(std::int32_t num, std::int32_t den) {
+  // The window keeps its old font until it has the new one.
+  const TScopedGdiObject oldFont(Font ? std::exchange(Font->Handle, nullptr) : nullptr);
+  TCustomControl::ChangeScale(num, den);
+  if (Handle != nullptr) {
+    const std::int32_t width = Width, height = Height;
+    MoveWindow(Handle, Left, Top, width, height, TRUE);
+    // WM_SIZE stored the client size, which a frame makes smaller.
+    Width = width;
+    Height = height;
+    SendToWindow(Handle, WM_SETFONT, reinterpret_cast<WPARAM>(GetFont()->GetHandle()), TRUE);
+  }
+  ScaleChildren(num, den);
+}
+
+void TWinControl::ScaleChildren(std::int32_t num, std::int32_t den) {
+  for (std::int32_t i = 0; i < GraphicChildren.Count; ++i)
+    static_cast<TCustomControl*>(GraphicChildren.Get(i))->ChangeScale(num, den);
+  for (std::int32_t i = 0; i < WindowedChildren.Count; ++i)
+    static_cast<TCustomControl*>(WindowedChildren.Get(i))->ChangeScale(num, den);
 }
 
 void TWinControl::Hide() {

@@ -53,6 +53,10 @@ class TCustomControl : public TControl {
   void ReadNamedProperty(const std::string& name, TReader& reader) override;
   virtual void Paint();
 
+  // Multiplies the bounds and the fonts by num / den: the form moved to
+  // another DPI.
+  virtual void ChangeScale(std::int32_t num, std::int32_t den);
+
   TCanvas* GetCanvas();
   // The own font; else the parent's when ParentFont; else a new default font.
   TFont* GetFont();
@@ -83,6 +87,9 @@ class TGraphicControl : public TCustomControl {
  public:
   void AttachToParent(TComponent* container) override;
   void AfterLoad() override;
+  void ChangeScale(std::int32_t num, std::int32_t den) override;
+  // The parent's window shows, its windowed children made.
+  virtual void ParentShown() {}
 };
 
 // Owns a window of a system class (or the form class), taken over through
@@ -102,6 +109,9 @@ class TWinControl : public TCustomControl {
   virtual void SetText(const std::string& text);
   virtual void Show();
   virtual void Hide();
+  // Also moves the window and gives it the new font; then the children.
+  void ChangeScale(std::int32_t num, std::int32_t den) override;
+  void ScaleChildren(std::int32_t num, std::int32_t den);
   // Handles the message or falls back to the parent class; the end of the
   // chain is PassMessageOn.
   virtual void Dispatch(TMessage& message);
@@ -137,6 +147,7 @@ class TWinControl : public TCustomControl {
   bool WindowDestroyed = false;
 
  protected:
+  void ShowGraphicChildren();
   void WMDestroy(TMessage& message);
   void WMNCDestroy(TMessage& message);
   void WMSize(TMessage& message);

@@ -12,9 +12,11 @@ enum TCall { FK_DYN_CALLS(FK_DYN_INDEX) kCallCount };
 
 // What was looked up so far: each DLL and each function once, for the
 // process's life.
+constexpr int kDllCount = static_cast<int>(TDll::Bcrypt) + 1;  // Bcrypt is the last
+
 struct TTable {
-  HMODULE Dlls[3];
-  bool DllTried[3];
+  HMODULE Dlls[kDllCount];
+  bool DllTried[kDllCount];
   void* Calls[kCallCount];
   bool CallTried[kCallCount];
 } gTable;
@@ -23,8 +25,10 @@ HMODULE Dll(TDll dll) {
   const int which = static_cast<int>(dll);
   if (gTable.DllTried[which]) return gTable.Dlls[which];
   gTable.DllTried[which] = true;
-  if (dll == TDll::Kernel32) return gTable.Dlls[which] = GetModuleHandleA("kernel32.dll");
-  if (dll == TDll::Ntdll) return gTable.Dlls[which] = GetModuleHandleA("ntdll.dll");
+  if (dll != TDll::Bcrypt) {
+    static const char* const kLoaded[] = {"kernel32.dll", "ntdll.dll", "user32.dll"};
+    return gTable.Dlls[which] = GetModuleHandleA(kLoaded[which]);
+  }
   char system[MAX_PATH + 1] = {};
   const UINT n = GetSystemDirectoryA(system, MAX_PATH);
   if (n == 0 || n >= MAX_PATH) return nullptr;

@@ -7,7 +7,7 @@
 #include <windows.h>
 #include <bcrypt.h>
 
-// X(dll, name, type): kernel32 and ntdll are the loaded ones; other DLLs come from the
+// X(dll, name, type): kernel32, ntdll and user32 are the loaded ones; other DLLs come from the
 // system folder only (never by bare name: the update run makes the Download
 // folder current).
 #define FK_DYN_CALLS(X)                                                                                          \
@@ -15,6 +15,7 @@
   X(Kernel32, GetLocaleInfoEx, int(WINAPI*)(LPCWSTR, LCTYPE, LPWSTR, int))                                       \
   X(Ntdll, RtlGetVersion, LONG(WINAPI*)(RTL_OSVERSIONINFOW*))                                                    \
   X(Ntdll, wine_get_version, const char*(CDECL*)())                                                             \
+  X(User32, GetDpiForWindow, UINT(WINAPI*)(HWND))                                                                \
   X(Bcrypt, BCryptOpenAlgorithmProvider, NTSTATUS(WINAPI*)(BCRYPT_ALG_HANDLE*, LPCWSTR, LPCWSTR, ULONG))         \
   X(Bcrypt, BCryptCloseAlgorithmProvider, NTSTATUS(WINAPI*)(BCRYPT_ALG_HANDLE, ULONG))                           \
   X(Bcrypt, BCryptCreateHash,                                                                                    \
@@ -29,7 +30,7 @@
 
 namespace formkit::dyn {
 
-enum class TDll { Kernel32, Ntdll, Bcrypt };
+enum class TDll { Kernel32, Ntdll, User32, Bcrypt };
 
 #define FK_DYN_DECLARE(dll, name, type) \
   using T##name = type;                 \

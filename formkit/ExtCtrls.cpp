@@ -18,6 +18,11 @@ void TImage::Paint() {
   Picture->Draw(BoundsRect(), *GetCanvas());
 }
 
+void TImage::ChangeScale(std::int32_t num, std::int32_t den) {
+  TGraphicControl::ChangeScale(num, den);
+  if (Picture) Picture->Scale(num, den);
+}
+
 TPicture* TImage::GetPicture() {
   if (!Picture) Picture.reset(new TPicture());
   return Picture.get();

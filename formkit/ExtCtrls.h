@@ -11,6 +11,8 @@ class TImage : public TGraphicControl {
   // "Picture" routes "Picture.Data" to the picture.
   TPersistent* FindSubObject(const std::string& name) override;
   void Paint() override;
+  // The picture is drawn at the new scale too.
+  void ChangeScale(std::int32_t num, std::int32_t den) override;
   TPicture* GetPicture();
 
   std::unique_ptr<TPicture> Picture;

@@ -6,7 +6,9 @@
 #include <exception>
 #include <vector>
 
+#include "DynCalls_win.h"
 #include "ExtCtrls.h"
+#include "ScopedWin.h"
 #include "StdCtrls.h"
 
 namespace formkit {
@@ -147,8 +149,14 @@ void TCustomForm::ReadNamedProperty(const std::string& name, TReader& reader) {
     case 0: PixelsPerInch = reader.ReadInteger(); break;
     case 1: TextHeight = reader.ReadInteger(); break;
     case 2: OldCreateOrder = reader.ReadBoolean(); break;
-    case 3: Width = reader.ReadInteger() + 2 * borderWidth; break;
-    case 4: Height = reader.ReadInteger() + captionHeight + 4 * borderWidth; break;
+    case 3:
+      ClientWidth = reader.ReadInteger();
+      Width = ClientWidth + 2 * borderWidth;
+      break;
+    case 4:
+      ClientHeight = reader.ReadInteger();
+      Height = ClientHeight + captionHeight + 4 * borderWidth;
+      break;
     case 5: BorderStyle = static_cast<TFormBorderStyle>(reader.ReadEnum(kBorderStyles)); break;
     case 6: Position = static_cast<TPosition>(reader.ReadEnum(kPositions)); break;
     case 7: WindowState = static_cast<TWindowState>(reader.ReadEnum(kWindowStates)); break;
@@ -169,6 +177,9 @@ void TCustomForm::Create(TComponent* owner) {
 }
 
 void TCustomForm::CreateWindowHandle() {
+  // The screen's DPI, which the window starts with; a window that opens on a
+  // monitor of another DPI is scaled again below.
+  ScaleTo(GetDeviceCaps(TWindowDC(nullptr).Get(), LOGPIXELSY));
   DWORD style, exStyle;
   WindowStyles(BorderStyle, style, exStyle);
   style |= kFormBaseStyle;
@@ -183,12 +194,42 @@ void TCustomForm::CreateWindowHandle() {
                                 nullptr, ModuleInstance(), nullptr);
   RaisePendingException();
   AttachWindow(window);
+  // Windows before 10 (1607) have one DPI for all monitors.
+  if (auto dpiOf = dyn::GetDpiForWindow(); dpiOf != nullptr && window != nullptr)
+    ScaleTo(static_cast<std::int32_t>(dpiOf(window)));
+}
+
+void TCustomForm::ScaleTo(std::int32_t dpi, const RECT* suggested) {
+  if (PixelsPerInch <= 0 || dpi <= 0 || dpi == PixelsPerInch) return;
+  const std::int32_t num = dpi, den = PixelsPerInch;
+  PixelsPerInch = dpi;
+  const std::int32_t left = Left, top = Top, frameWidth = Width - ClientWidth, frameHeight = Height - ClientHeight;
+  TCustomControl::ChangeScale(num, den);  // for the fonts: the window's bounds follow from the client size
+  Left = left;
+  Top = top;
+  ClientWidth = MulDiv(ClientWidth, num, den);
+  ClientHeight = MulDiv(ClientHeight, num, den);
+  ScaleChildren(num, den);
+  if (suggested != nullptr) {
+    Left = suggested->left;
+    Top = suggested->top;
+    Width = suggested->right - suggested->left;
+    Height = suggested->bottom - suggested->top;
+  } else {
+    Width = ClientWidth + frameWidth;
+    Height = ClientHeight + frameHeight;
+  }
+  if (Handle == nullptr) return;
+  SetWindowPos(Handle, nullptr, Left, Top, Width, Height,
+               SWP_NOZORDER | SWP_NOACTIVATE | (suggested != nullptr ? 0 : SWP_NOMOVE));
+  InvalidateRect(Handle, nullptr, TRUE);
 }
 
 void TCustomForm::Show() {
   EnsureWindow();
   for (std::int32_t i = 0; i < WindowedChildren.Count; ++i) static_cast<TWinControl*>(WindowedChildren.Get(i))->Show();
   ShowWindowChecked(Handle, ShowCommand(WindowState));
+  ShowGraphicChildren();
   if (OnShow.IsSet()) OnShow(this);
 }
 
@@ -262,6 +303,9 @@ void TCustomForm::Dispatch(TMessage& message) {
     case WM_SIZE: WMSizeTray(message); break;
     case kTrayIconMessage: WMTrayIcon(message); break;
     case WM_ACTIVATE: WMActivate(message); break;
+    case WM_DPICHANGED:  // moved to a monitor of another DPI
+      ScaleTo(HIWORD(message.WParam), reinterpret_cast<const RECT*>(message.LParam));
+      break;
     case WM_SETTINGCHANGE:
     case WM_SYSCOLORCHANGE:
       // A high-contrast theme may have come or gone.

@@ -51,9 +51,15 @@ class TCustomForm : public TWinControl {
   // TabOrder; Enter presses the focused button, else the Default one; Escape
   // presses the Cancel button. False when the key was not used.
   bool DialogKey(WPARAM key, HWND window);
+  // Brings the coordinates and fonts of the form and its controls from
+  // PixelsPerInch to dpi, which becomes PixelsPerInch. An existing window
+  // takes the new size, or the rectangle Windows suggested with the change.
+  // A form whose stream gives no PixelsPerInch is never scaled.
+  void ScaleTo(std::int32_t dpi, const RECT* suggested = nullptr);
 
   TNotifyEvent OnDestroy;
-  std::int32_t PixelsPerInch = 0;
+  std::int32_t PixelsPerInch = 0;  // the DPI the coordinates are in
+  std::int32_t ClientWidth = 0, ClientHeight = 0;
   std::int32_t TextHeight = 0;
   bool OldCreateOrder = false;
   TFormBorderStyle BorderStyle = bsSizeable;

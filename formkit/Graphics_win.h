@@ -88,10 +88,14 @@ std::int32_t TextColor(std::int32_t color);
 class TPicture : public TPersistent {
  public:
   void ReadNamedProperty(const std::string& name, TReader& reader) override;
-  // Draws at the rectangle's top-left corner at the bitmap's own size; a block
-  // that is not a complete, uncompressed bitmap draws nothing.
+  // Draws at the rectangle's top-left corner at the bitmap's own size times
+  // ScaleNum / ScaleDen, smoothed (HALFTONE) when that is not 1; a block that
+  // is not a complete, uncompressed bitmap draws nothing.
   void Draw(const TRect& rect, TCanvas& canvas);
+  // Multiplies the drawing scale by num / den (a change of DPI).
+  void Scale(std::int32_t num, std::int32_t den);
 
+  std::int32_t ScaleNum = 1, ScaleDen = 1;
   std::int32_t DataSize = 0;
   std::unique_ptr<std::uint8_t[]> Data;
 };

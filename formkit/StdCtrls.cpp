@@ -19,6 +19,28 @@ constexpr DWORD kCheckBoxStyle = WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_AUTOCHE
 constexpr DWORD kCheckBoxExStyle = WS_EX_CONTROLPARENT;
 
 const char* const kButtonProperties[] = {"Default", "Cancel"};
+const char* const kLabelProperties[] = {"FocusControl"};
+
+// The label's window: visible to screen readers, but neither drawn (the
+// parent paints the label and, the window being transparent, is not clipped
+// by it) nor hit by the mouse (a static passes clicks to its parent).
+constexpr DWORD kLabelWindowStyle = WS_CHILD | WS_VISIBLE | SS_LEFT;
+constexpr DWORD kLabelWindowExStyle = WS_EX_TRANSPARENT;
+WNDPROC gStaticProcedure = nullptr;
+// EVENT_OBJECT_LIVEREGIONCHANGED, which the headers give from Windows 8 on;
+// older systems ignore it.
+constexpr DWORD kLiveRegionChanged = 0x8019;
+
+LRESULT CALLBACK LabelWindowProcedure(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
+  switch (msg) {
+    case WM_PAINT:
+      ValidateRect(window, nullptr);
+      return 0;
+    case WM_ERASEBKGND: return 1;
+    case WM_SETTEXT: return DefWindowProcA(window, msg, wParam, lParam);  // a static would draw it at once
+    default: return CallWindowProcA(gStaticProcedure, window, msg, wParam, lParam);
+  }
+}
 
 // A child window of the parent's window at the control's place, taken over.
 void CreateChildWindow(TWinControl* control, DWORD exStyle, const char* className, DWORD style) {
@@ -51,6 +73,43 @@ void FrameDefaultButton(const TWinControl* parent, HWND focus) {
 
 // ---------------------------------------------------------------- TLabel
 
+void TLabel::ReadNamedProperty(const std::string& name, TReader& reader) {
+  if (IndexOfName(name, kLabelProperties) == 0) {
+    focusControlName_ = reader.ReadString();  // a control further down the stream
+  } else {
+    TGraphicControl::ReadNamedProperty(name, reader);
+  }
+}
+
+void TLabel::AfterLoad() {
+  TGraphicControl::AfterLoad();
+  if (focusControlName_.empty() || Parent == nullptr) return;
+  const TWinControl* top = Parent;
+  while (top->Parent != nullptr) top = top->Parent;
+  top->AnyWindowedBelow([this](TWinControl* control) {
+    if (control->Name == focusControlName_) FocusControl = control;
+    return FocusControl != nullptr;
+  });
+}
+
+void TLabel::ParentShown() {
+  if (Window != nullptr || Parent == nullptr || Parent->Handle == nullptr) return;
+  Window = CreateWindowExA(kLabelWindowExStyle, "STATIC", Caption.c_str(), kLabelWindowStyle, Left, Top, Width, Height,
+                           Parent->Handle, nullptr, GetModuleHandleA(nullptr), nullptr);
+  if (Window == nullptr) return;
+  gStaticProcedure = reinterpret_cast<WNDPROC>(
+      SetWindowLongPtrA(Window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&LabelWindowProcedure)));
+  if (FocusControl == nullptr || FocusControl->Handle == nullptr) return;
+  HWND above = GetWindow(FocusControl->Handle, GW_HWNDPREV);
+  SetWindowPos(Window, above != nullptr ? above : HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+}
+
+void TLabel::ChangeScale(std::int32_t num, std::int32_t den) {
+  TGraphicControl::ChangeScale(num, den);
+  if (Window != nullptr && Parent != nullptr && Parent->Handle != nullptr)
+    MoveWindow(Window, Left, Top, Width, Height, FALSE);
+}
+
 void TLabel::Paint() {
   TCanvas* canvas = GetCanvas();
   canvas->GetFont()->CopyFrom(*GetFont());
@@ -71,6 +130,9 @@ void TLabel::SetCaption(const std::string& text) {
   if (Parent == nullptr || Parent->Handle == nullptr) return;
   RECT r = {Left, Top, Left + Width, Top + Height};
   InvalidateRect(Parent->Handle, &r, FALSE);
+  if (Window == nullptr) return;
+  SendToWindow(Window, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(Caption.c_str()));
+  if (Live) NotifyWinEvent(kLiveRegionChanged, Window, OBJID_CLIENT, CHILDID_SELF);
 }
 
 // ---------------------------------------------------------------- TButton

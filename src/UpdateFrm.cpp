@@ -23,22 +23,27 @@ static_assert(sizeof(gLanguageCodes) == kLanguageCount * 3 + 1, "53 codes of thr
 const char kGermanTexts[] =
     "Direktorium f\xFCr Installation der Kartei:/Anfangen/Annullieren/Aktuelles Laden.../Update/"
     "Hat es einen Irrtum w\xE4hrend der Verbindung mit dem Internet gegeben./Schreibschutz entfernen!/"
-    "Beim Schreiben auf die Festplatte ist ein Fehler aufgetreten./";
+    "Beim Schreiben auf die Festplatte ist ein Fehler aufgetreten./"
+    "Dazu sind Administratorrechte n\xF6tig./";
 const char kEnglishTexts[] =
     "Loading, please wait.../Update/An error occurred during connection to the Internet./Read only error!/"
-    "An error occurred while writing to the disk./";
+    "An error occurred while writing to the disk./"
+    "Administrator rights are needed to write there./";
 const char kSpanishTexts[] =
     "Repertorio para la instalaci\xF3n de los archivos:/Instala/Anular/Cargando.../Actualizaci\xF3n/"
     "Se ha producido un error durante la conexi\xF3n a Internet./Protecci\xF3n contra escritura!/"
-    "Se ha producido un error al escribir en el disco./";
+    "Se ha producido un error al escribir en el disco./"
+    "Se necesitan derechos de administrador./";
 const char kFrenchTexts[] =
     "R\xE9pertoire d'installation des fichiers:/Installer/Annuler/Chargement en cours.../Mise \xE0 jour/"
     "Erreur lors de la connection au serveur via Internet./Enlevez la protection contre l'\xE9" "criture!/"
-    "Erreur lors de l'\xE9" "criture sur le disque./";
+    "Erreur lors de l'\xE9" "criture sur le disque./"
+    "Des droits d'administrateur sont n\xE9" "cessaires./";
 const char kItalianTexts[] =
     "Directory per l\x92installazione dei file:/Installa/Annula/Caricamento in corso.../Aggiornamento/"
     "C\x92\xE8 stato un errore durante il collegamento ad Internet./Impossibile scrivere!/"
-    "Si \xE8 verificato un errore durante la scrittura sul disco./";
+    "Si \xE8 verificato un errore durante la scrittura sul disco./"
+    "Servono i diritti di amministratore./";
 
 }  // namespace
 
@@ -119,6 +124,7 @@ bool ReadLanguageTexts(int index, TDialogTexts& texts) {
   texts.ConnectErrorText = NextTextField(position);
   texts.ReadOnlyErrorText = NextTextField(position);
   texts.DiskErrorText = NextTextField(position);
+  texts.AdminRightsText = NextTextField(position);
   return true;
 }
 

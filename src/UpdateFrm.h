@@ -40,12 +40,13 @@ int LanguageForLocale(std::uint32_t localeId);
 // run past its terminator.
 std::string NextTextField(const char*& position);
 
-// The eight fields of a record; the English record has only the last five.
+// The nine fields of a record; the English record has only the last six.
 struct TDialogTexts {
   bool HasCaptions = false;
   std::string PathCaption, OkCaption, CancelCaption;
   std::string LoadingText, UpdateCaption, ConnectErrorText, ReadOnlyErrorText;
   std::string DiskErrorText;  // heads a failure on the local disk, which is no connection error
+  std::string AdminRightsText;  // below the read-only text for a user without them
 };
 // False for index 0, > 53 or an entry without texts (texts untouched).
 bool ReadLanguageTexts(int index, TDialogTexts& texts);

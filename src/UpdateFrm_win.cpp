@@ -95,6 +95,7 @@ void TUpdateForm::TakeMessages(const TDialogTexts& texts) {
   ConnectErrorText = texts.ConnectErrorText;
   ReadOnlyErrorText = texts.ReadOnlyErrorText;
   DiskErrorText = texts.DiskErrorText;
+  AdminRightsText = texts.AdminRightsText;
 }
 
 // Without a language of its own the dialog still needs its messages and an
@@ -116,6 +117,7 @@ void TUpdateForm::PrepareDialog() {
 
 void TUpdateForm::FormShow(formkit::TObject*) {
   TBusyGuard busy(this);
+  StatusLabel->Live = true;  // a screen reader reads out what the run is doing
   ProgramFile = formkit::ProgramPath();
   Client.Agent = AgentNameOf(ProgramFile);
   TDocumentsFolder documents;

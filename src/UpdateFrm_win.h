@@ -53,7 +53,6 @@ class TUpdateForm : public formkit::TForm {
 
   bool ApplyLanguage(int index);
   void UseFallbackTexts();
-  void TakeMessages(const TDialogTexts& texts);
   void PrepareDialog();
 
   std::string ConnectErrorText;
@@ -61,6 +60,7 @@ class TUpdateForm : public formkit::TForm {
   std::string UpdateCaption;
   std::string ReadOnlyErrorText;
   std::string DiskErrorText;
+  std::string AdminRightsText;
   std::int32_t LanguageIndex = 0;
   std::string InstallDir;
 
@@ -83,6 +83,7 @@ class TUpdateForm : public formkit::TForm {
   std::string ProgramFile;
 
  private:
+  void TakeMessages(const TDialogTexts& texts);
   // The update run (UpdateRun_win.cpp); true when the dialog is to close
   // afterwards. The one place that turns how the run ended into what the
   // user sees.

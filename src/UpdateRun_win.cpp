@@ -89,6 +89,17 @@ std::string StepLogText(const std::string& name, const TDownload& got) {
                   : name + ": refused: " + got.ErrorText;
 }
 
+// A standard user's token, and an administrator's that UAC filters, are not
+// elevated: rights they lack could still be had.
+bool Elevated() {
+  formkit::TScopedHandle token;
+  TOKEN_ELEVATION elevation = {};
+  DWORD size = 0;
+  return OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.Out()) &&
+         GetTokenInformation(token.Get(), TokenElevation, &elevation, sizeof elevation, &size) &&
+         elevation.TokenIsElevated != 0;
+}
+
 }  // namespace
 
 // The one place where a run that ended short is shown to the user.
@@ -107,7 +118,7 @@ bool TUpdateForm::RunUpdate() {
       break;
     case TRunFailure::ReadOnly:
       ErrorBox(end.Detail, end.Attributes);
-      ErrorBox(InstallDir + "\r\r" + ReadOnlyErrorText + logLine, -1);
+      ErrorBox(InstallDir + "\r\r" + ReadOnlyErrorText + (Elevated() ? "" : "\r\r" + AdminRightsText) + logLine, -1);
       break;
     case TRunFailure::NoDescription:  // an empty description has no reason to give
       ErrorBox((end.Detail.empty() ? ConnectErrorText : ConnectFailureText(ConnectErrorText, end.Detail)) + logLine,

@@ -29,6 +29,7 @@ PREFIX = os.environ["WINEPREFIX"]
 INSTALL = os.path.join(PREFIX, "drive_c", "Quillon", "Varno3")
 INSTALL_WIN = "C:\\Quillon\\Varno3\\"
 LANG = ""
+DPI = 96
 
 
 def driver(*words):
@@ -44,7 +45,7 @@ def driver(*words):
 
 
 def shot(name):
-    path = os.path.join(DEMO, (LANG + "-" if LANG else "") + name)
+    path = os.path.join(DEMO, (LANG + "-" if LANG else "") + ("%ddpi-" % DPI if DPI != 96 else "") + name)
     subprocess.run(["import", "-window", "root", path], check=True, timeout=60)
     return path
 
@@ -53,9 +54,13 @@ def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--lang", default="", help="defLangue in the user's settings file")
     ap.add_argument("--unsigned", action="store_true", help="an unsigned set, run by the program without a key")
+    ap.add_argument("--dpi", type=int, default=96, help="the display's DPI (Wine reports it to every program)")
     args = ap.parse_args()
-    global LANG
-    LANG = args.lang
+    global LANG, DPI
+    LANG, DPI = args.lang, args.dpi
+    # Set on every run, so that an earlier --dpi does not stay.
+    subprocess.run([WINE, "reg", "add", r"HKCU\Control Panel\Desktop", "/v", "LogPixels", "/t", "REG_DWORD", "/d",
+                    str(DPI), "/f"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
     os.makedirs(DEMO, exist_ok=True)
 
     # The update set, served on the loopback address.
@@ -102,7 +107,8 @@ def main():
             f.write(settings)
         shutil.copyfile(UPDATE_EXE if args.unsigned else UPDATE_SIGNED_EXE, os.path.join(INSTALL, "update.exe"))
 
-        desktop = subprocess.Popen([WINE, "explorer", "/desktop=quillon,640x480", INSTALL_WIN + "update.exe"],
+        size = "%dx%d" % (640 * DPI // 96, 480 * DPI // 96)
+        desktop = subprocess.Popen([WINE, "explorer", "/desktop=quillon," + size, INSTALL_WIN + "update.exe"],
                                    cwd=INSTALL, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                    stderr=subprocess.DEVNULL)
         try:

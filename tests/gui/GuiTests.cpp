@@ -126,6 +126,17 @@ class TDeadForm : public TForm {
   static inline std::uintptr_t Fill = 0;
 };
 
+// A child window's rectangle in its parent's client area, and a control's bounds.
+std::tuple<int, int, int, int> PlaceOf(HWND child) {
+  RECT r = {};
+  GetWindowRect(child, &r);
+  MapWindowPoints(nullptr, GetParent(child), reinterpret_cast<POINT*>(&r), 2);
+  return {r.left, r.top, r.right, r.bottom};
+}
+std::tuple<int, int, int, int> BoundsOf(const TCustomControl* c) {
+  return {c->Left, c->Top, c->Left + c->Width, c->Top + c->Height};
+}
+
 // A form without a resource, its window created.
 template <class F = TForm>
 F* BareForm() {
@@ -335,20 +346,88 @@ TEST(Controls, FormPaintsItsWindowlessChildren) {
   Drain();
 }
 
+// A label's window, which paints nothing (the pictures above are the same
+// with it), carries its text for screen readers right before the edit it
+// names (MSAA names an edit so); a Live label announces a new text.
+HWND announced = nullptr;
+void CALLBACK RecordEvent(HWINEVENTHOOK, DWORD, HWND window, LONG, LONG, DWORD, DWORD) { announced = window; }
+
 TEST(Controls, TextsOfLabelsAndEdits) {
   TTestForm* f = SharedForm();
   Drain();
   ValidateRect(f->Handle, nullptr);
   TLabel* st = f->StatusLabel;
+  const DWORD kLiveRegionChanged = 0x8019;
+  HWINEVENTHOOK hook =
+      SetWinEventHook(kLiveRegionChanged, kLiveRegionChanged, nullptr, &RecordEvent, 0, 0, WINEVENT_OUTOFCONTEXT);
+  st->Live = true;
   st->SetCaption("Status: loading");
   RECT r = {};
   ASSERT_TRUE(GetUpdateRect(f->Handle, &r, FALSE));  // only the label's rectangle
   EXPECT_EQ(r.left, st->Left);
   EXPECT_EQ(r.bottom, st->Top + st->Height);
+  Drain();
+  UnhookWinEvent(hook);
+  st->Live = false;
+  char text[32] = {};
+  GetWindowTextA(st->Window, text, sizeof text);
+  EXPECT_EQ(std::make_tuple(std::string(text), announced, GetWindow(f->ProxyEdit->Handle, GW_HWNDPREV)),
+            std::make_tuple("Status: loading", st->Window, st->Window));
+  EXPECT_EQ(PlaceOf(st->Window), BoundsOf(st));
   // Typed past its right edge, an edit scrolls instead of refusing the text.
   f->PathEdit->SetText("");
   for (int i = 0; i < 225; ++i) SendToWindow(f->PathEdit->Handle, WM_CHAR, 'k', 1);
   EXPECT_EQ(f->PathEdit->GetText(), std::string(225, 'k'));
+  Drain();
+}
+
+// Moved to a monitor of 144 or 192 DPI, a form takes the rectangle Windows
+// suggests and its controls, fonts and picture grow with it; no label's text
+// is cut. Back at 96 DPI it is as the stream made it.
+TEST(Forms, ScaleWithTheMonitorDpi) {
+  SharedForm();
+  TTestForm* f = nullptr;
+  Application->CreateForm(f);
+  f->Show();
+  Drain();
+  RECT frame = {}, client96 = {};
+  GetWindowRect(f->Handle, &frame);
+  GetClientRect(f->Handle, &client96);
+  for (const int dpi : {144, 96, 192, 96}) {
+    const auto scaled = [dpi](int v) { return MulDiv(v, dpi, 96); };
+    // Wine keeps the frame as it is: the client takes the rest.
+    RECT suggested = {frame.left, frame.top, frame.right + scaled(client96.right) - client96.right,
+                      frame.bottom + scaled(client96.bottom) - client96.bottom};
+    SendToWindow(f->Handle, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
+    Drain();
+    RECT client = {};
+    GetClientRect(f->Handle, &client);
+    EXPECT_EQ(std::make_pair(client.right, client.bottom),
+              std::make_pair(LONG{scaled(client96.right)}, LONG{scaled(client96.bottom)}));
+    EXPECT_EQ(PlaceOf(f->OkBtn->Handle), std::make_tuple(scaled(100), scaled(188), scaled(190), scaled(216)));
+    Surface s(client.right, client.bottom, kMagenta);
+    {
+      TWindowDC dc(f->Handle);
+      BitBlt(s.dc(), 0, 0, client.right, client.bottom, dc.Get(), 0, 0, SRCCOPY);
+      for (TLabel* label : {f->TitleLabel, f->StatusLabel}) {
+        TSelectObject font(dc.Get(), label->GetFont()->GetHandle());
+        SIZE extent = {};
+        GetTextExtentPoint32A(dc.Get(), label->Caption.c_str(), static_cast<int>(label->Caption.size()), &extent);
+        EXPECT_EQ(label->GetFont()->Height, scaled(label == f->TitleLabel ? -16 : -13));
+        EXPECT_EQ(PlaceOf(label->Window), BoundsOf(label));
+        EXPECT_TRUE(extent.cx <= label->Width && extent.cy <= label->Height &&
+                    label->Left + label->Width <= client.right)
+            << label->Caption << " " << extent.cx << "x" << extent.cy << " at " << dpi;
+      }
+    }
+    // The 24x16 logo drawn 1.5 or 2 times as large: red above blue, then the form.
+    const int x = scaled(32), y = scaled(24);
+    EXPECT_EQ(std::make_tuple(s.At(x + scaled(20), y + scaled(2)), s.At(x + scaled(20), y + scaled(13)),
+                              s.At(x + scaled(25), y + scaled(8))),
+              std::make_tuple(kRed, kBlue, kFormColor))
+        << dpi;
+  }
+  f->Close();
   Drain();
 }
 

@@ -54,12 +54,13 @@ TEST(LanguageTexts, EveryRecordIsWholeFields) {
     ++records;
     const std::string record = LanguageTable[i].Texts;
     EXPECT_EQ(record.back(), '/') << i;
-    EXPECT_EQ(std::count(record.begin(), record.end(), '/'), i == kEnglishIndex ? 5 : 8) << i;
+    EXPECT_EQ(std::count(record.begin(), record.end(), '/'), i == kEnglishIndex ? 6 : 9) << i;
   }
   EXPECT_GT(records, 1);
   TDialogTexts texts;
   ASSERT_TRUE(ReadLanguageTexts(19, texts));  // French, in Windows-1252
   EXPECT_EQ(texts.ReadOnlyErrorText, std::string("Enlevez la protection contre l'") + '\xE9' + "criture!");
+  EXPECT_EQ(texts.AdminRightsText, std::string("Des droits d'administrateur sont n") + '\xE9' + "cessaires.");
   texts.LoadingText = "kept";
   for (int index : {0, 21, 54, -1}) EXPECT_FALSE(ReadLanguageTexts(index, texts)) << index;
   EXPECT_EQ(texts.LoadingText, "kept");

@@ -3,7 +3,9 @@
 //
 //   wait <window> [ms]            wait for a top-level window (class=NAME or a title)
 //   gone <window> [ms]            wait until no such top-level window exists
-//   children <window>             print its child windows: CHILD class|text|visible
+//   children <window>             print its client size (CLIENT w h), then its child windows:
+//                                 CHILD class|text|visible|left top right bottom (client coordinates)
+//   name <window> <child>         print the child's accessible name as MSAA gives it: NAME text
 //   click <window> <child>        press and release the left button inside a child
 //   settext <window> <child> T    set a child's text (an edit)
 //   key <window> <key>...         bring the window to the front and type keys through
@@ -23,6 +25,7 @@
 // Exit code 0 when every command succeeded, 1 otherwise. FKDRIVE_DESKTOP names
 // the desktop to work on (a Wine virtual desktop started with /desktop=NAME).
 #include <windows.h>
+#include <oleacc.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -178,7 +181,7 @@ bool RunCommand(const std::vector<std::string>& a) {
   }
   if (cmd == "gone") return WaitTopWindow(target, Ms(a, 2, 15000), true) == nullptr || Fail("still there: " + target);
   if (cmd != "wait" && cmd != "children" && cmd != "close" && cmd != "click" && cmd != "settext" && cmd != "key" &&
-      cmd != "focus" && cmd != "minimize" && cmd != "front")
+      cmd != "focus" && cmd != "minimize" && cmd != "front" && cmd != "name")
     return Fail("unknown command " + cmd);
   HWND window = WaitTopWindow(target, cmd == "wait" ? Ms(a, 2, 15000) : 5000);
   if (window == nullptr) return Fail("no window " + target);
@@ -194,8 +197,15 @@ bool RunCommand(const std::vector<std::string>& a) {
     return true;
   }
   if (cmd == "children") {
-    for (HWND c : Children(window))
-      std::printf("CHILD %s|%s|%d\n", ClassOf(c).c_str(), Printable(WindowText(c)).c_str(), IsWindowVisible(c) ? 1 : 0);
+    RECT r;
+    GetClientRect(window, &r);
+    std::printf("CLIENT %ld %ld\n", r.right, r.bottom);
+    for (HWND c : Children(window)) {
+      GetWindowRect(c, &r);
+      MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&r), 2);
+      std::printf("CHILD %s|%s|%d|%ld %ld %ld %ld\n", ClassOf(c).c_str(), Printable(WindowText(c)).c_str(),
+                  IsWindowVisible(c) ? 1 : 0, r.left, r.top, r.right, r.bottom);
+    }
     return true;
   }
   HWND child = a.size() > 2 ? FindChild(window, a[2]) : nullptr;
@@ -207,6 +217,23 @@ bool RunCommand(const std::vector<std::string>& a) {
       return GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info) && info.hwndFocus == child;
     };
     return WaitFor(focused, Ms(a, 3, 5000)) || Fail("focus not on " + a[2]);
+  }
+  if (cmd == "name") {  // as a screen reader gets it: from oleacc, loaded only here
+    using TFromWindow = HRESULT(WINAPI*)(HWND, DWORD, REFIID, void**);
+    auto fromWindow = reinterpret_cast<TFromWindow>(
+        reinterpret_cast<void*>(GetProcAddress(LoadLibraryA("oleacc.dll"), "AccessibleObjectFromWindow")));
+    IAccessible* object = nullptr;
+    VARIANT self = {};
+    self.vt = VT_I4;  // CHILDID_SELF
+    BSTR name = nullptr;
+    if (fromWindow == nullptr ||
+        FAILED(fromWindow(child, static_cast<DWORD>(OBJID_CLIENT), IID_IAccessible, reinterpret_cast<void**>(&object))))
+      return Fail("no accessible object");
+    object->get_accName(self, &name);
+    object->Release();
+    std::printf("NAME %ls\n", name != nullptr ? name : L"");
+    SysFreeString(name);
+    return true;
   }
   if (cmd == "settext")
     return SendMessageTimeoutA(child, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(a.size() > 3 ? a[3].c_str() : ""),
