@@ -699,7 +699,7 @@ REFUSED = {
     "empty_library": (unsigned(True, library=lambda: b""), NOT_LIBRARY + " (empty file)", LIBRARY_KEPT),
     # Hostile servers: a cut request would fetch the planted library.
     "hostile_long_address": (unsigned(True, adresses={"1": "http://127.0.0.1/%s/update2.dll" % LONG_FOLDER}),
-                             "http://127.0.0.1/%s/update2.dll/UPDATE.NFO" % LONG_FOLDER, LIBRARY_KEPT),
+                             "URL too long http://127.0.0.1/%s/update2.dll/UPDATE.NFO" % LONG_FOLDER, LIBRARY_KEPT),
     "hostile_cut_library": (unsigned(True, faults={LIBRARY: {"no_content_length": True, "cut_after": 1000}}),
                             "Bad size for " + LOADER + "update2.dll", LIBRARY_KEPT),
     # Every connection cut after 1 MiB by a server without ranges: a few attempts, each from zero.
