@@ -25,22 +25,15 @@ bool StartsRun(const std::string& log, std::size_t lineStart) {
 }  // namespace
 
 std::string LogLine(const TLogTime& utc, const std::string& text) {
+  const int fields[] = {utc.Year, utc.Month, utc.Day, utc.Hour, utc.Minute, utc.Second, utc.Millisecond};
+  constexpr int kWidths[] = {4, 2, 2, 2, 2, 2, 3};
+  constexpr char kAfter[] = "-- ::. ";  // what follows each field
   std::string line;
   line.reserve(kTimeWidth + text.size() + 2);
-  PutDigits(line, utc.Year, 4);
-  line += '-';
-  PutDigits(line, utc.Month, 2);
-  line += '-';
-  PutDigits(line, utc.Day, 2);
-  line += ' ';
-  PutDigits(line, utc.Hour, 2);
-  line += ':';
-  PutDigits(line, utc.Minute, 2);
-  line += ':';
-  PutDigits(line, utc.Second, 2);
-  line += '.';
-  PutDigits(line, utc.Millisecond, 3);
-  line += ' ';
+  for (int i = 0; i < 7; ++i) {
+    PutDigits(line, fields[i], kWidths[i]);
+    line += kAfter[i];
+  }
   for (char c : text) line += static_cast<unsigned char>(c) < 0x20 ? ' ' : c;
   return line + "\r\n";
 }
