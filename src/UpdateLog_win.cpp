@@ -75,14 +75,9 @@ bool TSupportLog::Open(const std::string& path) {
   }
   file_ = std::move(file);
   path_ = path;
-  std::string held;
-  held.swap(held_);
-  for (std::size_t start = 0; start < held.size();) {
-    std::size_t next = held.find('\n', start);
-    next = next == std::string::npos ? held.size() : next + 1;
-    Append(held.substr(start, next - start));
-    start = next;
-  }
+  // Within the room KeptRuns left: the held lines always fit.
+  Append(held_);
+  held_.clear();
   return true;
 }
 
