@@ -7,6 +7,7 @@
 #include "Forms.h"
 #include "ScopedWin.h"
 #include "SysUtils.h"
+#include "InstallerLibrary_win.h"
 #include "UpdateFrm_win.h"
 #include "UpdateModules.h"
 

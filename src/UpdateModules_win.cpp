@@ -1,7 +1,7 @@
 #include "UpdateModules.h"
 
 #include "Forms.h"
-#include "UpdateFrm.h"
+#include "BuildSettings.h"
 
 void StartModules() {
   formkit::StartToolkit();

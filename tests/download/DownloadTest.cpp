@@ -112,14 +112,15 @@ void CALLBACK TimeTick(HWND, UINT, UINT_PTR, DWORD) {
   }
 }
 
-bool CancelWhenDue() {
-  return (stop == Stop::Cancel && GetTickCount() >= stopAt) || (stop == Stop::CancelOnData && lastReceived > 0);
-}
-
-void CountProgress(std::uint64_t received, std::int64_t) {
-  progressSteps += received != lastReceived;
-  lastReceived = received;
-}
+struct TTestWatch final : TDownloadWatch {
+  bool Cancelled() override {
+    return (stop == Stop::Cancel && GetTickCount() >= stopAt) || (stop == Stop::CancelOnData && lastReceived > 0);
+  }
+  void Progress(std::uint64_t received, std::int64_t) override {
+    progressSteps += received != lastReceived;
+    lastReceived = received;
+  }
+} watch;
 
 // Bytes of update2.dll the server sent in the answers it logged after offset.
 int answers = 0;  // and how many answers those were
@@ -245,8 +246,7 @@ TEST_F(Download, TheLocalCopyUnderEveryServerBehaviour) {
   client_.NoDataTimeoutMs = 2000;
   client_.MaxAttempts = 3;
   client_.RetryPauseMs = 50;
-  client_.Cancelled = CancelWhenDue;
-  client_.Progress = CountProgress;
+  client_.Watch = &watch;
   const UINT_PTR timer = SetTimer(nullptr, 0, 20, TimeTick);
   for (const auto& row : rows) {
     SCOPED_TRACE("row " + std::to_string(&row - rows));

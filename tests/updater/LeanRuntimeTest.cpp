@@ -1,5 +1,5 @@
 // update.exe replaces the library's __throw_* helpers and the exception
-// runtime's pthread calls (src/LeanRuntime.cpp). This program links
+// runtime's pthread calls (src/runtime/LeanRuntime.cpp). This program links
 // winpthreads, so the replacements are checked by their own names.
 #include <gtest/gtest.h>
 #include <pthread.h>

@@ -7,7 +7,8 @@
 #include <utility>
 
 #include "LibraryImage.h"
-#include "UpdateFrm.h"
+#include "Languages.h"
+#include "RunRules.h"
 #include "UpdateLog.h"
 #include "UpdateSign.h"
 

@@ -61,7 +61,7 @@ SET = os.path.join(work, "set")
 for key, message in ((PUB, ""), (P384 + ".pub", "not an ECDSA P-256 public key"), (RSA + ".pub", "not an ECDSA"),
                      (ED + ".pub", "not an ECDSA"), (COMPRESSED, "compressed P-256 point; give the uncompressed")):
     p = subprocess.run([sys.argv[1] if len(sys.argv) > 1 else "cmake", "-DKEY=" + key, "-DOUT=" + work + "/key.h", "-P",
-                        os.path.join(HERE, "..", "..", "src", "EmbedKey.cmake")], stdout=subprocess.PIPE,
+                        os.path.join(HERE, "..", "..", "src", "signing", "EmbedKey.cmake")], stdout=subprocess.PIPE,
                        stderr=subprocess.PIPE)
     err = " ".join(p.stderr.decode().split())
     check((p.returncode != 0, err.count("CMake Error"), message in err) == (bool(message), int(bool(message)), True),

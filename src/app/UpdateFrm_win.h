@@ -1,5 +1,5 @@
-// The update dialog. Discovery is in UpdateDiscovery_win.h, the run's parts
-// in UpdateRun_win.h and UpdateVerifier_win.h.
+// The update dialog: the folder and proxy fields, the localised texts, and
+// the view through which the update run (UpdateRun_win.h) shows itself.
 #pragma once
 
 #include <windows.h>
@@ -8,19 +8,8 @@
 #include "ExtCtrls.h"
 #include "Forms.h"
 #include "StdCtrls.h"
-#include "UpdateFrm.h"
-#include "UpdateRun_win.h"
-
-class TSupportLog;
-
-// The path label shows a file starting on its way during the run.
-void StartProgress(const std::string& name);
-
-// The toolkit's window handle as a Win32 one.
-template <class H>
-HWND AsWindow(H handle) {
-  return (HWND)(handle);
-}
+#include "Languages.h"
+#include "RunView.h"
 
 // The dialog's title, set when it is shown.
 constexpr char kDialogTitle[] = " QUILLON - Internet";
@@ -77,18 +66,15 @@ class TUpdateForm : public formkit::TForm {
   // Cancel was pressed, or the window or the message loop is gone.
   bool Cancelled() const;
 
-  // The download client the run owns; the dialog sets its proxy and agent.
-  TDownloadClient Client;
+  // The proxy setting shown in ProxyEdit: the system's, or the user's own.
+  std::string ProxySetting;
   // The program's file, read once when the dialog shows.
   std::string ProgramFile;
 
  private:
   void TakeMessages(const TDialogTexts& texts);
-  // The update run (UpdateRun_win.cpp); true when the dialog is to close
-  // afterwards. The one place that turns how the run ended into what the
-  // user sees.
-  bool RunUpdate();
-  TRunEnd RunSteps(TSupportLog& log);
+  // The one place that turns how a run ended into what the user sees.
+  void ShowRunEnd(const TRunEnd& end, const std::string& logPath);
 };
 
 extern TUpdateForm* UpdateForm;

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "Forms.h"
+#include "WinInetEasy_win.h"
 
 namespace {
 
@@ -53,12 +54,12 @@ void PumpMessages() {
   if (formkit::Application) formkit::Application->ProcessMessages();
 }
 
-bool PauseUnlessCancelled(DWORD ms, bool (*cancelled)()) {
+bool PauseUnlessCancelled(DWORD ms, TDownloadWatch* watch) {
   const DWORD start = GetTickCount();
   for (DWORD gone = 0; gone < ms; gone = GetTickCount() - start) {
     MsgWaitForMultipleObjects(0, nullptr, FALSE, ms - gone < kPumpIntervalMs ? ms - gone : kPumpIntervalMs, QS_ALLINPUT);
     PumpMessages();
-    if (cancelled != nullptr && cancelled()) return false;
+    if (watch != nullptr && watch->Cancelled()) return false;
   }
   return true;
 }
@@ -135,8 +136,8 @@ void TNetJob::Read() {
   }
 }
 
-TNetThread::TNetThread(std::shared_ptr<TNetJob> job, bool (*cancelled)(), DWORD noDataTimeoutMs)
-    : job_(std::move(job)), cancelled_(cancelled), noDataTimeoutMs_(noDataTimeoutMs) {
+TNetThread::TNetThread(std::shared_ptr<TNetJob> job, TDownloadWatch* watch, DWORD noDataTimeoutMs)
+    : job_(std::move(job)), watch_(watch), noDataTimeoutMs_(noDataTimeoutMs) {
   auto* reference = new std::shared_ptr<TNetJob>(job_);
   thread_.Reset(CreateThread(nullptr, 0, NetThread, reference, 0, nullptr));
   if (!thread_) delete reference;
@@ -166,7 +167,7 @@ TWaitResult TNetThread::Run(TNetJob::TStep step) {
   for (;;) {
     if (WaitAWhile()) return TWaitResult::Done;
     PumpMessages();
-    if (cancelled_ != nullptr && cancelled_()) return TWaitResult::Cancelled;
+    if (watch_ != nullptr && watch_->Cancelled()) return TWaitResult::Cancelled;
     if (Stalled()) return TWaitResult::Stalled;
   }
 }

@@ -129,12 +129,12 @@ bool HeldByAnother(DWORD error) {
 // owner gives up; the dialog stays responsive meanwhile. Returns 0 or the
 // last error.
 template <class Op>
-DWORD RetryWhileHeld(const Op& op, DWORD waitMs, bool (*cancelled)()) {
+DWORD RetryWhileHeld(const Op& op, DWORD waitMs, TDownloadWatch* watch) {
   constexpr DWORD kStepMs = 250;
   for (DWORD waited = 0;; waited += kStepMs) {
     if (op()) return 0;
     const DWORD error = GetLastError();
-    if (!HeldByAnother(error) || waited >= waitMs || !PauseUnlessCancelled(kStepMs, cancelled)) return error;
+    if (!HeldByAnother(error) || waited >= waitMs || !PauseUnlessCancelled(kStepMs, watch)) return error;
   }
 }
 
@@ -205,9 +205,9 @@ class TPartialCopy {
     kept_ = false;
   }
   // Drop, waiting up to waitMs for another program to let go of the copy.
-  void Remove(DWORD waitMs, bool (*cancelled)()) {
+  void Remove(DWORD waitMs, TDownloadWatch* watch) {
     RetryWhileHeld([&] { return DeleteFileA(path_.c_str()) != FALSE || GetLastError() == ERROR_FILE_NOT_FOUND; },
-                   waitMs, cancelled);
+                   waitMs, watch);
     Drop();
   }
 
@@ -277,7 +277,7 @@ class TFetch {
     for (const TPiece& piece : pieces) line += piece.Number >= 0 ? Count(piece.Number) : std::string(piece.Text);
     client_.Log->Write(line);
   }
-  bool Cancelled() const { return client_.Cancelled != nullptr && client_.Cancelled(); }
+  bool Cancelled() const { return client_.Watch != nullptr && client_.Watch->Cancelled(); }
   // The attempt failed on the way; another one may do better.
   TDownload Dropped(TDownloadError error, const std::string& text) {
     retry_ = true;
@@ -285,13 +285,13 @@ class TFetch {
   }
   // Refused for good: the partial copy goes too.
   TDownload Refused(TDownloadError error, const std::string& text) {
-    partial_.Remove(client_.FileInUseWaitMs, client_.Cancelled);
+    partial_.Remove(client_.FileInUseWaitMs, client_.Watch);
     return DownloadFailure(error, text);
   }
   TDownload TooLarge() { return Refused(TDownloadError::Refused, "Larger than " + DecimalText(maxBytes_) + " bytes " + url_); }
   // The local disk failed with error (GetLastError's); the text says why.
   TDownload Unwritable(DWORD error) {
-    partial_.Remove(client_.FileInUseWaitMs, client_.Cancelled);  // first, so the free space counts its room
+    partial_.Remove(client_.FileInUseWaitMs, client_.Watch);  // first, so the free space counts its room
     return DownloadFailure(TDownloadError::Local, LocalFailureText(error));
   }
   std::string LocalFailureText(DWORD error) const;
@@ -325,7 +325,7 @@ TDownload TFetch::Run() {
     }
     const DWORD pause = client_.RetryPauseMs * attempt;
     Note({"Attempt ", attempt + 1, " of ", client_.MaxAttempts, " in ", pause, " ms after: ", got.ErrorText});
-    if (!PauseUnlessCancelled(pause, client_.Cancelled)) {
+    if (!PauseUnlessCancelled(pause, client_.Watch)) {
       Note({"Cancelled"});
       return DownloadFailure(TDownloadError::Cancelled, "Cancelled " + url_);
     }
@@ -339,7 +339,7 @@ TDownload TFetch::Attempt() {
   job->ReceiveTimeoutMs = client_.NoDataTimeoutMs + 10000;
   if (partial_.Have() > 0)
     job->Headers = "Range: bytes=" + Count(partial_.Have()) + "-\r\nIf-Range: " + IfRangeOf(partial_.Note()) + "\r\n";
-  TNetThread net(job, client_.Cancelled, client_.NoDataTimeoutMs);
+  TNetThread net(job, client_.Watch, client_.NoDataTimeoutMs);
   if (!net.Started()) return DownloadFailure(TDownloadError::Connection, "OpenFile " + url_);
   started_ = GetTickCount();
   TDownload got = Send(net, *job);
@@ -477,7 +477,8 @@ TDownload TFetch::Receive(TNetThread& net, TNetJob& job, const TAnswer& answer) 
   if (answer.Resumable ? !partial_.Keep(answer.Note) : (partial_.Forget(), false)) return Unwritable(GetLastError());
   reached_ = answer.Offset;
   // A resumed copy shows where it starts.
-  if (reached_ > 0 && client_.Progress != nullptr) client_.Progress(static_cast<std::uint64_t>(reached_), answer.Total);
+  if (reached_ > 0 && client_.Watch != nullptr)
+    client_.Watch->Progress(static_cast<std::uint64_t>(reached_), answer.Total);
   DWORD taken = 0;
   job.Limit = ReadLimit();
   net.Start(TNetJob::TStep::Read);
@@ -501,7 +502,7 @@ TDownload TFetch::Receive(TNetThread& net, TNetJob& job, const TAnswer& answer) 
       }
       taken = filled;
       reached_ += count;
-      if (client_.Progress != nullptr) client_.Progress(static_cast<std::uint64_t>(reached_), answer.Total);
+      if (client_.Watch != nullptr) client_.Watch->Progress(static_cast<std::uint64_t>(reached_), answer.Total);
     }
     PumpMessages();
     if (Cancelled()) {
@@ -541,7 +542,7 @@ TDownload TFetch::Commit(TNetJob& job, const TAnswer& answer) {
   // A scanner looks at a new file, or the old one, for a moment.
   const DWORD moveError = RetryWhileHeld(
       [&] { return MoveFileExA(partial_.Path().c_str(), target_.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE; },
-      client_.FileInUseWaitMs, client_.Cancelled);
+      client_.FileInUseWaitMs, client_.Watch);
   if (moveError != 0) return Unwritable(moveError);
   partial_.Drop();  // the note; the copy is the target now
   Note({answer.Offset > 0 ? "Resumed from " : "Fetched ", answer.Offset > 0 ? TPiece(answer.Offset) : "",

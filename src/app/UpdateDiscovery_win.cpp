@@ -4,7 +4,7 @@
 
 #include "ScopedWin.h"
 #include "SysUtils.h"
-#include "UpdateFrm.h"
+#include "RunRules.h"
 
 using formkit::FolderExists;
 using formkit::PathExists;
@@ -102,3 +102,12 @@ bool FindInstallFolder(const std::string& programFile, TDocumentsFolder& documen
 std::string SystemProxySetting() { return ReadRegistryString(HKEY_CURRENT_USER, kInternetSettingsKey, "ProxyServer"); }
 
 std::string UserSettingsPath(const std::string& installDir) { return installDir + CurrentUserName() + ".ini"; }
+
+bool Elevated() {
+  formkit::TScopedHandle token;
+  TOKEN_ELEVATION elevation = {};
+  DWORD size = 0;
+  return OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.Out()) &&
+         GetTokenInformation(token.Get(), TokenElevation, &elevation, sizeof elevation, &size) &&
+         elevation.TokenIsElevated != 0;
+}

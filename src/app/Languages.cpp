@@ -1,12 +1,4 @@
-#include "UpdateFrm.h"
-
-#include <cstring>
-
-#include "UpdateConfig.h"
-#include "UpdateKey.h"
-#include "WinInetEasy.h"
-
-// ---------------------------------------------------------------- language table
+#include "Languages.h"
 
 namespace {
 
@@ -126,77 +118,4 @@ bool ReadLanguageTexts(int index, TDialogTexts& texts) {
   texts.DiskErrorText = NextTextField(position);
   texts.AdminRightsText = NextTextField(position);
   return true;
-}
-
-// ---------------------------------------------------------------- update-run rules
-
-std::string UpdateBaseUrl;
-
-std::string UpdatePublicKey(unsigned which) {
-  if (which >= kUpdatePublicKeyCount) return std::string();
-  const unsigned start = which == 0 ? 0 : kUpdatePublicKeyEnds[which - 1];
-  return std::string(reinterpret_cast<const char*>(kUpdatePublicKeyBytes) + start,
-                     kUpdatePublicKeyEnds[which] - start);
-}
-
-namespace {
-formkit::ShortString gClientCode;
-}
-
-const formkit::ShortString& ClientCode() { return gClientCode; }
-
-std::string AdressesKey(const std::string& clientCode) {
-  return clientCode.size() >= 4 ? std::string(1, clientCode[3]) : std::string("A");
-}
-
-std::string ChooseDownloadAddress(const std::string& clientValue, const std::string& fallbackValue,
-                                  const std::string& baseUrl) {
-  std::string address = clientValue.empty() ? fallbackValue : clientValue;
-  if (address.empty()) return baseUrl;
-  if (address.back() != '/') address += '/';
-  return address;
-}
-
-std::string AskedFileOnly(const std::string& got, const std::string& url, const std::string& downloadDir,
-                          const std::string& name) {
-  const std::string trimmed = formkit::TrimBlanks(url);
-  const std::string asked = IsHttpUrl(trimmed) || IsHttpsUrl(trimmed) ? downloadDir + name : trimmed;
-  return got == asked ? got : std::string();
-}
-
-std::string ConnectFailureText(std::string& connectErrorText, const std::string& detail) {
-  if (!connectErrorText.empty()) connectErrorText.back() = ':';
-  return connectErrorText + "\r\r " + detail;
-}
-
-std::string ProgressText(const std::string& name, std::uint64_t received, std::int64_t total) {
-  using formkit::DecimalText;  // digits grouped by blanks, the same in every language
-  std::string text = name + ": " + DecimalText(received, ' ');
-  if (total < 0) return text;
-  const auto whole = static_cast<std::uint64_t>(total);
-  // Rounded down: 100% only once the whole file is there.
-  const std::uint64_t percent = received >= whole           ? 100
-                                : whole <= UINT64_MAX / 100 ? received * 100 / whole
-                                                            : received / (whole / 100);
-  return text + " / " + DecimalText(whole, ' ') + " (" + DecimalText(percent, ' ') + "%)";
-}
-
-std::string DriveCandidate(char letter, int which) {
-  static const char* const kFolders[] = {":\\PROGRAM FILES\\VARNO3\\", ":\\VARNO3\\", ":\\VARNOWIN3\\"};
-  if (which < 0 || which > 2) return std::string();
-  return std::string(1, letter) + kFolders[which];
-}
-
-void StartUpdateFrm() {
-  UpdateBaseUrl = UPDATE_BASE_URL;
-  std::string code = UPDATE_CLIENT_CODE;
-  if (code.size() > 10) code.resize(10);
-  gClientCode = formkit::ShortString();
-  gClientCode.Length = static_cast<std::uint8_t>(code.size());
-  std::memcpy(gClientCode.Chars, code.data(), code.size());
-}
-
-void FinishUpdateFrm() {
-  UpdateBaseUrl.clear();
-  UpdateBaseUrl.shrink_to_fit();
 }

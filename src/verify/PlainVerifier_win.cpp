@@ -1,10 +1,8 @@
 // Unsigned update sets.
-#include "UpdateVerifier_win.h"
-
 #include "LibraryImage.h"
 #include "SysUtils.h"
 #include "UpdateDiscovery_win.h"
-#include "UpdateFrm.h"
+#include "Verifier_win.h"
 
 namespace {
 
@@ -24,9 +22,9 @@ std::string FileHead(const std::string& path, std::size_t maxBytes) {
 
 }  // namespace
 
-TDownload TPlainVerifier::FetchDescription(TRunFiles& files) {
+TDownload TPlainVerifier::FetchDescription(TSetFiles& files, const std::string& url) {
   path_ = files.Dir() + "update.ini";
-  TDownload got = files.Fetch(UpdateBaseUrl + "update.ini", "update.ini", kMaxDescriptionBytes);
+  TDownload got = files.Fetch(url, "update.ini", kMaxDescriptionBytes, {}, false);
   // An empty description is none; its box has no detail.
   if (got.Ok() && got.Size == 0) got = DownloadFailure(TDownloadError::NotFound, std::string());
   return got;
@@ -37,7 +35,7 @@ std::string TPlainVerifier::Setting(const std::string& section, const std::strin
   return ReadSetting(path_, section, key, fallback);
 }
 
-TDownload TPlainVerifier::AcceptLibrary(TRunFiles& files, const std::string& url, const std::string& name) {
+TDownload TPlainVerifier::AcceptLibrary(TSetFiles& files, const std::string& url, const std::string& name) {
   const std::string path = files.Dir() + name;
   const std::int32_t expectedDate = formkit::TextToIntDef(Setting("FileDate", name, "0"), 0);
   const std::int64_t expectedSize = formkit::TextToIntDef(Setting("FileSize", name, "0"), 0);
@@ -51,15 +49,15 @@ TDownload TPlainVerifier::AcceptLibrary(TRunFiles& files, const std::string& url
     notLibrary = LibraryImageFault(FileHead(tempPath, kLibraryHeadBytes), size, kProgramMachine);
     return notLibrary.empty() ? std::string() : "Bad library for " + url + " (" + notLibrary + ")";
   };
-  TDownload got = files.Fetch(url, name, SizeBound(expectedSize), copyCheck);
+  TDownload got = files.Fetch(url, name, SizeBound(expectedSize), copyCheck, false);
   // A link that kept dropping and a disk that failed say so themselves.
   if (got.Size == expectedSize || got.Error == TDownloadError::Dropped || got.Error == TDownloadError::Local)
     return got;
   return DownloadFailure(TDownloadError::CheckRefused, notLibrary.empty() ? badSize : got.ErrorText);
 }
 
-TDownload TPlainVerifier::AcceptFile(TRunFiles& files, const std::string& url, const std::string& name) {
-  TDownload got = files.Fetch(url, name, kMaxUnsignedNfoBytes);
+TDownload TPlainVerifier::AcceptFile(TSetFiles& files, const std::string& url, const std::string& name) {
+  TDownload got = files.Fetch(url, name, kMaxUnsignedNfoBytes, {}, false);
   // The reason when there is one; a file that is not there is named by its address.
   if (!got.Ok() && got.Error != TDownloadError::NotFound && !got.ErrorText.empty()) return got;
   if (got.Size == 0 || !got.Ok()) return DownloadFailure(TDownloadError::NotFound, url);

@@ -12,6 +12,8 @@
 
 #include "ScopedWin.h"
 
+class TDownloadWatch;
+
 // A read step gathers up to this much before the dialog's thread starts the
 // next one. Under Wine smaller blocks cost most of the speed (128 KiB: 0.21 of
 // a bare 1 MiB loop, 512 KiB: 0.55), and 2 MiB measured slower too (0.4).
@@ -86,7 +88,7 @@ enum class TWaitResult { Done, Cancelled, Stalled };
 // handles are closed first, which ends a call that is waiting for the server.
 class TNetThread {
  public:
-  TNetThread(std::shared_ptr<TNetJob> job, bool (*cancelled)(), DWORD noDataTimeoutMs);
+  TNetThread(std::shared_ptr<TNetJob> job, TDownloadWatch* watch, DWORD noDataTimeoutMs);
   ~TNetThread() { Stop(); }
   TNetThread(const TNetThread&) = delete;
   TNetThread& operator=(const TNetThread&) = delete;
@@ -108,7 +110,7 @@ class TNetThread {
   void Stop();
 
   std::shared_ptr<TNetJob> job_;
-  bool (*cancelled_)();
+  TDownloadWatch* watch_;
   DWORD noDataTimeoutMs_;
   DWORD started_ = 0;
   formkit::TScopedHandle thread_;
@@ -116,5 +118,5 @@ class TNetThread {
 
 // Processes the dialog's messages, as every wait of the download client does.
 void PumpMessages();
-// Waits ms processing messages; false as soon as cancelled() answers true.
-bool PauseUnlessCancelled(DWORD ms, bool (*cancelled)());
+// Waits ms processing messages; false as soon as the watch cancels.
+bool PauseUnlessCancelled(DWORD ms, TDownloadWatch* watch);

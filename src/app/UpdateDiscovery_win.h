@@ -16,6 +16,11 @@ std::string ReadRegistryString(HKEY root, const std::string& keyPath, const std:
 std::string ReadSetting(const std::string& iniPath, const std::string& section, const std::string& key,
                         const std::string& fallback);
 
+// The user's token is elevated. A standard user's token, and an
+// administrator's that UAC filters, are not: rights they lack could still
+// be had.
+bool Elevated();
+
 // False when the folder cannot take files; attributes as found (-1: none).
 bool FolderTakesFiles(const std::string& folder, std::int32_t& attributes);
 

@@ -47,6 +47,21 @@ class TDownloadLog {
   ~TDownloadLog() = default;
 };
 
+// What the client's owner hears of a transfer, and how it stops one.
+class TDownloadWatch {
+ public:
+  // Asked at least every 200 ms during a transfer and its pauses; true stops
+  // it: the local copy stays as it was and the download fails with
+  // "Cancelled <url>".
+  virtual bool Cancelled() = 0;
+  // Called at least every 200 ms while bytes arrive, with the bytes of the
+  // file there so far and its whole size (-1 when the server sent no length).
+  virtual void Progress(std::uint64_t received, std::int64_t total) = 0;
+
+ protected:
+  ~TDownloadWatch() = default;
+};
+
 // How long a replace or a removal waits for another program (a virus
 // scanner, a backup) to let go of the file.
 constexpr std::uint32_t kFileInUseWaitMs = 10000;
@@ -99,14 +114,8 @@ class TDownloadClient {
   std::uint32_t NoDataTimeoutMs = kNoDataTimeoutMs;
   InternetOpenFunc Open = InternetOpenA;
   FlushFileFunc Flush = FlushFileBuffers;
-  // Asked at least every 200 ms during a transfer; when it answers true the
-  // transfer stops, the local copy stays as it was and the download fails
-  // with "Cancelled <url>". nullptr: never cancelled.
-  bool (*Cancelled)() = nullptr;
-  // Called at least every 200 ms while bytes arrive, with the bytes of the
-  // file there so far and its whole size (-1 when the server sent no length);
-  // nullptr: nobody watches.
-  void (*Progress)(std::uint64_t received, std::int64_t total) = nullptr;
+  // Hears how far a transfer got and may stop it. nullptr: nobody watches.
+  TDownloadWatch* Watch = nullptr;
   // Takes a line per step of a download (request, answer, local copy,
   // decision, redirect, attempt). nullptr: no log.
   TDownloadLog* Log = nullptr;

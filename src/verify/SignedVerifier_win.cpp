@@ -1,9 +1,16 @@
 // Signed update sets. Compiled only into a program built with a key.
-#include "UpdateFrm.h"
+#include "SysUtils.h"
 #include "UpdateSign_win.h"
-#include "UpdateVerifier_win.h"
+#include "Verifier_win.h"
 
 namespace {
+
+// The publisher's keys from the build, one or two; empty past the last.
+std::string PublisherKey(unsigned which) {
+  if (which >= kUpdatePublicKeyCount) return std::string();
+  const unsigned start = which == 0 ? 0 : kUpdatePublicKeyEnds[which - 1];
+  return std::string(reinterpret_cast<const char*>(kUpdatePublicKeyBytes) + start, kUpdatePublicKeyEnds[which] - start);
+}
 
 // The highest Serial a verified run has taken, kept beside the stored pair:
 // once the key that signed that pair leaves the program, the pair no longer
@@ -25,7 +32,7 @@ bool SignedByPublisher(const std::string& bytes, const std::string& signatureDer
   std::string signature, key;
   if (!EcdsaDerToRaw(signatureDer, signature)) return false;
   for (unsigned which = 0; which < kUpdatePublicKeyCount; ++which)
-    if (P256PublicKeyBlob(UpdatePublicKey(which), key) && VerifyP256Sha256(key, bytes, signature)) return true;
+    if (P256PublicKeyBlob(PublisherKey(which), key) && VerifyP256Sha256(key, bytes, signature)) return true;
   return false;
 }
 
@@ -56,8 +63,7 @@ std::string HashOfFileIs(const std::string& path, const std::string& digest, con
 
 }  // namespace
 
-TDownload TSignedVerifier::FetchDescription(TRunFiles& files) {
-  const std::string url = UpdateBaseUrl + "update.ini";
+TDownload TSignedVerifier::FetchDescription(TSetFiles& files, const std::string& url) {
   const std::string path = files.Dir() + "update.ini";
   // The release already here sets the floor only when its stored signature
   // verifies: an unsigned run may have left any Serial there.
@@ -102,7 +108,7 @@ TDownload TSignedVerifier::FetchDescription(TRunFiles& files) {
   return DownloadSuccess(path, static_cast<std::int64_t>(verified.size()));
 }
 
-TDownload TSignedVerifier::AcceptFile(TRunFiles& files, const std::string& url, const std::string& name) {
+TDownload TSignedVerifier::AcceptFile(TSetFiles& files, const std::string& url, const std::string& name) {
   // Its size and its hash come from the signed description; both must hold.
   std::string digest;
   if (!ExpectedSha256(text_, name, digest))

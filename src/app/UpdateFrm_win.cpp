@@ -1,14 +1,20 @@
-// The update dialog: its published parts, the localised texts, and the
-// handlers that start the update run (UpdateRun_win.cpp).
 #include "UpdateFrm_win.h"
 
 #include <exception>
 
+#include "RunRules.h"
 #include "UpdateDiscovery_win.h"
+#include "UpdateRun_win.h"
 
 namespace {
 
 const char kFallbackFolder[] = "C:\\Program Files\\Varno3\\";
+
+// The toolkit's window handle as a Win32 one.
+template <class H>
+HWND AsWindow(H handle) {
+  return (HWND)(handle);
+}
 
 // Marks a handler of the dialog as running. When the outermost one ends and a
 // close was asked for meanwhile, the close is posted to the loop.
@@ -28,30 +34,43 @@ class TBusyGuard {
   TUpdateForm* form_;
 };
 
-// The download client asks between blocks whether the dialog gave up.
-bool DialogGaveUp() { return UpdateForm != nullptr && UpdateForm->Running && UpdateForm->Cancelled(); }
+// The dialog as the run sees it.
+class TDialogView final : public TRunView {
+ public:
+  explicit TDialogView(TUpdateForm& form) : form_(form) {}
+  void ShowRunning() override {
+    form_.PathEdit->Hide();
+    form_.PathBtn->Hide();
+    form_.ProxyBtn->Hide();
+    form_.ProxyEdit->Hide();
+    form_.PathLabel->SetCaption(std::string());
+    form_.OkBtn->Hide();
+    form_.StatusLabel->SetCaption(form_.LoadingText);
+    // The progress line takes the label's row up to the right edge.
+    RECT area = {};
+    GetClientRect(AsWindow(form_.Handle), &area);
+    form_.PathLabel->Width = area.right - form_.PathLabel->Left;
+    form_.Reshow();
+    // Only Cancel is left: Enter and Space reach it too.
+    if (!form_.Cancelled()) form_.CancelBtn->SetFocus();
+  }
 
-// The path label, emptied for the run, shows the file on its way; redrawn at
-// most every kProgressMs, and always when a file is complete.
-constexpr DWORD kProgressMs = 250;
-std::string gProgressName;
-DWORD gProgressShownAt = 0;
+  void ShowProgress(const std::string& line) override { form_.PathLabel->SetCaption(line); }
 
-void ShowProgress(std::uint64_t received, std::int64_t total) {
-  const DWORD now = GetTickCount();
-  const bool complete = total >= 0 && received >= static_cast<std::uint64_t>(total);
-  if (UpdateForm == nullptr || !UpdateForm->Running || (!complete && now - gProgressShownAt < kProgressMs)) return;
-  gProgressShownAt = now;
-  UpdateForm->PathLabel->SetCaption(ProgressText(gProgressName, received, total));
-}
+  bool AcceptFolderWithoutMarker(const std::string& folder) override {
+    const std::string question = form_.PathLabel->GetCaption() + "\r\r " + folder;
+    return formkit::ShowMessageBox(AsWindow(form_.Handle), question, form_.Caption.c_str(),
+                                   MB_YESNOCANCEL | MB_ICONQUESTION) == IDYES;
+  }
+
+  void HideForInstaller() override { form_.Hide(); }
+  bool Cancelled() const override { return form_.Cancelled(); }
+
+ private:
+  TUpdateForm& form_;
+};
 
 }  // namespace
-
-void StartProgress(const std::string& name) {
-  gProgressName = name;
-  gProgressShownAt = GetTickCount() - kProgressMs;  // the first block shows at once
-  if (UpdateForm != nullptr && UpdateForm->Running) UpdateForm->PathLabel->SetCaption(name);
-}
 
 TUpdateForm* UpdateForm = nullptr;
 
@@ -59,14 +78,14 @@ TUpdateForm* UpdateForm = nullptr;
 
 namespace {
 const formkit::TPublishedField kUpdateFormFields[] = {
-    FK_FIELD(TUpdateForm, PathEdit),  FK_FIELD(TUpdateForm, PathLabel),   FK_FIELD(TUpdateForm, PathBtn),
-    FK_FIELD(TUpdateForm, OkBtn),     FK_FIELD(TUpdateForm, CancelBtn),   FK_FIELD(TUpdateForm, Image1),
+    FK_FIELD(TUpdateForm, PathEdit),    FK_FIELD(TUpdateForm, PathLabel), FK_FIELD(TUpdateForm, PathBtn),
+    FK_FIELD(TUpdateForm, OkBtn),       FK_FIELD(TUpdateForm, CancelBtn), FK_FIELD(TUpdateForm, Image1),
     FK_FIELD(TUpdateForm, StatusLabel), FK_FIELD(TUpdateForm, Label1),    FK_FIELD(TUpdateForm, ProxyEdit),
     FK_FIELD(TUpdateForm, ProxyBtn),
 };
 const formkit::TPublishedMethod kUpdateFormMethods[] = {
-    FK_METHOD(TUpdateForm, FormShow),    FK_METHOD(TUpdateForm, CancelBtnClick), FK_METHOD(TUpdateForm, PathBtnClick),
-    FK_METHOD(TUpdateForm, OkBtnClick),  FK_METHOD(TUpdateForm, ProxyBtnClick),
+    FK_METHOD(TUpdateForm, FormShow),   FK_METHOD(TUpdateForm, CancelBtnClick), FK_METHOD(TUpdateForm, PathBtnClick),
+    FK_METHOD(TUpdateForm, OkBtnClick), FK_METHOD(TUpdateForm, ProxyBtnClick),
 };
 }  // namespace
 
@@ -119,19 +138,18 @@ void TUpdateForm::FormShow(formkit::TObject*) {
   TBusyGuard busy(this);
   StatusLabel->Live = true;  // a screen reader reads out what the run is doing
   ProgramFile = formkit::ProgramPath();
-  Client.Agent = AgentNameOf(ProgramFile);
   TDocumentsFolder documents;
   const bool found = FindInstallFolder(ProgramFile, documents, InstallDir);
 
   LanguageIndex = LanguageForLocale(static_cast<std::uint32_t>(GetThreadLocale()));
-  Client.ProxySetting = SystemProxySetting();
+  ProxySetting = SystemProxySetting();
 
   if (found) {
     const std::string settings = UserSettingsPath(InstallDir);
     std::string code = ReadSetting(settings, "Prefs", "defLangue", std::string());
     if (code.size() > 255) code.resize(255);
     if (!ApplyLanguage(LanguageFromCode(code)) && !ApplyLanguage(LanguageIndex)) UseFallbackTexts();
-    Client.ProxySetting = ReadSetting(settings, "Protect", "Proxy", Client.ProxySetting);
+    ProxySetting = ReadSetting(settings, "Protect", "Proxy", ProxySetting);
     OkBtn->SetCaption(UpdateCaption);
   } else {
     // The fixed folder only where no documents folder is found (before Vista):
@@ -141,7 +159,7 @@ void TUpdateForm::FormShow(formkit::TObject*) {
   }
   PrepareDialog();
   PathEdit->SetText(InstallDir);
-  ProxyEdit->SetText(Client.ProxySetting);
+  ProxyEdit->SetText(ProxySetting);
   ProxyEdit->Hide();
 }
 
@@ -189,19 +207,53 @@ void TUpdateForm::Dispatch(formkit::TMessage& message) {
 void TUpdateForm::OkBtnClick(formkit::TObject*) {
   if (Running) return;
   TBusyGuard busy(this);
-  // The run's flag and the client's hooks end with the run, however it ends.
-  struct TRunning {
-    TUpdateForm* form;
-    ~TRunning() {
-      form->Running = false;
-      form->Client.Cancelled = nullptr;
-      form->Client.Progress = nullptr;
-      form->Client.Log = nullptr;  // the run's log ends with the run, an error on its way out too
-    }
-  } running{this};
   Running = true;
-  Client.Cancelled = &DialogGaveUp;
-  Client.Progress = &ShowProgress;
+  TRunInputs inputs;
+  inputs.InstallDir = formkit::FullPathOf(formkit::TrimBlanks(PathEdit->GetText()));
+  inputs.ProxySetting = formkit::TrimBlanks(ProxyEdit->GetText());
+  inputs.ProgramFile = ProgramFile;
+  inputs.LanguageIndex = LanguageIndex;
+  TRunEnd end;
+  {
+    // The run, its client and its log end here, an error on its way out too.
+    TDialogView view(*this);
+    TUpdateRun run(view, std::move(inputs));
+    struct TRunning {
+      bool& flag;
+      ~TRunning() { flag = false; }
+    } running{Running};
+    end = run.Execute();
+    InstallDir = run.InstallDir();
+    ShowRunEnd(end, run.LogPath());
+  }
   // The guard posts the close when this is the outermost handler.
-  if (RunUpdate()) CloseRequested = true;
+  if (end.CloseDialog) CloseRequested = true;
+}
+
+void TUpdateForm::ShowRunEnd(const TRunEnd& end, const std::string& logPath) {
+  using formkit::ErrorBox;
+  // Every box names the log, so the user can send it to support.
+  const std::string logLine = logPath.empty() ? std::string() : "\r\rLog: " + logPath;
+  switch (end.Failure) {
+    case TRunFailure::None:
+    case TRunFailure::Cancelled:
+      break;
+    case TRunFailure::ReadOnly:
+      ErrorBox(end.Detail, end.Attributes);
+      ErrorBox(InstallDir + "\r\r" + ReadOnlyErrorText + (Elevated() ? "" : "\r\r" + AdminRightsText) + logLine, -1);
+      break;
+    case TRunFailure::NoDescription:  // an empty description has no reason to give
+      ErrorBox((end.Detail.empty() ? ConnectErrorText : ConnectFailureText(ConnectErrorText, end.Detail)) + logLine,
+               -1);
+      break;
+    case TRunFailure::Download:
+      ErrorBox(ConnectFailureText(ConnectErrorText, end.Detail) + logLine, -1);
+      break;
+    case TRunFailure::Local:
+      ErrorBox(ConnectFailureText(DiskErrorText, end.Detail) + logLine, -1);
+      break;
+    case TRunFailure::NoInstaller:
+      ErrorBox("update2.dll" + logLine, -1);
+      break;
+  }
 }
