@@ -30,6 +30,9 @@
 
 namespace formkit::dyn {
 
+// A message of a later Windows, which the headers for Vista leave out.
+constexpr UINT kWmDpiChanged = 0x02E0;  // WM_DPICHANGED, Windows 8.1 on
+
 enum class TDll { Kernel32, Ntdll, User32, Bcrypt };
 
 #define FK_DYN_DECLARE(dll, name, type) \

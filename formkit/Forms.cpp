@@ -303,7 +303,7 @@ void TCustomForm::Dispatch(TMessage& message) {
     case WM_SIZE: WMSizeTray(message); break;
     case kTrayIconMessage: WMTrayIcon(message); break;
     case WM_ACTIVATE: WMActivate(message); break;
-    case WM_DPICHANGED:  // moved to a monitor of another DPI
+    case dyn::kWmDpiChanged:  // moved to a monitor of another DPI
       ScaleTo(HIWORD(message.WParam), reinterpret_cast<const RECT*>(message.LParam));
       break;
     case WM_SETTINGCHANGE:

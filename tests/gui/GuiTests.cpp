@@ -398,7 +398,7 @@ TEST(Forms, ScaleWithTheMonitorDpi) {
     // Wine keeps the frame as it is: the client takes the rest.
     RECT suggested = {frame.left, frame.top, frame.right + scaled(client96.right) - client96.right,
                       frame.bottom + scaled(client96.bottom) - client96.bottom};
-    SendToWindow(f->Handle, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
+    SendToWindow(f->Handle, formkit::dyn::kWmDpiChanged, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
     Drain();
     RECT client = {};
     GetClientRect(f->Handle, &client);
