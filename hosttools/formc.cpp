@@ -403,6 +403,68 @@ class Compiler {
     }
   }
 
+  // A value that starts with a word: a boolean, a typed integer or string,
+  // a file's bytes, raw bytes, or an identifier.
+  void CompileWordValue(std::string& out, int line) {
+    std::string w = tok_.Text;
+    if (w == "end" || w == "object" || w == "inherited") throw SyntaxError(line, "value expected before '" + w + "'");
+    if (w == "True" || w == "true") {
+      Advance();
+      PutByte(out, 0x09);
+      return;
+    }
+    if (w == "False" || w == "false") {
+      Advance();
+      PutByte(out, 0x08);
+      return;
+    }
+    if (w == "int8" || w == "int16" || w == "int32") {
+      Advance();
+      Expect('(');
+      if (tok_.Kind != Tok::Int) throw SyntaxError(tok_.Line, "integer expected");
+      long long v = tok_.Value;
+      Advance();
+      Expect(')');
+      PutInteger(out, v, w == "int8" ? 1 : w == "int16" ? 2 : 4, line);
+      return;
+    }
+    if (w == "utf8") {
+      Advance();
+      std::string s = StringExpr(true);
+      PutByte(out, 0x14);
+      PutInt32(out, static_cast<long long>(s.size()));
+      out += s;
+      return;
+    }
+    if (w == "ident") {
+      Advance();
+      std::string s = StringExpr(false);
+      PutByte(out, 0x07);
+      PutShortString(out, s, line);
+      return;
+    }
+    if (w == "bitmap" || w == "file") {
+      Advance();
+      std::string bytes = ReadFile(StringExpr(false), line);
+      if (w == "bitmap") {
+        std::string block;
+        PutShortString(block, "TBitmap", line);
+        PutInt32(block, static_cast<long long>(bytes.size()));
+        bytes = block + bytes;
+      }
+      PutBinary(out, bytes);
+      return;
+    }
+    if (w == "raw") {
+      Advance();
+      out += HexBytes();
+      return;
+    }
+    Advance();
+    PutByte(out, 0x07);
+    PutShortString(out, w, line);
+  }
+
   void CompileValue(std::string& out) {
     int line = tok_.Line;
     switch (tok_.Kind) {
@@ -434,66 +496,9 @@ class Compiler {
           return;
         }
         break;
-      case Tok::Ident: {
-        std::string w = tok_.Text;
-        if (w == "end" || w == "object" || w == "inherited") throw SyntaxError(line, "value expected before '" + w + "'");
-        if (w == "True" || w == "true") {
-          Advance();
-          PutByte(out, 0x09);
-          return;
-        }
-        if (w == "False" || w == "false") {
-          Advance();
-          PutByte(out, 0x08);
-          return;
-        }
-        if (w == "int8" || w == "int16" || w == "int32") {
-          Advance();
-          Expect('(');
-          if (tok_.Kind != Tok::Int) throw SyntaxError(tok_.Line, "integer expected");
-          long long v = tok_.Value;
-          Advance();
-          Expect(')');
-          PutInteger(out, v, w == "int8" ? 1 : w == "int16" ? 2 : 4, line);
-          return;
-        }
-        if (w == "utf8") {
-          Advance();
-          std::string s = StringExpr(true);
-          PutByte(out, 0x14);
-          PutInt32(out, static_cast<long long>(s.size()));
-          out += s;
-          return;
-        }
-        if (w == "ident") {
-          Advance();
-          std::string s = StringExpr(false);
-          PutByte(out, 0x07);
-          PutShortString(out, s, line);
-          return;
-        }
-        if (w == "bitmap" || w == "file") {
-          Advance();
-          std::string bytes = ReadFile(StringExpr(false), line);
-          if (w == "bitmap") {
-            std::string block;
-            PutShortString(block, "TBitmap", line);
-            PutInt32(block, static_cast<long long>(bytes.size()));
-            bytes = block + bytes;
-          }
-          PutBinary(out, bytes);
-          return;
-        }
-        if (w == "raw") {
-          Advance();
-          out += HexBytes();
-          return;
-        }
-        Advance();
-        PutByte(out, 0x07);
-        PutShortString(out, w, line);
+      case Tok::Ident:
+        CompileWordValue(out, line);
         return;
-      }
       default:
         break;
     }
