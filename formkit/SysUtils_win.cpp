@@ -156,4 +156,13 @@ bool SelectDirectory(HWND owner, const std::string& title, std::string& path) {
   return chosen;
 }
 
+std::string ReadIniValue(const std::string& iniPath, const std::string& section, const std::string& key,
+                         const std::string& fallback) {
+  char buffer[2048] = {};
+  DWORD count = GetPrivateProfileStringA(section.c_str(), key.c_str(), fallback.c_str(), buffer, sizeof buffer,
+                                         iniPath.c_str());
+  if (count > sizeof buffer - 1) count = sizeof buffer - 1;
+  return std::string(buffer, count);
+}
+
 }  // namespace formkit

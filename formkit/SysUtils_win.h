@@ -40,5 +40,8 @@ DWORD SetFileDosDateTime(const std::string& path, DosDateTime value);
 // The running program's file. Read once, by whoever owns the path afterwards.
 std::string ProgramPath();
 bool SelectDirectory(HWND owner, const std::string& title, std::string& path);
+// A value of an INI file, at most 2047 characters; fallback when it is missing.
+std::string ReadIniValue(const std::string& iniPath, const std::string& section, const std::string& key,
+                         const std::string& fallback);
 
 }  // namespace formkit

@@ -55,15 +55,6 @@ std::string ReadRegistryString(HKEY root, const std::string& keyPath, const std:
   return std::string(buffer);
 }
 
-std::string ReadSetting(const std::string& iniPath, const std::string& section, const std::string& key,
-                        const std::string& fallback) {
-  char buffer[2048] = {};
-  DWORD count = GetPrivateProfileStringA(section.c_str(), key.c_str(), fallback.c_str(), buffer, sizeof buffer,
-                                         iniPath.c_str());
-  if (count > sizeof buffer - 1) count = sizeof buffer - 1;
-  return std::string(buffer, count);
-}
-
 bool FolderTakesFiles(const std::string& folder, std::int32_t& attributes) {
   const DWORD found = GetFileAttributesA(folder.c_str());
   attributes = static_cast<std::int32_t>(found);

@@ -13,8 +13,6 @@ bool HasLocaleInfoEx();
 std::string SpecialFolderPath(int csidl);
 std::string CurrentUserName();
 std::string ReadRegistryString(HKEY root, const std::string& keyPath, const std::string& valueName);
-std::string ReadSetting(const std::string& iniPath, const std::string& section, const std::string& key,
-                        const std::string& fallback);
 
 // The user's token is elevated. A standard user's token, and an
 // administrator's that UAC filters, are not: rights they lack could still

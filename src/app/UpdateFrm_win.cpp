@@ -146,10 +146,10 @@ void TUpdateForm::FormShow(formkit::TObject*) {
 
   if (found) {
     const std::string settings = UserSettingsPath(InstallDir);
-    std::string code = ReadSetting(settings, "Prefs", "defLangue", std::string());
+    std::string code = formkit::ReadIniValue(settings, "Prefs", "defLangue", std::string());
     if (code.size() > 255) code.resize(255);
     if (!ApplyLanguage(LanguageFromCode(code)) && !ApplyLanguage(LanguageIndex)) UseFallbackTexts();
-    ProxySetting = ReadSetting(settings, "Protect", "Proxy", ProxySetting);
+    ProxySetting = formkit::ReadIniValue(settings, "Protect", "Proxy", ProxySetting);
     OkBtn->SetCaption(UpdateCaption);
   } else {
     // The fixed folder only where no documents folder is found (before Vista):

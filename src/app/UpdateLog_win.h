@@ -6,7 +6,7 @@
 
 #include "ScopedWin.h"
 #include "UpdateLog.h"
-#include "WinInetEasy_win.h"
+#include "DownloadWatch.h"
 
 class TSupportLog final : public TDownloadLog {
  public:

@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <wininet.h>
 
+#include "DownloadWatch.h"
 #include "WinInetEasy.h"
 
 // Called on the complete temporary copy before it replaces the target; a
@@ -36,31 +37,6 @@ constexpr std::uint32_t kNoDataTimeoutMs = 30000;
 // pausing 0.5 s, 1 s, 1.5 s... in between.
 constexpr std::uint32_t kMaxAttempts = 5;
 constexpr std::uint32_t kRetryPauseMs = 500;
-
-// Where a download writes what support needs to read: one plain line per
-// step, no time, no line end.
-class TDownloadLog {
- public:
-  virtual void Write(const std::string& line) = 0;
-
- protected:
-  ~TDownloadLog() = default;
-};
-
-// What the client's owner hears of a transfer, and how it stops one.
-class TDownloadWatch {
- public:
-  // Asked at least every 200 ms during a transfer and its pauses; true stops
-  // it: the local copy stays as it was and the download fails with
-  // "Cancelled <url>".
-  virtual bool Cancelled() = 0;
-  // Called at least every 200 ms while bytes arrive, with the bytes of the
-  // file there so far and its whole size (-1 when the server sent no length).
-  virtual void Progress(std::uint64_t received, std::int64_t total) = 0;
-
- protected:
-  ~TDownloadWatch() = default;
-};
 
 // How long a replace or a removal waits for another program (a virus
 // scanner, a backup) to let go of the file.

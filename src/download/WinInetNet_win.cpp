@@ -3,8 +3,8 @@
 
 #include <utility>
 
+#include "DownloadWatch.h"
 #include "Forms.h"
-#include "WinInetEasy_win.h"
 
 namespace {
 

@@ -1,7 +1,6 @@
 // Unsigned update sets.
 #include "LibraryImage.h"
 #include "SysUtils.h"
-#include "UpdateDiscovery_win.h"
 #include "Verifier_win.h"
 
 namespace {
@@ -32,7 +31,7 @@ TDownload TPlainVerifier::FetchDescription(TSetFiles& files, const std::string& 
 
 std::string TPlainVerifier::Setting(const std::string& section, const std::string& key,
                                     const std::string& fallback) const {
-  return ReadSetting(path_, section, key, fallback);
+  return formkit::ReadIniValue(path_, section, key, fallback);
 }
 
 TDownload TPlainVerifier::AcceptLibrary(TSetFiles& files, const std::string& url, const std::string& name) {
