@@ -73,8 +73,9 @@ struct Module {
   static Type Invalid() { return nullptr; }
   static void Release(Type h) { FreeLibrary(h); }
 };
-struct GdiObject {
-  using Type = HGDIOBJ;
+template <class T>  // a GDI object's type: HFONT, HBRUSH
+struct Gdi {
+  using Type = T;
   static Type Invalid() { return nullptr; }
   static void Release(Type h) { DeleteObject(h); }
 };
@@ -106,7 +107,8 @@ using TScopedFile = TScoped<scoped_traits::File>;
 using TScopedFind = TScoped<scoped_traits::Find>;
 using TScopedKey = TScoped<scoped_traits::RegKey>;
 using TScopedModule = TScoped<scoped_traits::Module>;
-using TScopedGdiObject = TScoped<scoped_traits::GdiObject>;
+using TScopedFont = TScoped<scoped_traits::Gdi<HFONT>>;
+using TScopedBrush = TScoped<scoped_traits::Gdi<HBRUSH>>;
 using TScopedCoTaskMem = TScoped<scoped_traits::CoTaskMem>;
 using TScopedBcryptAlgorithm = TScoped<scoped_traits::BcryptAlgorithm>;
 using TScopedBcryptHash = TScoped<scoped_traits::BcryptHash>;
