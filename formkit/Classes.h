@@ -220,6 +220,7 @@ class TStream : public TObject {
 
 constexpr std::uint16_t fmCreate = 0xFFFF;
 
+#if defined(_WIN32)
 // Windows only (Classes_win.cpp).
 class TFileStream : public TStream {
  public:
@@ -237,8 +238,9 @@ class TFileStream : public TStream {
   std::int32_t CopyFrom(TStream& source, std::int32_t count) override;
   void ReadComponentData() override;
 
-  std::intptr_t Handle = -1;  // a THandle
+  THandle Handle;
   std::string FileName;
 };
+#endif
 
 }  // namespace formkit
