@@ -190,7 +190,6 @@ class TReader : public TObject {
   // Raises "Form stream damaged" unless count more bytes are there.
   void Require(std::int64_t count) const;
   void Skip(std::int32_t count);
-  void ReleaseResource();
 };
 
 constexpr std::int32_t kFormSignature = 0x30465054;  // "TPF0"

@@ -61,19 +61,13 @@ TReader::TReader(const std::string& resourceName) {
   HRSRC info = FindResourceA(module, resourceName.c_str(), MAKEINTRESOURCEA(10));
   HGLOBAL handle = info != nullptr ? LoadResource(module, info) : nullptr;
   const void* data = handle != nullptr ? LockResource(handle) : nullptr;
-  if (data == nullptr) {
-    if (handle != nullptr) FreeResource(handle);
-    throw EClassesError("Form resource " + resourceName + " not found");
-  }
+  if (data == nullptr) throw EClassesError("Form resource " + resourceName + " not found");
+  // The data belongs to the mapped module: nothing to free (FreeResource is a
+  // no-op on 32-bit and 64-bit Windows).
   ResourceHandle = handle;
   Start = Current = static_cast<const std::uint8_t*>(data);
   Size = static_cast<std::int32_t>(SizeofResource(module, info));
   Created = new TList();
-}
-
-void TReader::ReleaseResource() {
-  if (ResourceHandle != nullptr) FreeResource(static_cast<HGLOBAL>(ResourceHandle));
-  ResourceHandle = nullptr;
 }
 
 std::string TReader::Utf8ToAnsi(const char* text, std::int32_t length) {
