@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <wininet.h>
 
+#include "ScopedWin.h"
 #include "WinInetEasy.h"
 
 // Called on the complete temporary copy before it replaces the target; a
@@ -65,7 +66,6 @@ using FlushFileFunc = BOOL(WINAPI*)(HANDLE file);
 class TDownloadClient {
  public:
   TDownloadClient() = default;
-  ~TDownloadClient() { Close(); }
   TDownloadClient(const TDownloadClient&) = delete;
   TDownloadClient& operator=(const TDownloadClient&) = delete;
 
@@ -118,5 +118,5 @@ class TDownloadClient {
   std::uint32_t RetryPauseMs = kRetryPauseMs;
 
  private:
-  HINTERNET session_ = nullptr;
+  formkit::TScopedInet session_;
 };
