@@ -158,10 +158,7 @@ TReader::TReader(const void* data, std::int32_t size)
       Size(data != nullptr && size > 0 ? size : 0),
       Created(new TList()) {}
 
-TReader::~TReader() {
-  ReleaseResource();
-  delete Created;
-}
+TReader::~TReader() { delete Created; }
 
 void TReader::FinishLoad() {
   for (std::int32_t i = 0; i < Created->Count; ++i) {

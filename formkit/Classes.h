@@ -190,7 +190,6 @@ class TReader : public TObject {
   // Raises "Form stream damaged" unless count more bytes are there.
   void Require(std::int64_t count) const;
   void Skip(std::int32_t count);
-  void ReleaseResource();
 };
 
 constexpr std::int32_t kFormSignature = 0x30465054;  // "TPF0"
@@ -220,6 +219,7 @@ class TStream : public TObject {
 
 constexpr std::uint16_t fmCreate = 0xFFFF;
 
+#if defined(_WIN32)
 // Windows only (Classes_win.cpp).
 class TFileStream : public TStream {
  public:
@@ -237,8 +237,9 @@ class TFileStream : public TStream {
   std::int32_t CopyFrom(TStream& source, std::int32_t count) override;
   void ReadComponentData() override;
 
-  std::intptr_t Handle = -1;  // a THandle
+  THandle Handle;
   std::string FileName;
 };
+#endif
 
 }  // namespace formkit

@@ -9,8 +9,6 @@ TReader::TReader(const std::string& resourceName) {
   throw EClassesError("Form resource " + resourceName + " not found");
 }
 
-void TReader::ReleaseResource() { ResourceHandle = nullptr; }
-
 namespace {
 
 // Windows-1252 bytes 80..9F; 0 marks the bytes the code page leaves unassigned.

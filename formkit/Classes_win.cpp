@@ -6,47 +6,45 @@
 
 namespace formkit {
 
-TFileStream::TFileStream(const std::string& fileName, std::uint16_t mode) : FileName(fileName) {
-  Handle = mode == fmCreate ? FileHandleCreate(fileName) : FileHandleOpen(fileName, mode);
-  if (Handle < 0) throw EStreamError(fileName);
+TFileStream::TFileStream(const std::string& fileName, std::uint16_t mode)
+    : Handle(mode == fmCreate ? FileHandleCreate(fileName) : FileHandleOpen(fileName, mode)), FileName(fileName) {
+  if (!Handle) throw EStreamError(fileName);
 }
 
-TFileStream::~TFileStream() {
-  if (Handle >= 0) FileHandleClose(Handle);
-}
+TFileStream::~TFileStream() = default;  // Handle closes the file
 
 void TFileStream::SetPosition(std::int32_t position) {
-  if (Handle > 0) FileHandleSeek(Handle, position, 0);
+  if (Handle) FileHandleSeek(Handle.Get(), position, 0);
 }
 
-std::int32_t TFileStream::GetPosition() { return FileHandleSeek(Handle, 0, 1); }
+std::int32_t TFileStream::GetPosition() { return FileHandleSeek(Handle.Get(), 0, 1); }
 
 std::int32_t TFileStream::GetSize() {
-  if (Handle < 0) return 0;
-  std::int32_t position = FileHandleSeek(Handle, 0, 1);
-  std::int32_t size = FileHandleSeek(Handle, 0, 2);
-  FileHandleSeek(Handle, position, 0);
+  if (!Handle) return 0;
+  std::int32_t position = FileHandleSeek(Handle.Get(), 0, 1);
+  std::int32_t size = FileHandleSeek(Handle.Get(), 0, 2);
+  FileHandleSeek(Handle.Get(), position, 0);
   return size;
 }
 
 void TFileStream::SetSize(std::int32_t size) {
   Seek(size, 0);
-  if (!SetEndOfFile(reinterpret_cast<HANDLE>(Handle))) throw EStreamError(std::string("SetSize"));
+  if (!SetEndOfFile(Handle.Get())) throw EStreamError(std::string("SetSize"));
 }
 
 std::int32_t TFileStream::Read(void* buffer, std::int32_t count) {
-  if (Handle < 0 || count <= 0) return 0;
-  return FileHandleRead(Handle, buffer, count);
+  if (!Handle || count <= 0) return 0;
+  return FileHandleRead(Handle.Get(), buffer, count);
 }
 
 std::int32_t TFileStream::Write(const void* buffer, std::int32_t count) {
-  if (Handle < 0 || count <= 0) return 0;
-  return FileHandleWrite(Handle, buffer, count);
+  if (!Handle || count <= 0) return 0;
+  return FileHandleWrite(Handle.Get(), buffer, count);
 }
 
 std::int32_t TFileStream::Seek(std::int32_t offset, std::uint16_t origin) {
-  if (Handle < 0) return 0;
-  return FileHandleSeek(Handle, offset, origin);
+  if (!Handle) return 0;
+  return FileHandleSeek(Handle.Get(), offset, origin);
 }
 
 std::int32_t TFileStream::CopyFrom(TStream&, std::int32_t) {
@@ -63,19 +61,13 @@ TReader::TReader(const std::string& resourceName) {
   HRSRC info = FindResourceA(module, resourceName.c_str(), MAKEINTRESOURCEA(10));
   HGLOBAL handle = info != nullptr ? LoadResource(module, info) : nullptr;
   const void* data = handle != nullptr ? LockResource(handle) : nullptr;
-  if (data == nullptr) {
-    if (handle != nullptr) FreeResource(handle);
-    throw EClassesError("Form resource " + resourceName + " not found");
-  }
+  if (data == nullptr) throw EClassesError("Form resource " + resourceName + " not found");
+  // The data belongs to the mapped module: nothing to free (FreeResource is a
+  // no-op on 32-bit and 64-bit Windows).
   ResourceHandle = handle;
   Start = Current = static_cast<const std::uint8_t*>(data);
   Size = static_cast<std::int32_t>(SizeofResource(module, info));
   Created = new TList();
-}
-
-void TReader::ReleaseResource() {
-  if (ResourceHandle != nullptr) FreeResource(static_cast<HGLOBAL>(ResourceHandle));
-  ResourceHandle = nullptr;
 }
 
 std::string TReader::Utf8ToAnsi(const char* text, std::int32_t length) {

@@ -33,8 +33,7 @@ TWinControl* FindParentControl(TComponent* container) {
 void ScaleFont(TFont* font, std::int32_t num, std::int32_t den) {
   if (font == nullptr) return;
   font->Height = MulDiv(font->Height, num, den);
-  if (font->Handle != nullptr) DeleteObject(font->Handle);
-  font->Handle = nullptr;
+  font->Handle.Reset();
 }
 
 }  // namespace
@@ -214,7 +213,7 @@ void TWinControl::ShowGraphicChildren() {
 
 void TWinControl::ChangeScale(std::int32_t num, std::int32_t den) {
   // The window keeps its old font until it has the new one.
-  const TScopedGdiObject oldFont(Font ? std::exchange(Font->Handle, nullptr) : nullptr);
+  const TScopedFont oldFont(Font ? std::move(Font->Handle) : TScopedFont());
   TCustomControl::ChangeScale(num, den);
   if (Handle != nullptr) {
     const std::int32_t width = Width, height = Height;

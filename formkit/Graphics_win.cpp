@@ -35,10 +35,6 @@ std::int32_t TextColor(std::int32_t color) {
 
 // ---------------------------------------------------------------- TFont
 
-TFont::~TFont() {
-  if (Handle != nullptr) DeleteObject(Handle);
-}
-
 void TFont::ReadNamedProperty(const std::string& name, TReader& reader) {
   switch (IndexOfName(name, kFontProperties)) {
     case 0: Charset = reader.ReadString(); break;
@@ -51,7 +47,7 @@ void TFont::ReadNamedProperty(const std::string& name, TReader& reader) {
 }
 
 HFONT TFont::GetHandle() {
-  if (Handle == nullptr) {
+  if (!Handle) {
     LOGFONTA lf;
     std::memset(&lf, 0, sizeof lf);
     lf.lfHeight = Height;
@@ -62,9 +58,9 @@ HFONT TFont::GetHandle() {
     lf.lfCharSet = DEFAULT_CHARSET;
     // Longer face names are cut; the zero fill keeps the terminator.
     std::memcpy(lf.lfFaceName, Name.data(), Name.size() < LF_FACESIZE ? Name.size() : LF_FACESIZE - 1);
-    Handle = CreateFontIndirectA(&lf);
+    Handle.Reset(CreateFontIndirectA(&lf));
   }
-  return Handle;
+  return Handle.Get();
 }
 
 void TFont::CopyFrom(const TFont& source) {
@@ -73,23 +69,18 @@ void TFont::CopyFrom(const TFont& source) {
   Height = source.Height;
   Name = source.Name;
   Style = source.Style;
-  if (Handle != nullptr) DeleteObject(Handle);
-  Handle = nullptr;
+  Handle.Reset();
 }
 
 // ---------------------------------------------------------------- TBrush
 
-TBrush::~TBrush() { SetHandle(nullptr); }
-
 HBRUSH TBrush::GetHandle() {
-  if (Handle == nullptr && Style == bsSolidBrush) Handle = CreateSolidBrush(static_cast<COLORREF>(Color));
-  return Handle;
+  if (!Handle && Style == bsSolidBrush) Handle.Reset(CreateSolidBrush(static_cast<COLORREF>(Color)));
+  return Handle.Get();
 }
 
 void TBrush::SetHandle(HBRUSH handle) {
-  if (handle == Handle) return;
-  if (Handle != nullptr) DeleteObject(Handle);
-  Handle = handle;
+  if (handle != Handle.Get()) Handle.Reset(handle);
 }
 
 void TBrush::SetColor(std::int32_t color) {

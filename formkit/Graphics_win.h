@@ -9,6 +9,7 @@
 
 #include "Classes.h"
 #include "Graphics.h"
+#include "ScopedWin.h"
 
 namespace formkit {
 
@@ -28,14 +29,13 @@ using enum TBrushStyle;
 
 class TFont : public TPersistent {
  public:
-  ~TFont() override;
   void ReadNamedProperty(const std::string& name, TReader& reader) override;
   // Created on demand; 0 again after CopyFrom.
   HFONT GetHandle();
   // Copies the fields and always drops the handle.
   void CopyFrom(const TFont& source);
 
-  HFONT Handle = nullptr;
+  TScopedFont Handle;
   std::string Charset;  // stored only; fonts are always created with DEFAULT_CHARSET
   std::int32_t Color = 0;
   std::int32_t Height = 0;
@@ -45,16 +45,16 @@ class TFont : public TPersistent {
 
 class TBrush : public TObject {
  public:
-  ~TBrush() override;
   // Created on demand for a solid brush; a clear brush has none.
   HBRUSH GetHandle();
+  // Takes handle over; the one held before is deleted.
   void SetHandle(HBRUSH handle);
   // An unchanged colour keeps the handle.
   void SetColor(std::int32_t color);
 
   std::int32_t Color = 0;
   TBrushStyle Style = bsSolidBrush;
-  HBRUSH Handle = nullptr;
+  TScopedBrush Handle;
 };
 
 // Draws into a borrowed drawing context, offset by its origin.

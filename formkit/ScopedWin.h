@@ -5,7 +5,9 @@
 
 #include <windows.h>
 #include <objbase.h>
+#include <wininet.h>
 
+#include <atomic>
 #include <utility>
 
 #include "DynCalls_win.h"
@@ -73,8 +75,9 @@ struct Module {
   static Type Invalid() { return nullptr; }
   static void Release(Type h) { FreeLibrary(h); }
 };
-struct GdiObject {
-  using Type = HGDIOBJ;
+template <class T>  // a GDI object's type: HFONT, HBRUSH
+struct Gdi {
+  using Type = T;
   static Type Invalid() { return nullptr; }
   static void Release(Type h) { DeleteObject(h); }
 };
@@ -106,11 +109,37 @@ using TScopedFile = TScoped<scoped_traits::File>;
 using TScopedFind = TScoped<scoped_traits::Find>;
 using TScopedKey = TScoped<scoped_traits::RegKey>;
 using TScopedModule = TScoped<scoped_traits::Module>;
-using TScopedGdiObject = TScoped<scoped_traits::GdiObject>;
+using TScopedFont = TScoped<scoped_traits::Gdi<HFONT>>;
+using TScopedBrush = TScoped<scoped_traits::Gdi<HBRUSH>>;
 using TScopedCoTaskMem = TScoped<scoped_traits::CoTaskMem>;
 using TScopedBcryptAlgorithm = TScoped<scoped_traits::BcryptAlgorithm>;
 using TScopedBcryptHash = TScoped<scoped_traits::BcryptHash>;
 using TScopedBcryptKey = TScoped<scoped_traits::BcryptKey>;
+
+// A WinInet handle (session, connection, request). A thread blocked in a call
+// on it holds it too, and closing the handle is what ends that call, so either
+// thread may close it: the exchange lets only one of them. Close() reports
+// the result where it counts. Only programs that link wininet use it.
+class TScopedInet {
+ public:
+  TScopedInet() = default;
+  explicit TScopedInet(HINTERNET handle) : handle_(handle) {}
+  ~TScopedInet() { Close(); }
+  TScopedInet(const TScopedInet&) = delete;
+  TScopedInet& operator=(const TScopedInet&) = delete;
+
+  HINTERNET Get() const { return handle_.load(); }
+  explicit operator bool() const { return Get() != nullptr; }
+  // Takes handle and closes the one held before: false when that close failed.
+  bool Reset(HINTERNET handle = nullptr) {
+    HINTERNET old = handle_.exchange(handle);
+    return old == nullptr || InternetCloseHandle(old) != FALSE;
+  }
+  bool Close() { return Reset(); }
+
+ private:
+  std::atomic<HINTERNET> handle_{nullptr};
+};
 
 // A window's device context from GetDC, given back with ReleaseDC.
 class TWindowDC {

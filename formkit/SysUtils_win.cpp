@@ -28,16 +28,9 @@ std::uint32_t CodeAddress(const void* address) {
 
 // ---------------------------------------------------------------- files and folders
 
-namespace {
-
-HANDLE AsHandle(THandle h) { return reinterpret_cast<HANDLE>(h); }
-THandle FromHandle(HANDLE h) { return reinterpret_cast<THandle>(h); }
-
-}  // namespace
-
 THandle FileHandleCreate(const std::string& path) {
-  return FromHandle(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
+  return THandle(
+      CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
 THandle FileHandleOpen(const std::string& path, int mode) {
@@ -48,27 +41,27 @@ THandle FileHandleOpen(const std::string& path, int mode) {
   // Values outside the tables are refused rather than read past them.
   if (access > 2 || share > 4) {
     SetLastError(ERROR_INVALID_PARAMETER);
-    return kInvalidHandle;
+    return THandle();
   }
-  return FromHandle(CreateFileA(path.c_str(), kAccess[access], kShare[share], nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
+  return THandle(CreateFileA(path.c_str(), kAccess[access], kShare[share], nullptr, OPEN_EXISTING,
+                             FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
-void FileHandleClose(THandle handle) { CloseHandle(AsHandle(handle)); }
+void FileHandleClose(THandle& handle) { handle.Reset(); }
 
-std::int32_t FileHandleSeek(THandle handle, std::int32_t offset, int origin) {
-  return static_cast<std::int32_t>(SetFilePointer(AsHandle(handle), offset, nullptr, static_cast<DWORD>(origin)));
+std::int32_t FileHandleSeek(HANDLE handle, std::int32_t offset, int origin) {
+  return static_cast<std::int32_t>(SetFilePointer(handle, offset, nullptr, static_cast<DWORD>(origin)));
 }
 
-std::int32_t FileHandleRead(THandle handle, void* buffer, std::int32_t count) {
+std::int32_t FileHandleRead(HANDLE handle, void* buffer, std::int32_t count) {
   DWORD done = 0;
-  if (!ReadFile(AsHandle(handle), buffer, static_cast<DWORD>(count), &done, nullptr)) return 0;
+  if (!ReadFile(handle, buffer, static_cast<DWORD>(count), &done, nullptr)) return 0;
   return static_cast<std::int32_t>(done);
 }
 
-std::int32_t FileHandleWrite(THandle handle, const void* buffer, std::int32_t count) {
+std::int32_t FileHandleWrite(HANDLE handle, const void* buffer, std::int32_t count) {
   DWORD done = 0;
-  if (!WriteFile(AsHandle(handle), buffer, static_cast<DWORD>(count), &done, nullptr)) return 0;
+  if (!WriteFile(handle, buffer, static_cast<DWORD>(count), &done, nullptr)) return 0;
   return static_cast<std::int32_t>(done);
 }
 
@@ -121,7 +114,7 @@ std::string ProgramPath() {
 }
 
 DWORD SetFileDosDateTime(const std::string& path, DosDateTime value) {
-  TScopedFile file(AsHandle(FileHandleOpen(path, 1)));
+  const THandle file = FileHandleOpen(path, 1);
   if (!file) return GetLastError();
   const std::uint32_t packed = static_cast<std::uint32_t>(value);
   FILETIME local, utc;

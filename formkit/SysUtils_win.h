@@ -6,23 +6,24 @@
 #include <cstdint>
 #include <string>
 
+#include "ScopedWin.h"
 
 namespace formkit {
 
 // Packed DOS date (high word) and time (low word), local time; -1: no date.
 using DosDateTime = std::int32_t;
 
-// Win32 file handle; -1 (INVALID_HANDLE_VALUE) means failure. Pointer-sized,
-// so nothing assumes 32-bit handles.
-using THandle = std::intptr_t;
-constexpr THandle kInvalidHandle = -1;
+// An open file, closed when its owner goes; empty (INVALID_HANDLE_VALUE)
+// when the open failed.
+using THandle = TScopedFile;
 
 THandle FileHandleCreate(const std::string& path);
 THandle FileHandleOpen(const std::string& path, int mode);
-void FileHandleClose(THandle handle);
-std::int32_t FileHandleSeek(THandle handle, std::int32_t offset, int origin);
-std::int32_t FileHandleRead(THandle handle, void* buffer, std::int32_t count);
-std::int32_t FileHandleWrite(THandle handle, const void* buffer, std::int32_t count);
+// Closes the file before its owner goes.
+void FileHandleClose(THandle& handle);
+std::int32_t FileHandleSeek(HANDLE handle, std::int32_t offset, int origin);
+std::int32_t FileHandleRead(HANDLE handle, void* buffer, std::int32_t count);
+std::int32_t FileHandleWrite(HANDLE handle, const void* buffer, std::int32_t count);
 bool PathExists(const std::string& pathOrPattern);
 bool FolderExists(const std::string& path);
 std::string FullPathOf(const std::string& path);

@@ -589,14 +589,12 @@ bool TDownloadClient::OpenSession() {
   std::string proxyName;
   bool withProxy = ApplyProxyPortRule(ProxySetting, HttpPort, proxyName);
   if (withProxy) HttpPortFromProxy = true;
-  session_ = Open(Agent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, withProxy ? proxyName.c_str() : nullptr, nullptr, 0);
-  return session_ != nullptr;
+  session_.Reset(
+      Open(Agent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, withProxy ? proxyName.c_str() : nullptr, nullptr, 0));
+  return static_cast<bool>(session_);
 }
 
-void TDownloadClient::Close() {
-  if (session_) InternetCloseHandle(session_);
-  session_ = nullptr;
-}
+void TDownloadClient::Close() { session_.Close(); }
 
 TDownload TDownloadClient::Fetch(const std::string& url, const std::string& folder, std::uint64_t maxBytes,
                                  const TCopyCheck& check, bool fetchAnew) {
@@ -609,5 +607,5 @@ TDownload TDownloadClient::Fetch(const std::string& url, const std::string& fold
   const std::string target = FolderWithBackslash(folder) + parts.RemoteName;
   // No file name, no partial copy beside it either.
   if (parts.RemoteName.empty()) return DownloadFailure(E::Local, "Cannot write " + target);
-  return TFetch(*this, session_, trimmed, target, maxBytes, check, fetchAnew).Run();
+  return TFetch(*this, session_.Get(), trimmed, target, maxBytes, check, fetchAnew).Run();
 }

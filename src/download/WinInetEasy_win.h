@@ -5,6 +5,7 @@
 #include <wininet.h>
 
 #include "DownloadWatch.h"
+#include "ScopedWin.h"
 #include "WinInetEasy.h"
 
 // Called on the complete temporary copy before it replaces the target; a
@@ -56,7 +57,6 @@ using FlushFileFunc = BOOL(WINAPI*)(HANDLE file);
 class TDownloadClient {
  public:
   TDownloadClient() = default;
-  ~TDownloadClient() { Close(); }
   TDownloadClient(const TDownloadClient&) = delete;
   TDownloadClient& operator=(const TDownloadClient&) = delete;
 
@@ -103,5 +103,5 @@ class TDownloadClient {
   std::uint32_t RetryPauseMs = kRetryPauseMs;
 
  private:
-  HINTERNET session_ = nullptr;
+  formkit::TScopedInet session_;
 };

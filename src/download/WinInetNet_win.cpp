@@ -65,8 +65,8 @@ bool PauseUnlessCancelled(DWORD ms, TDownloadWatch* watch) {
 }
 
 // Keeps a handle unless a stop came first; then it is closed at once.
-void TNetJob::Adopt(TInetHandle& owner, HINTERNET handle) {
-  owner.Set(handle);
+void TNetJob::Adopt(formkit::TScopedInet& owner, HINTERNET handle) {
+  owner.Reset(handle);
   if (Stopping.load()) owner.Close();
 }
 

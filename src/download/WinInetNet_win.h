@@ -19,25 +19,6 @@ class TDownloadWatch;
 // a bare 1 MiB loop, 512 KiB: 0.55), and 2 MiB measured slower too (0.4).
 constexpr DWORD kBlockSize = 1 << 20;
 
-// Closes its handle on every way out; Close() reports the result where it
-// counts. Either thread may close it: the exchange lets only one of them.
-class TInetHandle {
- public:
-  TInetHandle() = default;
-  ~TInetHandle() { Close(); }
-  TInetHandle(const TInetHandle&) = delete;
-  TInetHandle& operator=(const TInetHandle&) = delete;
-  HINTERNET Get() const { return handle_.load(); }
-  void Set(HINTERNET handle) { handle_.store(handle); }
-  bool Close() {
-    HINTERNET h = handle_.exchange(nullptr);
-    return h == nullptr || InternetCloseHandle(h) != FALSE;
-  }
-
- private:
-  std::atomic<HINTERNET> handle_{nullptr};
-};
-
 // One request, shared by the dialog's thread and the network thread. The
 // network thread holds its own reference, so a thread left behind in WinInet
 // after a stop never touches freed memory. The dialog's thread sets the
@@ -52,7 +33,8 @@ struct TNetJob {
   INTERNET_PORT Port = 80;
   bool Secure = false;  // TLS; no flag relaxes the certificate checks
   DWORD ReceiveTimeoutMs = 0;
-  TInetHandle Connection, Request;
+  // Either thread may close them; closing ends a call waiting on them.
+  formkit::TScopedInet Connection, Request;
   // Send's results: Ok false when no connection was made (ResponseText
   // says why); no Request when the request failed (SendError says why).
   bool Ok = false;
@@ -79,7 +61,7 @@ struct TNetJob {
   void Read();
 
  private:
-  void Adopt(TInetHandle& owner, HINTERNET handle);
+  void Adopt(formkit::TScopedInet& owner, HINTERNET handle);
 };
 
 enum class TWaitResult { Done, Cancelled, Stalled };

@@ -72,7 +72,7 @@ extern "C" __declspec(dllexport) void __stdcall MakeUpdate(ShortString* installD
   std::fprintf(out, "InfoWritable=%d\nInfoWritableAtLoad=%d\n", Writable("UPDATE.NFO"), infoWritableAtLoad);
   if (plantLoaded != -1) {
     std::fprintf(out, "PlantLoaded=%d\n", plantLoaded);
-    std::fprintf(out, "BareNameLoaded=%d\n", LoadLibraryA(kProbe) != nullptr ? 1 : 0);
+    std::fprintf(out, "BareNameLoaded=%d\n", formkit::TScopedModule(LoadLibraryA(kProbe)) ? 1 : 0);
   }
 #ifdef UPDATE2_IMPORTS_HELPER
   std::fprintf(out, "ImportedHelper=%d\n", HelperValue());
@@ -83,6 +83,7 @@ extern "C" __declspec(dllexport) void __stdcall MakeUpdate(ShortString* installD
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
   if (reason == DLL_PROCESS_ATTACH) {
     infoWritableAtLoad = Writable("UPDATE.NFO");
+    // Stays loaded: FreeLibrary inside DllMain is not safe.
     if (GetFileAttributesA(kProbe) != INVALID_FILE_ATTRIBUTES) plantLoaded = LoadLibraryA(kProbe) != nullptr ? 1 : 0;
   }
   if (reason == DLL_PROCESS_DETACH && plantLoaded != -1 && record[0] != '\0') {

@@ -27,6 +27,7 @@ std::string Env(const char* name) {
 const std::string kPort = Env("FK_SERVER_PORT");
 const std::string kRoot = Env("FK_SERVER_ROOT_WIN");
 constexpr formkit::DosDateTime kMarch2009 = 0x3A6573C8;
+using E = TDownloadError;
 
 std::string ReadBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -187,6 +188,7 @@ TEST_F(Download, TheLocalCopyUnderEveryServerBehaviour) {
     formkit::DosDateTime date;  // 0: now
     After after;
     std::string error;
+    E kind = E::None;  // of a failure
     Stop stopAfterASecond = Stop::None;
     std::string url = "";  // empty: update2.dll
     bool flushFails = false;
@@ -194,44 +196,51 @@ TEST_F(Download, TheLocalCopyUnderEveryServerBehaviour) {
     std::uint32_t paced = 0;    // the rule's bytes a second: progress at least every 2 s
     std::int64_t maxSent = 0;   // bytes the server may send in all (0: any)
   } rows[] = {
-      {"{}", false, 0, After::Kept, "URL too long " + longUrl, Stop::None, longUrl},
+      {"{}", false, 0, After::Kept, "URL too long " + longUrl, E::Refused, Stop::None, longUrl},
       {"{}", true, kMarch2009, After::Kept, ""},  // current: kept, though it differs
       {R"({"date_form": "rfc850"})", true, kMarch2009, After::Kept, ""},  // HTTP's other date forms
       {R"({"date_form": "asctime"})", true, kMarch2009, After::Kept, ""},
       {"{}", false, kMarch2009, After::Served, ""},
-      {"{}", false, kMarch2009, After::Kept, "Not written to disk " + Local("update2.dll"), Stop::None, "", true},
+      {"{}", false, kMarch2009, After::Kept, "Not written to disk " + Local("update2.dll"), E::Local, Stop::None, "",
+       true},
       {"{}", true, 0, After::Served, ""},
       // Without a usable date or length every call fetches.
       {R"({"no_last_modified": true})", true, kMarch2009, After::ServedDatedNow, ""},
       {R"({"no_content_length": true})", true, kMarch2009, After::ServedDatedNow, ""},
       {R"({"last_modified": "Tue, 01 Jan 1974 00:00:00 GMT"})", true, kMarch2009, After::ServedDatedNow, ""},
       {R"({"last_modified": ")" + std::string(70000, '7') + "\"}", true, kMarch2009, After::ServedDatedNow, ""},
-      {R"({"status": 500, "body": "<html>down for maintenance</html>"})", false, 0, After::Kept, "HTTP 500 " + url},
+      {R"({"status": 500, "body": "<html>down for maintenance</html>"})", false, 0, After::Kept, "HTTP 500 " + url,
+       E::Server},
       // Redirects are followed hop by hop, at most five, to http or https only.
       {R"({"redirect": "/hop/update2.dll"})", false, 0, After::Served, ""},
-      {R"({"redirect": "/update2.dll"})", false, 0, After::Kept, "Too many redirects for " + url},
-      {R"({"redirect": "ftp://127.0.0.1/update2.dll"})", false, 0, After::Kept, "Redirected to another scheme " + url},
+      {R"({"redirect": "/update2.dll"})", false, 0, After::Kept, "Too many redirects for " + url, E::Refused},
+      {R"({"redirect": "ftp://127.0.0.1/update2.dll"})", false, 0, After::Kept, "Redirected to another scheme " + url,
+       E::Refused},
       // Cut connections: resumed where they stopped, or from zero without Range
       // (a new version, or a server without ranges) a few times, then given up.
-      {R"({"cut_after": 100000})", false, 0, After::Served, "", Stop::None, "", false, false, 0, 345000},
-      {R"({"cut_after": 100000, "no_range": true})", false, 0, After::Kept, dropped(100000, "Incomplete transfer " + url)},
+      {R"({"cut_after": 100000})", false, 0, After::Served, "", E::None, Stop::None, "", false, false, 0, 345000},
+      {R"({"cut_after": 100000, "no_range": true})", false, 0, After::Kept,
+       dropped(100000, "Incomplete transfer " + url), E::Dropped},
       {R"({"cut_after": 150000, "cuts": 1, "replace_after_cut": "/update2.next"})", false, 0, After::Served, ""},
       {R"({"cut_after": 100000, "range_off": 1})", false, 0, After::Kept,
-       "Range that does not continue the partial copy " + url},
-      {R"({"no_content_length": true, "cut_after": 150000})", false, 0, After::Kept, "Bad size 150000"},
+       "Range that does not continue the partial copy " + url, E::Transfer},
+      {R"({"no_content_length": true, "cut_after": 150000})", false, 0, After::Kept, "Bad size 150000",
+       E::CheckRefused},
       // A cut chunked body looks whole through WinInet: chunks are refused.
       {R"({"chunked": 4096, "cut_after": 150000})", false, 0, After::Kept,
-       "Transfer-Encoding in an HTTP/1.0 answer " + url},
+       "Transfer-Encoding in an HTTP/1.0 answer " + url, E::Server},
       // Stalls are tried again, each attempt resumed; the next call goes on from there.
-      {stall, false, 0, After::Kept, dropped(3000, "No data for 2 seconds " + url), Stop::None, "", false, true},
-      {"{}", false, 0, After::Served, "", Stop::None, "", false, false, 0, 297000},
-      {R"({"rate": 40960})", false, 0, After::Served, "", Stop::None, "", false, false, 40960},
+      {stall, false, 0, After::Kept, dropped(3000, "No data for 2 seconds " + url), E::Dropped, Stop::None, "", false,
+       true},
+      {"{}", false, 0, After::Served, "", E::None, Stop::None, "", false, false, 0, 297000},
+      {R"({"rate": 40960})", false, 0, After::Served, "", E::None, Stop::None, "", false, false, 40960},
       // Cancel between blocks of fast data, during a stall and before an answer.
-      {"{}", false, 0, After::Kept, "Cancelled " + url, Stop::CancelOnData, "", false, true},
-      {stall, false, 0, After::Kept, "Cancelled " + url, Stop::Cancel, "", false, true},
-      {R"({"no_answer": true, "hold": 20})", false, 0, After::Kept, "Cancelled " + url, Stop::Cancel, "", false, true},
-      {stall, false, 0, After::Kept, "", Stop::Raise, "", false, true},
-      {"{}", false, 0, After::Served, "", Stop::None, "", false, false, 0, 299000},
+      {"{}", false, 0, After::Kept, "Cancelled " + url, E::Cancelled, Stop::CancelOnData, "", false, true},
+      {stall, false, 0, After::Kept, "Cancelled " + url, E::Cancelled, Stop::Cancel, "", false, true},
+      {R"({"no_answer": true, "hold": 20})", false, 0, After::Kept, "Cancelled " + url, E::Cancelled, Stop::Cancel, "",
+       false, true},
+      {stall, false, 0, After::Kept, "", E::None, Stop::Raise, "", false, true},
+      {"{}", false, 0, After::Served, "", E::None, Stop::None, "", false, false, 0, 299000},
   };
   // The copy check sees the complete partial copy, named no longer than the target.
   const auto check = [&](const std::string& temp, std::uint64_t size) {
@@ -268,7 +277,7 @@ TEST_F(Download, TheLocalCopyUnderEveryServerBehaviour) {
       const TDownload got = Fetch(row.url.empty() ? url : row.url, check);
       EXPECT_EQ(got.Path, row.error.empty() ? Local("update2.dll") : "");
       EXPECT_EQ(got.Size, row.error.empty() ? 300000 : 0);
-      EXPECT_EQ(got.Ok(), row.error.empty());
+      EXPECT_EQ(got.Error, row.kind);
       EXPECT_EQ(got.ErrorText, row.error);
     }
     const DWORD took = GetTickCount() - start;
@@ -323,7 +332,7 @@ TEST_F(Download, ABodyLongerThanItsContentLengthIsNeverStoredWhole) {
     const TDownload got = Fetch(Url("update2.dll"));
     const bool refused = got.Path.empty();
     const std::string longer = "Body longer than its Content-Length " + Url("update2.dll");
-    EXPECT_EQ(got.Ok(), !refused);
+    EXPECT_EQ(got.Error, refused ? E::Transfer : E::None);
     EXPECT_EQ(got.ErrorText, refused ? longer : "");
     EXPECT_TRUE(ReadBytes(Local("update2.dll")) == (refused ? good : served.substr(0, 1000)));
     EXPECT_EQ(Entries(folder_).size(), 1u);
@@ -343,7 +352,7 @@ TEST_F(Download, UnwritableTargetsFailAndALongOneIsFetched) {
                                  {Url("update.ini"), folder_, "Access denied (5) "}};
   for (const auto& [url, folder, cause] : rows) {
     const TDownload got = client_.Fetch(url, folder, 16);
-    EXPECT_EQ(got.Error, TDownloadError::Local) << url << " to " << folder;
+    EXPECT_EQ(got.Error, E::Local) << url << " to " << folder;
     EXPECT_EQ(got.ErrorText, cause + FolderWithBackslash(folder) + SplitUrl(url).RemoteName);
     EXPECT_EQ(Entries(folder_).size(), 1u);
   }
@@ -368,21 +377,22 @@ TEST_F(Download, LocalPathsNetworkPathsAndUnreachableServers) {
   client_.ProxySetting = "127.0.0.1:1";  // nothing listens there
   openCalls = 0;
   client_.Open = FailFirstOpen;
-  const std::pair<std::string, std::string> rows[] = {
-      {src + "\\missing.bin", none}, {src, none}, {src + "\\empty.bin", none}, {"ftp://127.0.0.1/a.bin", none},
-      {"", none},
-      {"\\\\127.0.0.1\\share\\UPDATE.NFO", refused + "\\\\127.0.0.1\\share\\UPDATE.NFO"},
-      {" //host/share/a.bin", refused + "//host/share/a.bin"},  // the other forms: the path rules
-      {Url("a.bin"), "No Internet Connection available"},
-      {Url("a.bin"), "Connection refused (12029) " + Url("a.bin")},
-      {"  http://no.such.host.invalid/a.bin\t", "Server not found (12007) http://no.such.host.invalid/a.bin"},
-      {"http://127.0.0.1", ""},  // no '/' after the host: an empty host name, never answered
+  const struct { std::string path, error; E kind; } rows[] = {
+      {src + "\\missing.bin", none, E::NotFound}, {src, none, E::NotFound}, {src + "\\empty.bin", none, E::NotFound},
+      {"ftp://127.0.0.1/a.bin", none, E::NotFound}, {"", none, E::NotFound},
+      {"\\\\127.0.0.1\\share\\UPDATE.NFO", refused + "\\\\127.0.0.1\\share\\UPDATE.NFO", E::Refused},
+      {" //host/share/a.bin", refused + "//host/share/a.bin", E::Refused},  // the other forms: the path rules
+      {Url("a.bin"), "No Internet Connection available", E::NoSession},
+      {Url("a.bin"), "Connection refused (12029) " + Url("a.bin"), E::Connection},
+      {"  http://no.such.host.invalid/a.bin\t", "Server not found (12007) http://no.such.host.invalid/a.bin",
+       E::Connection},
+      {"http://127.0.0.1", "", E::Connection},  // no '/' after the host: an empty host name, never answered
   };
-  for (const auto& [path, error] : rows) {
+  for (const auto& [path, error, kind] : rows) {
     const TDownload got = Fetch(path);
     EXPECT_EQ(got.Path, "") << path;
     EXPECT_EQ(got.Size, 0) << path;
-    EXPECT_FALSE(got.Ok()) << path;
+    EXPECT_EQ(got.Error, kind) << path;
     EXPECT_EQ(got.ErrorText, error) << path;
     EXPECT_EQ(Entries(folder_).size(), 1u) << path;  // src only
   }

@@ -206,7 +206,7 @@ TEST(Controls, StreamBuildsTheFormAndTakesOverItsWindows) {
     EXPECT_EQ(GetPropA(c->Handle, "FormKit"), static_cast<HANDLE>(c));
     EXPECT_EQ(GetWindowLongPtrA(c->Handle, GWLP_WNDPROC), reinterpret_cast<LONG_PTR>(&WindowProcedure));
   }
-  EXPECT_EQ(reinterpret_cast<HFONT>(SendMessageA(f->OkBtn->Handle, WM_GETFONT, 0, 0)), f->OkBtn->GetFont()->Handle);
+  EXPECT_EQ(reinterpret_cast<HFONT>(SendMessageA(f->OkBtn->Handle, WM_GETFONT, 0, 0)), f->OkBtn->GetFont()->Handle.Get());
   // The stream's Text is stored only; the window starts with the Caption.
   EXPECT_EQ(f->PathEdit->GetText(), "");
   EXPECT_EQ(f->ProxyEdit->GetText(), "proxy:8080");

@@ -46,14 +46,14 @@ TEST_F(Files, StreamsAndHandles) {
   }
   EXPECT_EQ(TFileStream(path, fmCreate).Write("xy", 2), 2);  // an existing file is truncated
   THandle reader = FileHandleOpen(path, 0x20);  // read, others may read
-  ASSERT_NE(reader, kInvalidHandle);
-  EXPECT_EQ(FileHandleOpen(path, 0x21), kInvalidHandle);  // writing is denied to us
+  ASSERT_TRUE(reader);
+  EXPECT_FALSE(FileHandleOpen(path, 0x21));  // writing is denied to us
   char buffer[8] = {};
-  EXPECT_EQ(FileHandleRead(reader, buffer, 8), 2);
-  EXPECT_EQ(FileHandleRead(reader, buffer, 8), 0);
+  EXPECT_EQ(FileHandleRead(reader.Get(), buffer, 8), 2);
+  EXPECT_EQ(FileHandleRead(reader.Get(), buffer, 8), 0);
   FileHandleClose(reader);
-  for (int mode : {3, 0x50}) EXPECT_EQ(FileHandleOpen(path, mode), kInvalidHandle) << mode;  // outside the tables
-  EXPECT_EQ(FileHandleRead(kInvalidHandle, buffer, 1), 0);
+  for (int mode : {3, 0x50}) EXPECT_FALSE(FileHandleOpen(path, mode)) << mode;  // outside the tables
+  EXPECT_EQ(FileHandleRead(INVALID_HANDLE_VALUE, buffer, 1), 0);
   EXPECT_THROW(TFileStream(dir_ + "no\\such\\file.bin", fmCreate), EStreamError);
   EXPECT_THROW(TFileStream(dir_ + "never-created", 0), EStreamError);
 }
