@@ -18,11 +18,11 @@ int DefaultMessageBox(void* owner, const char* text, const char* caption, unsign
 void DefaultExit(int exitCode) { ExitProcess(static_cast<UINT>(exitCode)); }
 
 std::uint32_t CodeAddress(const void* address) {
-  HMODULE module = nullptr;
+  // The region of a module's code was allocated at the module's base.
+  MEMORY_BASIC_INFORMATION region = {};
   std::uintptr_t base = 0;
-  if (GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                         static_cast<const char*>(address), &module))
-    base = reinterpret_cast<std::uintptr_t>(module);
+  if (VirtualQuery(address, &region, sizeof region) == sizeof region && region.Type == MEM_IMAGE)
+    base = reinterpret_cast<std::uintptr_t>(region.AllocationBase);
   return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(address) - base);
 }
 
@@ -50,7 +50,10 @@ THandle FileHandleOpen(const std::string& path, int mode) {
 void FileHandleClose(THandle& handle) { handle.Reset(); }
 
 std::int32_t FileHandleSeek(HANDLE handle, std::int32_t offset, int origin) {
-  return static_cast<std::int32_t>(SetFilePointer(handle, offset, nullptr, static_cast<DWORD>(origin)));
+  LARGE_INTEGER distance, moved = {};
+  distance.QuadPart = offset;
+  if (!SetFilePointerEx(handle, distance, &moved, static_cast<DWORD>(origin))) return -1;
+  return static_cast<std::int32_t>(moved.QuadPart);
 }
 
 std::int32_t FileHandleRead(HANDLE handle, void* buffer, std::int32_t count) {

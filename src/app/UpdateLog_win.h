@@ -6,9 +6,8 @@
 
 #include "ScopedWin.h"
 #include "UpdateLog.h"
-#include "DownloadWatch.h"
 
-class TSupportLog final : public TDownloadLog {
+class TSupportLog {
  public:
   TSupportLog() = default;
   TSupportLog(const TSupportLog&) = delete;
@@ -16,7 +15,7 @@ class TSupportLog final : public TDownloadLog {
 
   // One line with the time now. Lines written before Open are held and
   // written when it opens.
-  void Write(const std::string& text) override;
+  void Write(const std::string& text);
   // Opens path for appending after dropping the oldest runs past the size
   // limit. False when it cannot be written: the run goes on without a log.
   bool Open(const std::string& path);

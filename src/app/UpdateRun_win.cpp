@@ -76,7 +76,6 @@ TUpdateRun::TUpdateRun(TRunView& view, TRunInputs inputs) : view_(view), in_(std
   client_.Agent = AgentNameOf(in_.ProgramFile);
   client_.ProxySetting = in_.ProxySetting;
   client_.Watch = this;
-  client_.Log = &log_;
 }
 
 TRunEnd TUpdateRun::Execute() {

@@ -47,10 +47,11 @@ class TUpdateRun final : public TDownloadWatch {
    private:
     TUpdateRun& run_;
   };
-  // TDownloadWatch: the dialog's Cancel, and the progress line at most every
-  // kProgressMs, always when a file is complete.
+  // TDownloadWatch: the dialog's Cancel, the progress line at most every
+  // kProgressMs (always when a file is complete), and the support log.
   bool Cancelled() override { return view_.Cancelled(); }
   void Progress(std::uint64_t received, std::int64_t total) override;
+  void Log(const std::string& line) override { log_.Write(line); }
 
   TRunView& view_;
   const TRunInputs in_;

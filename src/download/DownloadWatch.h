@@ -1,21 +1,12 @@
-// What the download client's owner hears of its downloads: the support
-// log's lines, how far a transfer got, and whether to stop. Free of Win32.
+// What the download client's owner hears of its downloads: a line per step
+// for the support log, how far a transfer got, and whether to stop. Free of
+// Win32.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
-// Where a download writes what support needs to read: one plain line per
-// step, no time, no line end.
-class TDownloadLog {
- public:
-  virtual void Write(const std::string& line) = 0;
-
- protected:
-  ~TDownloadLog() = default;
-};
-
-// What the client's owner hears of a transfer, and how it stops one.
+// What the client's owner hears of a download, and how it stops one.
 class TDownloadWatch {
  public:
   // Asked at least every 200 ms during a transfer and its pauses; true stops
@@ -25,6 +16,9 @@ class TDownloadWatch {
   // Called at least every 200 ms while bytes arrive, with the bytes of the
   // file there so far and its whole size (-1 when the server sent no length).
   virtual void Progress(std::uint64_t received, std::int64_t total) = 0;
+  // A plain line per step of a download (request, answer, local copy,
+  // decision, redirect, attempt): no time, no line end.
+  virtual void Log(const std::string& line) = 0;
 
  protected:
   ~TDownloadWatch() = default;

@@ -272,10 +272,10 @@ class TFetch {
 
   // A line for the support log, put together only when there is one.
   void Note(std::initializer_list<TPiece> pieces) const {
-    if (client_.Log == nullptr) return;
+    if (client_.Watch == nullptr) return;
     std::string line;
     for (const TPiece& piece : pieces) line += piece.Number >= 0 ? Count(piece.Number) : std::string(piece.Text);
-    client_.Log->Write(line);
+    client_.Watch->Log(line);
   }
   bool Cancelled() const { return client_.Watch != nullptr && client_.Watch->Cancelled(); }
   // The attempt failed on the way; another one may do better.
@@ -449,7 +449,7 @@ bool TFetch::IsCurrent(const TAnswer& answer) const {
   const formkit::TFileStamp local = formkit::FileStamp(target_);  // none: size -1
   if (local.Size < 0) {
     Note({"Local copy none"});
-  } else if (client_.Log != nullptr) {  // its date's text only for a log
+  } else if (client_.Watch != nullptr) {  // its date's text only for a log
     Note({"Local copy ", local.Size, " bytes dated ", DosDateText(local.Date)});
   }
   return !fetchAnew_ && answer.Total >= 0 && answer.Date != 0 && local.Size == answer.Total &&

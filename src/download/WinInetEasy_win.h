@@ -90,11 +90,9 @@ class TDownloadClient {
   std::uint32_t NoDataTimeoutMs = kNoDataTimeoutMs;
   InternetOpenFunc Open = InternetOpenA;
   FlushFileFunc Flush = FlushFileBuffers;
-  // Hears how far a transfer got and may stop it. nullptr: nobody watches.
+  // Hears how far a download got, takes its log lines and may stop it.
+  // nullptr: nobody watches.
   TDownloadWatch* Watch = nullptr;
-  // Takes a line per step of a download (request, answer, local copy,
-  // decision, redirect, attempt). nullptr: no log.
-  TDownloadLog* Log = nullptr;
   // How long a file held by another program is waited for; tests shorten it.
   std::uint32_t FileInUseWaitMs = kFileInUseWaitMs;
   // Attempts of one download when the connection drops, and the pause before

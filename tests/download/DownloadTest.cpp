@@ -121,6 +121,7 @@ struct TTestWatch final : TDownloadWatch {
     progressSteps += received != lastReceived;
     lastReceived = received;
   }
+  void Log(const std::string&) override {}
 } watch;
 
 // Bytes of update2.dll the server sent in the answers it logged after offset.

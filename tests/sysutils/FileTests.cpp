@@ -99,3 +99,10 @@ TEST_F(Files, DosDateTimes) {
   FileHandleClose(holder);
   EXPECT_EQ(SetFileDosDateTime(path, kMarch2009), 0u);  // and it closed what it opened
 }
+
+// Error reports give code addresses as offsets into the module that holds the code.
+TEST(CodeAddresses, AreOffsetsIntoTheirModule) {
+  const auto code = reinterpret_cast<const char*>(&CodeAddress);
+  const auto base = reinterpret_cast<const char*>(GetModuleHandleA(nullptr));
+  EXPECT_EQ(CodeAddress(code), static_cast<std::uint32_t>(code - base));
+}
