@@ -157,10 +157,12 @@ void TUpdateForm::FormShow(formkit::TObject*) {
     InstallDir = documents.Get().empty() ? std::string(kFallbackFolder) : documents.Get();
     if (!ApplyLanguage(LanguageIndex)) UseFallbackTexts();
   }
-  PrepareDialog();
+  // Ahead of the redraw, which then shows them: set after it, they cost the
+  // dialog a second repaint before it is ready.
   PathEdit->SetText(InstallDir);
   ProxyEdit->SetText(ProxySetting);
   ProxyEdit->Hide();
+  PrepareDialog();
 }
 
 void TUpdateForm::PathBtnClick(formkit::TObject*) {
